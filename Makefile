@@ -1,0 +1,33 @@
+# Thin wrapper over the CMake presets; see README.md.
+PRESET ?= dev
+BUILD_DIR := build/$(PRESET)
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS)
+
+run: build
+	@scripts/run.sh $(BUILD_DIR)
+
+test: build
+	@ctest --preset $(PRESET) -j $(JOBS)
+
+bench:
+	@$(MAKE) --no-print-directory build PRESET=release
+	@build/release/bench/tavrin_bench
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	@rm -rf build

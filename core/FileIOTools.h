@@ -1,0 +1,75 @@
+// Whole-file reading and writing, bytes in and bytes out, and the errors they raise.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tavrin {
+
+// The root of the program's own errors. The message is a byte string: fixed texts are UTF-8,
+// a file name inside it is kept exactly as passed.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const std::string& Message() const noexcept { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A stream error about one named file. Format() holds the fixed text with "%s" where
+// FileName() goes, so a window can decode the two parts with different code pages.
+class EFileError : public EStreamError {
+ public:
+  EFileError(std::string_view format, std::string fileName);
+  const std::string& Format() const noexcept { return format_; }
+  const std::string& FileName() const noexcept { return fileName_; }
+
+ private:
+  std::string format_;
+  std::string fileName_;
+};
+
+// The file cannot be opened for reading (missing, a folder or special file, no access).
+class EFOpenError : public EFileError {
+ public:
+  explicit EFOpenError(std::string fileName);
+  static constexpr std::string_view kFormat = "ファイル %s は開けません";
+};
+
+// The file cannot be created or truncated for writing.
+class EFCreateError : public EFileError {
+ public:
+  explicit EFCreateError(std::string fileName);
+  static constexpr std::string_view kFormat = "ファイル %s を作成できません";
+};
+
+// Reading failed after the open succeeded, or the file does not fit in memory.
+class EFReadError : public EFileError {
+ public:
+  explicit EFReadError(std::string fileName);
+  static constexpr std::string_view kFormat = "ファイル %s を読み込めません";
+};
+
+// Writing or closing failed, or fewer bytes than asked were written (a full disk).
+class EFWriteError : public EFileError {
+ public:
+  explicit EFWriteError(std::string fileName);
+  static constexpr std::string_view kFormat = "ファイル %s に書き込めません";
+};
+
+// Returns the whole contents of the named file.
+std::string ReadFileToString(const std::string& fileName);
+
+// Makes the named file hold exactly these bytes, creating or replacing it. On failure no
+// partial output is left behind under that name.
+void WriteStringToFile(const std::string& fileName, std::string_view contents);
+
+}  // namespace tavrin
