@@ -20,9 +20,7 @@ class LeadByteSet {
   constexpr bool Contains(unsigned char byte) const {
     return (bits_[byte >> 6] >> (byte & 63)) & 1;
   }
-  constexpr bool Empty() const {
-    return (bits_[0] | bits_[1] | bits_[2] | bits_[3]) == 0;
-  }
+  constexpr bool Empty() const { return (bits_[0] | bits_[1] | bits_[2] | bits_[3]) == 0; }
   friend constexpr bool operator==(const LeadByteSet&, const LeadByteSet&) = default;
 
   // 0x81-0x9F and 0xE0-0xFC.

@@ -65,6 +65,13 @@ class EFWriteError : public EFileError {
   static constexpr std::string_view kFormat = "ファイル %s に書き込めません";
 };
 
+// The file is larger than this process can hold in memory.
+class EFTooLargeError : public EFileError {
+ public:
+  explicit EFTooLargeError(std::string fileName);
+  static constexpr std::string_view kFormat = "ファイル %s は大きすぎて読み込めません";
+};
+
 // Returns the whole contents of the named file.
 std::string ReadFileToString(const std::string& fileName);
 

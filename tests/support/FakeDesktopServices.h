@@ -18,10 +18,10 @@ struct MessageBoxCall {
 
 class FakeDesktopServices : public DesktopServices {
  public:
-  std::deque<int> messageBoxAnswers;     // the next answers; IDOK / IDYES when empty
+  std::deque<int> messageBoxAnswers;      // the next answers; IDOK / IDYES when empty
   std::deque<std::string> folderAnswers;  // the next chosen folders; "" (cancel) when empty
   std::vector<MessageBoxCall> messageBoxes;
-  std::vector<std::string> trashCalls;    // each pathList as passed
+  std::vector<std::string> trashCalls;     // each pathList as passed
   std::vector<std::string> searchWindows;  // each folder opened
   int folderPickers = 0;
 
