@@ -1,0 +1,47 @@
+// tavrin: program start.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+
+#include "CodePage.h"
+#include "ErrorHandler.h"
+#include "ImageList.h"
+#include "Main.h"
+#include "QtDesktopServices.h"
+
+namespace {
+
+bool HasDisplay() {
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!HasDisplay()) {
+    std::fprintf(stderr,
+                 "tavrin: no display found (DISPLAY and WAYLAND_DISPLAY are unset); start it on a "
+                 "desktop, or headless with: xvfb-run tavrin\n");
+    return 1;
+  }
+  // A full disk or a file-size limit must become a write error, not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(tavrin::kApplicationTitle));
+  QApplication::setApplicationDisplayName(QString::fromUtf8(tavrin::kApplicationTitle));
+  QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+  QApplication::setWindowIcon(tavrin::ProgramIcon());
+  tavrin::InitCodePageFromLocale();
+
+  tavrin::QtDesktopServices services;
+  tavrin::TFMain window(services);
+  window.show();
+  return app.exec();
+}

@@ -1,0 +1,270 @@
+// The main window: start-up, menus and toolbar, the file list and the error box.
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "ErrorHandler.h"
+#include "FakeDesktopServices.h"
+#include "FileIOTools.h"
+#include "FileList.h"
+#include "GuiTest.h"
+#include "Main.h"
+#include "QtDesktopServices.h"
+
+using namespace tavrin;
+using tavrin::testing::FakeDesktopServices;
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir work_;
+  QtDesktopServices real_;
+  std::unique_ptr<FakeDesktopServices> fake_;
+  std::unique_ptr<TFMain> window_;
+
+  QString Path(const QString& name) const { return work_.filePath(name); }
+
+  TFMain& Open() {
+    window_ = std::make_unique<TFMain>(*fake_);
+    window_->show();
+    if (!QTest::qWaitForWindowExposed(window_.get())) qFatal("window not exposed");
+    return *window_;
+  }
+
+ private Q_SLOTS:
+  void init() {
+    QVERIFY(QDir::setCurrent(work_.path()));
+    QFile::remove(Path("CEntity.txt"));
+    fake_ = std::make_unique<FakeDesktopServices>();
+    fake_->UseRealFileSystem(&real_);
+  }
+  void cleanup() { window_.reset(); }
+
+  void startsWithoutTableShowingOneError() {
+    TFMain& w = Open();
+    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
+    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("ファイル CEntity.txt は開けません."));
+    QCOMPARE(fake_->messageBoxes[0].caption, QStringLiteral("tavrin"));
+    QCOMPARE(fake_->messageBoxes[0].flags, mb::kOk | mb::kIconError);
+    QVERIFY(w.EntityTable().empty());
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.windowTitle(), QStringLiteral("tavrin"));
+    QCOMPARE(w.StatusText(), QString());
+    QCOMPARE(w.tpcMain->currentWidget(), w.ttsMain);
+  }
+
+  void startsWithTheTableLoaded() {
+    testing::WriteFile(Path("CEntity.txt"), "&amp;=&\r\n&lt;=<\r\n");
+    TFMain& w = Open();
+    QVERIFY(fake_->messageBoxes.empty());
+    QCOMPARE(w.EntityTable().size(), size_t{3});
+    QCOMPARE(w.EntityTable()[1][1], std::string("<"));
+  }
+
+  void everyMenuItemHasItsCaptionImageAndHandler_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("image");
+    QTest::newRow("run") << "tmiFileRun" << "実行(&R)" << 4;
+    QTest::newRow("find") << "tmiFileFindFile" << "ファイル検索ダイアログを表示する(&F)" << 11;
+    QTest::newRow("close") << "tmiFileClose" << "閉じる(&C)" << 5;
+    QTest::newRow("clear") << "tmiEditListClear" << "選択した項目をクリア(&S)" << 6;
+    QTest::newRow("clearall") << "tmiEditListAllClear" << "リストを全てクリア(&C)" << 7;
+    QTest::newRow("trash") << "tmiEditListIsRecycled" << "リストファイルをごみ箱へ(&R)" << 9;
+    QTest::newRow("table") << "tmiEditCEntity" << "「CEntity.txt」の読み込みを確認する(&E)" << 10;
+    QTest::newRow("about") << "tmiHelpVersion" << "バージョン情報(&A)..." << 8;
+  }
+  void everyMenuItemHasItsCaptionImageAndHandler() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(int, image);
+    TFMain& w = Open();
+    auto* action = w.findChild<QAction*>(name);
+    QVERIFY(action != nullptr);
+    QCOMPARE(action->text(), caption);
+    QCOMPARE(action->property("imageIndex").toInt(), image);
+    QVERIFY(!action->icon().isNull());
+    QVERIFY(action->isEnabled());
+    QVERIFY(action->shortcut().isEmpty());
+  }
+
+  void menusShowInTheSecondBand() {
+    TFMain& w = Open();
+    QVERIFY(w.menuWidget() == nullptr || w.menuWidget() != w.tmmMain);
+    QCOMPARE(w.tmmMain->parentWidget(), w.ttbMenu);
+    QVERIFY(!w.tmmMain->isNativeMenuBar());
+    QStringList titles;
+    for (QAction* a : w.tmmMain->actions()) titles << a->text();
+    QCOMPARE(titles, (QStringList{"ファイル(&F)", "編集(&E)", "ヘルプ(&H)"}));
+    QStringList file;
+    for (QAction* a : w.tmiFile->actions()) file << a->objectName();
+    QCOMPARE(file, (QStringList{"tmiFileRun", "tmiFileFindFile", "tmiFileHR01", "tmiFileClose"}));
+    QStringList edit;
+    for (QAction* a : w.tmiEdit->actions()) edit << a->objectName();
+    QCOMPARE(edit, (QStringList{"tmiEditListClear", "tmiEditListAllClear", "tmiEditHR01",
+                                "tmiEditListIsRecycled", "tmiEditHR02", "tmiEditCEntity"}));
+    QCOMPARE(w.toolBarArea(w.ttbMain), Qt::TopToolBarArea);
+    QCOMPARE(w.toolBarArea(w.ttbMenu), Qt::TopToolBarArea);
+    QVERIFY(w.ttbMain->isMovable());
+    QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
+    QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
+  }
+
+  void toolButtonsShareTheirItemsActions() {
+    TFMain& w = Open();
+    const std::pair<const char*, QAction*> buttons[] = {
+        {"ToolButton1", w.tmiFileRun},           {"ToolButton9", w.tmiFileFindFile},
+        {"ToolButton3", w.tmiEditListClear},     {"ToolButton4", w.tmiEditListAllClear},
+        {"ToolButton8", w.tmiEditListIsRecycled}, {"ToolButton6", w.tmiFileClose},
+    };
+    for (const auto& [name, action] : buttons) {
+      auto* button = w.ttbMain->findChild<QToolButton*>(name);
+      QVERIFY2(button != nullptr, name);
+      QCOMPARE(button->defaultAction(), action);
+    }
+    QStringList order;
+    for (QAction* a : w.ttbMain->actions()) {
+      order << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+    }
+    QCOMPARE(order, (QStringList{"tmiFileRun", "tmiFileFindFile", "-", "tmiEditListClear",
+                                 "tmiEditListAllClear", "-", "tmiEditListIsRecycled", "-",
+                                 "tmiFileClose"}));
+    for (const char* separator : {"ToolButton2", "ToolButton5", "ToolButton7"}) {
+      QVERIFY2(w.ttbMain->findChild<QWidget*>(separator) != nullptr, separator);
+    }
+  }
+
+  void droppedFilesBecomeRowsInOrder() {
+    TFMain& w = Open();
+    QDir(work_.path()).mkdir("folder");
+    for (const char* name : {"b.html", "a.html", "c.htm"}) testing::WriteFile(Path(name), "x");
+    QVERIFY(testing::DropLocalFiles(&w, {Path("b.html"), Path("folder"), Path("a.html"),
+                                         Path("missing.html"), Path("c.htm"), Path("a.html")}));
+    QCOMPARE(w.RowCount(), 4);
+    const char* expected[] = {"b.html", "a.html", "c.htm", "a.html"};
+    for (int row = 0; row < 4; ++row) {
+      QCOMPARE(w.RowPath(row), Path(expected[row]).toStdString());
+      QCOMPARE(w.lvwResult->topLevelItem(row)->text(0), QString::fromLatin1(expected[row]));
+      QCOMPARE(w.lvwResult->topLevelItem(row)->text(1), Path(expected[row]));
+      QCOMPARE(w.RowTaskText(row), QStringLiteral("未処理"));
+      QCOMPARE(w.RowImageIndex(row), kImageWaiting);
+    }
+  }
+
+  void specialFilesAreNotListed() {
+    TFMain& w = Open();
+    QVERIFY(::mkfifo(qPrintable(Path("fifo")), 0600) == 0);
+    testing::DropLocalFiles(&w, {Path("fifo"), "/dev/null"});
+    QCOMPARE(w.RowCount(), 0);
+  }
+
+  void dropsArriveOverTheMemoWhileThePreviewShows() {
+    TFMain& w = Open();
+    testing::WriteFile(Path("a.html"), "<p>x</p>");
+    w.tpcMain->setCurrentWidget(w.ttsView);
+    w.tmeView->setPlainText("earlier");
+    const QPoint overMemo = w.tmeView->mapTo(&w, w.tmeView->rect().center());
+    QVERIFY(testing::DropLocalFiles(&w, {Path("a.html")}, overMemo));
+    QCOMPARE(w.RowCount(), 1);
+    QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("earlier"));
+  }
+
+  void aDropWithoutAnAcceptedEnterIsIgnored() {
+    TFMain& w = Open();
+    testing::WriteFile(Path("a.html"), "x");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Path("a.html"))});
+    testing::SimulateDrop(&w, &mime, {40, 120}, /*withEnter=*/false);
+    QCOMPARE(w.RowCount(), 0);
+  }
+
+  void rawUriListsKeepEveryByteAndSkipRemoteFiles() {
+    TFMain& w = Open();
+    const std::string odd = Path("").toStdString() + "\x83\x5C%20 name\xff.html";
+    WriteStringToFile(odd, "x");  // through the core: the name is not valid UTF-8
+    QMimeData mime;
+    mime.setData("text/uri-list", "# comment\r\n" + testing::FileUri(odd) +
+                                      "\r\nhttp://example.invalid/a.html\r\n"
+                                      "file://otherhost/etc/passwd\r\n");
+    QVERIFY(testing::SimulateDrop(&w, &mime, {40, 120}));
+    QCOMPARE(w.RowCount(), 1);
+    QCOMPARE(w.RowPath(0), odd);
+    QVERIFY(w.lvwResult->topLevelItem(0)->text(0).contains(QChar::ReplacementCharacter));
+  }
+
+  void clearingRemovesSelectedOrAllRows() {
+    TFMain& w = Open();
+    QStringList files;
+    for (int i = 0; i < 5; ++i) {
+      files << Path(QStringLiteral("f%1.html").arg(i));
+      testing::WriteFile(files.back(), "x");
+    }
+    testing::DropLocalFiles(&w, files);
+    w.tmiEditListClear->trigger();  // nothing selected
+    QCOMPARE(w.RowCount(), 5);
+    w.lvwResult->topLevelItem(1)->setSelected(true);
+    w.lvwResult->topLevelItem(3)->setSelected(true);
+    w.tmiEditListClear->trigger();
+    QCOMPARE(w.RowCount(), 3);
+    QCOMPARE(w.RowPath(1), files[2].toStdString());
+    QVERIFY(QFile::exists(files[1]));
+    w.findChild<QToolButton*>("ToolButton4")->click();
+    QCOMPARE(w.RowCount(), 0);
+  }
+
+  void closeEndsWithoutAsking() {
+    TFMain& w = Open();
+    testing::WriteFile(Path("a.html"), "x");
+    testing::DropLocalFiles(&w, {Path("a.html")});
+    const size_t boxes = fake_->messageBoxes.size();
+    w.tmiFileClose->trigger();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(fake_->messageBoxes.size(), boxes);
+  }
+
+  void fileNameOfPath_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("plain") << QByteArray("/dir/a.html") << QByteArray("a.html");
+    QTest::newRow("trailing") << QByteArray("/dir/sub/") << QByteArray("sub");
+    QTest::newRow("bare") << QByteArray("a.html") << QByteArray("a.html");
+    QTest::newRow("root") << QByteArray("/") << QByteArray("");
+    QTest::newRow("backslash") << QByteArray("/d/\x83\x5C.html") << QByteArray("\x83\x5C.html");
+  }
+  void fileNameOfPath() {
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, name);
+    QCOMPARE(QByteArray::fromStdString(FileNameOfPath(path.toStdString())), name);
+  }
+
+  void errorMessagesEndWithAPeriodWhenTheyShould_data() {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("japanese") << "ファイル a は開けません" << "ファイル a は開けません.";
+    QTest::newRow("letter") << "disk full" << "disk full.";
+    QTest::newRow("digit") << "code 7" << "code 7.";
+    QTest::newRow("period") << "done." << "done.";
+    QTest::newRow("bang") << "stop!" << "stop!";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("emoji") << "x \U0001F600" << "x \U0001F600.";
+  }
+  void errorMessagesEndWithAPeriodWhenTheyShould() {
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(WithClosingPeriod(message), shown);
+  }
+};
+
+TAVRIN_GUI_TEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"

@@ -1,0 +1,554 @@
+#include "Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "AboutBox.h"
+#include "DesktopServices.h"
+#include "EntityTable.h"
+#include "ErrorHandler.h"
+#include "FileIOTools.h"
+#include "FileList.h"
+#include "ImageList.h"
+#include "Modules.h"
+#include "TavrinFunctions.h"
+#include "TextCodec.h"
+
+namespace tavrin {
+
+TFMain* FMain = nullptr;
+
+namespace {
+
+constexpr int kColumnName = 0;
+constexpr int kColumnPath = 1;
+constexpr int kColumnTask = 2;
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kRepaintIntervalMs = 30;
+
+// The named Japanese faces first, then their metric stand-ins that Debian ships.
+QFont JapaneseFont(const QStringList& faces) {
+  QFont font;
+  font.setFamilies(faces + QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+  font.setPixelSize(12);
+  return font;
+}
+QFont FormFont() { return JapaneseFont({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")}); }
+QFont UiFont() { return JapaneseFont({QStringLiteral("MS UI Gothic")}); }
+QFont FixedFont() {
+  return JapaneseFont({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                       QStringLiteral("IPAGothic")});
+}
+
+// The list and the memos show button-face colours, as the rest of the window's chrome does.
+void UseButtonFaceColours(QWidget* widget) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+  palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
+  widget->setPalette(palette);
+}
+
+bool IsInside(const QWidget* widget, const QWidget* container) {
+  return widget != nullptr && (widget == container || container->isAncestorOf(widget));
+}
+
+// The preview shows the text as a memo would: up to its first NUL.
+std::string_view UpToFirstNul(const std::string& text) {
+  return std::string_view(text).substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+TFMain::TFMain(DesktopServices& services, QWidget* parent)
+    : QMainWindow(parent), services_(services) {
+  FMain = this;
+  setObjectName(QStringLiteral("FMain"));
+  setWindowTitle(QString::fromUtf8(kApplicationTitle));
+  setFont(FormFont());
+  BuildActions();
+  BuildToolBars();
+  BuildPages();
+  BuildStatusBar();
+  resize(632, 453);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  connect(qApp, &QApplication::focusChanged, this, &TFMain::OnFocusChanged);
+  Guarded([this] { FormCreate(); });
+}
+
+TFMain::~TFMain() {
+  // The widgets go before QObject's own clean-up would cut this link; focus moves meanwhile.
+  disconnect(qApp, nullptr, this, nullptr);
+  if (FMain == this) FMain = nullptr;
+}
+
+template <typename Handler>
+void TFMain::Guarded(Handler&& handler) {
+  // A batch run holds the window: nothing else may start until it ends.
+  if (busy_) return;
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowError(services_, error);
+  }
+}
+
+QAction* TFMain::MakeAction(QMenu* menu, const char* name, const QString& caption, int image,
+                            void (TFMain::*handler)()) {
+  QAction* action = menu->addAction(TilMainIcon(image), caption);
+  action->setObjectName(QString::fromLatin1(name));
+  action->setProperty("imageIndex", image);
+  action->setIconVisibleInMenu(true);
+  connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  return action;
+}
+
+void TFMain::BuildActions() {
+  tmmMain = new QMenuBar;
+  tmmMain->setObjectName(QStringLiteral("tmmMain"));
+  // Desktops with a global menu would otherwise take the menu out of the window.
+  tmmMain->setNativeMenuBar(false);
+  tmmMain->setFont(UiFont());
+
+  auto addSeparator = [](QMenu* menu, const char* name) {
+    menu->addSeparator()->setObjectName(QString::fromLatin1(name));
+  };
+  tmiFile = tmmMain->addMenu(QStringLiteral("ファイル(&F)"));
+  tmiFile->setObjectName(QStringLiteral("tmiFile"));
+  tmiFileRun = MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4, &TFMain::tmiFileRunClick);
+  tmiFileFindFile = MakeAction(tmiFile, "tmiFileFindFile",
+                               QStringLiteral("ファイル検索ダイアログを表示する(&F)"), 11,
+                               &TFMain::tmiFileFindFileClick);
+  addSeparator(tmiFile, "tmiFileHR01");
+  tmiFileClose = MakeAction(tmiFile, "tmiFileClose", QStringLiteral("閉じる(&C)"), 5,
+                            &TFMain::tmiFileCloseClick);
+
+  tmiEdit = tmmMain->addMenu(QStringLiteral("編集(&E)"));
+  tmiEdit->setObjectName(QStringLiteral("tmiEdit"));
+  tmiEditListClear = MakeAction(tmiEdit, "tmiEditListClear",
+                                QStringLiteral("選択した項目をクリア(&S)"), 6,
+                                &TFMain::tmiEditListClearClick);
+  tmiEditListAllClear = MakeAction(tmiEdit, "tmiEditListAllClear",
+                                   QStringLiteral("リストを全てクリア(&C)"), 7,
+                                   &TFMain::tmiEditListAllClearClick);
+  addSeparator(tmiEdit, "tmiEditHR01");
+  tmiEditListIsRecycled = MakeAction(tmiEdit, "tmiEditListIsRecycled",
+                                     QStringLiteral("リストファイルをごみ箱へ(&R)"), 9,
+                                     &TFMain::tmiEditListIsRecycledClick);
+  addSeparator(tmiEdit, "tmiEditHR02");
+  tmiEditCEntity = MakeAction(tmiEdit, "tmiEditCEntity",
+                              QStringLiteral("「CEntity.txt」の読み込みを確認する(&E)"), 10,
+                              &TFMain::tmiEditCEntityClick);
+
+  tmiHelp = tmmMain->addMenu(QStringLiteral("ヘルプ(&H)"));
+  tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
+  tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
+                              &TFMain::tmiHelpVersionClick);
+}
+
+void TFMain::BuildToolBars() {
+  // The two bands of the cool bar: the icon toolbar and the menu row, side by side and movable.
+  ttbMain = new QToolBar(QStringLiteral("ttbMain"), this);
+  ttbMain->setObjectName(QStringLiteral("ttbMain"));
+  ttbMain->setIconSize(QSize(16, 16));
+  ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  ttbMain->setMinimumSize(162, 22);
+  ttbMain->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
+  struct Slot {
+    const char* name;
+    QAction* action;  // null for a separator
+  };
+  const Slot slots[] = {
+      {"ToolButton1", tmiFileRun},          {"ToolButton9", tmiFileFindFile},
+      {"ToolButton2", nullptr},             {"ToolButton3", tmiEditListClear},
+      {"ToolButton4", tmiEditListAllClear}, {"ToolButton5", nullptr},
+      {"ToolButton8", tmiEditListIsRecycled}, {"ToolButton7", nullptr},
+      {"ToolButton6", tmiFileClose},
+  };
+  for (const Slot& slot : slots) {
+    QAction* action = slot.action ? slot.action : ttbMain->addSeparator();
+    if (slot.action) ttbMain->addAction(action);
+    if (QWidget* widget = ttbMain->widgetForAction(action)) {
+      widget->setObjectName(QString::fromLatin1(slot.name));
+    }
+  }
+  addToolBar(Qt::TopToolBarArea, ttbMain);
+
+  ttbMenu = new QToolBar(QStringLiteral("ttbMenu"), this);
+  ttbMenu->setObjectName(QStringLiteral("ttbMenu"));
+  ttbMenu->setMinimumSize(170, 20);
+  ttbMenu->addWidget(tmmMain);
+  addToolBar(Qt::TopToolBarArea, ttbMenu);
+}
+
+void TFMain::BuildPages() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  tblTopSpacer = new QWidget(central);
+  tblTopSpacer->setObjectName(QStringLiteral("tblTopSpacer"));
+  tblTopSpacer->setFixedHeight(5);
+  layout->addWidget(tblTopSpacer);
+
+  tpcMain = new QTabWidget(central);
+  tpcMain->setObjectName(QStringLiteral("tpcMain"));
+  tpcMain->setFont(UiFont());
+  tpcMain->setDocumentMode(true);
+  tpcMain->setIconSize(QSize(16, 16));
+  layout->addWidget(tpcMain, 1);
+
+  ttsMain = new QWidget;
+  ttsMain->setObjectName(QStringLiteral("ttsMain"));
+  auto* mainLayout = new QVBoxLayout(ttsMain);
+  mainLayout->setContentsMargins(0, 0, 0, 0);
+  lvwResult = new QTreeWidget(ttsMain);
+  lvwResult->setObjectName(QStringLiteral("lvwResult"));
+  lvwResult->setFont(FixedFont());
+  lvwResult->setColumnCount(3);
+  lvwResult->setHeaderLabels(
+      {QStringLiteral("ファイル名"), QStringLiteral("パス"), QStringLiteral("タスク")});
+  lvwResult->setRootIsDecorated(false);
+  lvwResult->setUniformRowHeights(true);
+  lvwResult->setItemsExpandable(false);
+  lvwResult->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvwResult->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvwResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvwResult->setIconSize(QSize(16, 16));
+  lvwResult->setFrameShape(QFrame::StyledPanel);
+  lvwResult->header()->setSectionsClickable(false);
+  lvwResult->header()->setSectionsMovable(false);
+  lvwResult->header()->setStretchLastSection(false);
+  lvwResult->header()->resizeSection(kColumnName, 120);
+  lvwResult->header()->resizeSection(kColumnPath, 200);
+  lvwResult->header()->resizeSection(kColumnTask, 80);
+  UseButtonFaceColours(lvwResult);
+  {
+    // The selection shows only while the list has the focus.
+    QPalette palette = lvwResult->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Base));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText, palette.color(QPalette::Text));
+    lvwResult->setPalette(palette);
+  }
+  lvwResult->installEventFilter(this);
+  lvwResult->viewport()->installEventFilter(this);
+  connect(lvwResult->header(), &QHeaderView::sectionResized, this,
+          [this](int index, int, int) {
+            if (index != kColumnPath) FitPathColumn();
+          });
+  mainLayout->addWidget(lvwResult);
+  tpcMain->addTab(ttsMain, TilMainIcon(12), QStringLiteral("リスト"));
+
+  ttsView = new QWidget;
+  ttsView->setObjectName(QStringLiteral("ttsView"));
+  auto* viewLayout = new QVBoxLayout(ttsView);
+  viewLayout->setContentsMargins(0, 0, 0, 0);
+  pnlView = new QFrame(ttsView);
+  pnlView->setObjectName(QStringLiteral("pnlView"));
+  pnlView->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  auto* panelLayout = new QVBoxLayout(pnlView);
+  panelLayout->setContentsMargins(1, 1, 1, 1);
+  panelLayout->setSpacing(0);
+  tmeViewPath = new QPlainTextEdit(pnlView);
+  tmeViewPath->setObjectName(QStringLiteral("tmeViewPath"));
+  tmeViewPath->setReadOnly(true);
+  tmeViewPath->setFont(UiFont());
+  tmeViewPath->setLineWrapMode(QPlainTextEdit::NoWrap);
+  tmeViewPath->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  tmeViewPath->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  tmeViewPath->setFrameShape(QFrame::NoFrame);
+  tmeViewPath->document()->setDocumentMargin(1);
+  tmeViewPath->setFixedHeight(QFontMetrics(tmeViewPath->font()).height() + 4);
+  tmeView = new QPlainTextEdit(pnlView);
+  tmeView->setObjectName(QStringLiteral("tmeView"));
+  tmeView->setReadOnly(true);
+  tmeView->setFont(FixedFont());
+  tmeView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  tmeView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  tmeView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  tmeView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  tmeView->setFrameShape(QFrame::NoFrame);
+  tmeView->viewport()->installEventFilter(this);
+  for (QPlainTextEdit* memo : {tmeViewPath, tmeView}) {
+    UseButtonFaceColours(memo);
+    memo->setUndoRedoEnabled(false);
+  }
+  panelLayout->addWidget(tmeViewPath);
+  panelLayout->addWidget(tmeView, 1);
+  viewLayout->addWidget(pnlView);
+  tpcMain->addTab(ttsView, TilMainIcon(13), QStringLiteral("ビュー"));
+  tpcMain->setCurrentWidget(ttsMain);
+
+  // Files dropped anywhere over the window reach the window itself, so no child takes drops.
+  for (QWidget* child : {static_cast<QWidget*>(lvwResult), lvwResult->viewport(),
+                         static_cast<QWidget*>(tmeViewPath), tmeViewPath->viewport(),
+                         static_cast<QWidget*>(tmeView), tmeView->viewport()}) {
+    child->setAcceptDrops(false);
+  }
+  setAcceptDrops(true);
+  setCentralWidget(central);
+}
+
+void TFMain::BuildStatusBar() {
+  tsbMain = new QStatusBar(this);
+  tsbMain->setObjectName(QStringLiteral("tsbMain"));
+  tsbMain->setSizeGripEnabled(true);
+  tsbMain->setFixedHeight(20);
+  tsbMainText = new QLabel(tsbMain);
+  tsbMainText->setObjectName(QStringLiteral("tsbMainText"));
+  tsbMain->addWidget(tsbMainText, 1);
+  setStatusBar(tsbMain);
+}
+
+void TFMain::SetStatusText(const QString& text) {
+  tsbMainText->setText(text);
+  Q_EMIT statusTextChanged(text);
+}
+
+QString TFMain::StatusText() const { return tsbMainText->text(); }
+
+int TFMain::RowCount() const { return lvwResult->topLevelItemCount(); }
+
+std::string TFMain::RowPath(int row) const {
+  return lvwResult->topLevelItem(row)->data(kColumnPath, kPathRole).toByteArray().toStdString();
+}
+
+QString TFMain::RowTaskText(int row) const {
+  return lvwResult->topLevelItem(row)->text(kColumnTask);
+}
+
+int TFMain::RowImageIndex(int row) const {
+  return lvwResult->topLevelItem(row)->data(kColumnName, kImageRole).toInt();
+}
+
+void TFMain::SetRowState(QTreeWidgetItem* item, const QString& taskText, int image) {
+  item->setText(kColumnTask, taskText);
+  item->setIcon(kColumnName, TilMainIcon(image));
+  item->setData(kColumnName, kImageRole, image);
+}
+
+void TFMain::FitPathColumn() {
+  QHeaderView* header = lvwResult->header();
+  const int rest = lvwResult->viewport()->width() - header->sectionSize(kColumnName) -
+                   header->sectionSize(kColumnTask);
+  const QSignalBlocker block(header);
+  header->resizeSection(kColumnPath, std::max(rest, 20));
+}
+
+// ---- creation ----
+
+void TFMain::FormCreate() {
+  // Drops are accepted from here on (see BuildPages); then the table is loaded.
+  CEntityLoad();
+}
+
+void TFMain::CEntityLoad() { CEntityTable = LoadEntityTable(kEntityTableFileName); }
+
+std::string TFMain::TavrinWithCEntity(std::string text) const {
+  return ConvertWithTable(std::move(text), CEntityTable);
+}
+
+// ---- file list ----
+
+void TFMain::DropFiles(const QMimeData& mime) {
+  for (const std::string& path : LocalPathsFromMimeData(mime)) AddResultList(path);
+}
+
+void TFMain::AddResultList(const std::string& path) {
+  if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
+  auto* item = new QTreeWidgetItem;
+  item->setText(kColumnName, DecodeBytes(FileNameOfPath(path)));
+  item->setText(kColumnPath, DecodeBytes(path));
+  item->setData(kColumnPath, kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+  SetRowState(item, QStringLiteral("未処理"), kImageWaiting);
+  lvwResult->addTopLevelItem(item);
+}
+
+void TFMain::tmiEditListClearClick() {
+  for (int row = lvwResult->topLevelItemCount() - 1; row >= 0; --row) {
+    if (lvwResult->topLevelItem(row)->isSelected()) delete lvwResult->takeTopLevelItem(row);
+  }
+}
+
+void TFMain::tmiEditListAllClearClick() { lvwResult->clear(); }
+
+void TFMain::tmiFileCloseClick() { close(); }
+
+// ---- batch run ----
+
+void TFMain::RepaintNowAndThen() {
+  // The run stays inside this one command, but the window keeps painting (and answering the
+  // desktop) every few tens of milliseconds; input waits until the run is over.
+  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
+  sinceRepaint_.start();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TFMain::tmiFileRunClick() {
+  busy_ = true;
+  SetStatusText(QStringLiteral("実行開始"));
+  sinceRepaint_.invalidate();
+  struct Finish {
+    TFMain* window;
+    ~Finish() {
+      window->busy_ = false;
+      window->SetStatusText(QStringLiteral("実行終了"));
+    }
+  } finish{this};
+
+  const int count = lvwResult->topLevelItemCount();
+  for (int row = 0; row < count; ++row) {
+    QTreeWidgetItem* item = lvwResult->topLevelItem(row);
+    if (item == nullptr) break;
+    item->setSelected(true);
+    lvwResult->scrollToItem(item);
+    SetRowState(item, QStringLiteral("開始"), kImageConverting);
+    RepaintNowAndThen();
+    const std::string path = item->data(kColumnPath, kPathRole).toByteArray().toStdString();
+    std::string output = TavrinWithCEntity(ReadFileToString(path));
+    WriteStringToFile(path + ".txt", output);
+    SetRowState(item, QStringLiteral("完了"), kImageConverted);
+    item->setSelected(false);
+  }
+}
+
+// ---- preview ----
+
+void TFMain::ttsViewEnter() {
+  ++viewEnters_;
+  const QList<QTreeWidgetItem*> selected = lvwResult->selectedItems();
+  QTreeWidgetItem* first = nullptr;
+  for (QTreeWidgetItem* item : selected) {
+    if (first == nullptr || lvwResult->indexOfTopLevelItem(item) < lvwResult->indexOfTopLevelItem(first)) {
+      first = item;
+    }
+  }
+  if (first == nullptr) {
+    tmeView->clear();
+    tmeViewPath->clear();
+    return;
+  }
+  const QByteArray path = first->data(kColumnPath, kPathRole).toByteArray();
+  const std::string output = TavrinWithCEntity(ReadFileToString(path.toStdString()));
+  tmeView->setPlainText(DecodeBytes(UpToFirstNul(output)));
+  tmeViewPath->setPlainText(DecodeBytes(std::string_view(path.constData(), path.size())));
+}
+
+void TFMain::lvwResultDblClick() {
+  const int before = viewEnters_;
+  tpcMain->setCurrentWidget(ttsView);
+  tmeView->setFocus(Qt::OtherFocusReason);
+  // When the window is not active no focus change is announced; the preview is rebuilt anyway.
+  if (viewEnters_ == before) ttsViewEnter();
+}
+
+void TFMain::tmeViewDblClick() {
+  tpcMain->setCurrentWidget(ttsMain);
+  lvwResult->setFocus(Qt::OtherFocusReason);
+}
+
+void TFMain::OnFocusChanged(QWidget* old, QWidget* now) {
+  if (IsInside(now, ttsView) && !IsInside(old, ttsView)) Guarded([this] { ttsViewEnter(); });
+}
+
+// ---- desktop commands ----
+
+void TFMain::tmiEditListIsRecycledClick() {
+  if (services_.MessageBox(this, QStringLiteral("ファイル群を削除しますか?"),
+                           QStringLiteral("クッション"), mb::kYesNo) == kIdNo) {
+    return;
+  }
+  SetStatusText(QStringLiteral("削除開始"));
+  struct Finish {
+    TFMain* window;
+    ~Finish() { window->SetStatusText(QStringLiteral("削除終了")); }
+  } finish{this};
+  std::string list;
+  for (int row = 0; row < lvwResult->topLevelItemCount(); ++row) {
+    const std::string path = RowPath(row);
+    list.append(path, 0, path.find('\0'));
+    list.push_back('\0');
+  }
+  if (!list.empty()) {
+    MoveFilesToRecycleBin(services_, this, list);
+    lvwResult->clear();
+  }
+}
+
+void TFMain::tmiFileFindFileClick() {
+  const std::string folder =
+      BrowseForFolder(services_, this, QStringLiteral("検索するフォルダを指定してください。"));
+  if (!folder.empty()) services_.OpenSearchWindow(this, folder);
+}
+
+void TFMain::tmiEditCEntityClick() {
+  CEntityLoad();
+  QString text = DecodeBytes(Join(JoinEach(CEntityTable, ' '), '\r'));
+  // Each CR (and each CR LF a field stands for) shows as one line break.
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  services_.MessageBox(this, text, QStringLiteral("CEntity"), mb::kOk);
+}
+
+void TFMain::tmiHelpVersionClick() { TFAboutBox::Execute(this); }
+
+// ---- events ----
+
+void TFMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TFMain::dragMoveEvent(QDragMoveEvent* event) {
+  if (!busy_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TFMain::dropEvent(QDropEvent* event) {
+  if (busy_) return;
+  event->acceptProposedAction();
+  const QMimeData* mime = event->mimeData();
+  Guarded([&] { DropFiles(*mime); });
+}
+
+void TFMain::closeEvent(QCloseEvent* event) {
+  // Closing in the middle of a run waits for the run: nothing is left half written.
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == lvwResult->viewport()) {
+      Guarded([this] { lvwResultDblClick(); });
+      return true;
+    }
+    if (watched == tmeView->viewport()) {
+      Guarded([this] { tmeViewDblClick(); });
+      return true;
+    }
+  }
+  if (event->type() == QEvent::Resize && watched == lvwResult->viewport()) FitPathColumn();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace tavrin

@@ -1,0 +1,132 @@
+// The main window: the file list, the preview page and every command of the program.
+#pragma once
+
+#include <string>
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+
+#include "VBLikeFunctions.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QMimeData;
+class QPlainTextEdit;
+class QStatusBar;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tavrin {
+
+class DesktopServices;
+
+// Task texts and images of a row of the file list.
+inline constexpr int kImageWaiting = 0;
+inline constexpr int kImageConverting = 1;
+inline constexpr int kImageConverted = 3;
+
+class TFMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TFMain(DesktopServices& services, QWidget* parent = nullptr);
+  ~TFMain() override;
+
+  // Event handlers, each run through the one error wrapper by the widgets' wiring.
+  void FormCreate();
+  void DropFiles(const QMimeData& mime);
+  void AddResultList(const std::string& path);
+  void tmiFileRunClick();
+  void tmiFileFindFileClick();
+  void tmiFileCloseClick();
+  void tmiEditListClearClick();
+  void tmiEditListAllClearClick();
+  void tmiEditListIsRecycledClick();
+  void tmiEditCEntityClick();
+  void tmiHelpVersionClick();
+  void ttsViewEnter();
+  void lvwResultDblClick();
+  void tmeViewDblClick();
+
+  void CEntityLoad();
+  std::string TavrinWithCEntity(std::string text) const;
+
+  // What the tests and the status bar read.
+  const ArrayOfArrayOfString& EntityTable() const { return CEntityTable; }
+  QString StatusText() const;
+  int RowCount() const;
+  std::string RowPath(int row) const;
+  QString RowTaskText(int row) const;
+  int RowImageIndex(int row) const;
+  bool IsBusy() const { return busy_; }
+
+ Q_SIGNALS:
+  void statusTextChanged(const QString& text);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Runs a handler; an error ends it and is shown by the application's error box.
+  template <typename Handler>
+  void Guarded(Handler&& handler);
+
+  void BuildActions();
+  void BuildToolBars();
+  void BuildPages();
+  void BuildStatusBar();
+  QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, int image,
+                      void (TFMain::*handler)());
+  void SetStatusText(const QString& text);
+  void SetRowState(QTreeWidgetItem* item, const QString& taskText, int image);
+  void FitPathColumn();
+  void RepaintNowAndThen();
+  void OnFocusChanged(QWidget* old, QWidget* now);
+
+  DesktopServices& services_;
+  ArrayOfArrayOfString CEntityTable;
+  bool busy_ = false;
+  int viewEnters_ = 0;
+  QElapsedTimer sinceRepaint_;
+
+ public:
+  // The window's controls, named as the rest of the program knows them.
+  QToolBar* ttbMain = nullptr;
+  QToolBar* ttbMenu = nullptr;
+  QMenuBar* tmmMain = nullptr;
+  QMenu* tmiFile = nullptr;
+  QMenu* tmiEdit = nullptr;
+  QMenu* tmiHelp = nullptr;
+  QAction* tmiFileRun = nullptr;
+  QAction* tmiFileFindFile = nullptr;
+  QAction* tmiFileClose = nullptr;
+  QAction* tmiEditListClear = nullptr;
+  QAction* tmiEditListAllClear = nullptr;
+  QAction* tmiEditListIsRecycled = nullptr;
+  QAction* tmiEditCEntity = nullptr;
+  QAction* tmiHelpVersion = nullptr;
+  QWidget* tblTopSpacer = nullptr;
+  QTabWidget* tpcMain = nullptr;
+  QWidget* ttsMain = nullptr;
+  QWidget* ttsView = nullptr;
+  QTreeWidget* lvwResult = nullptr;
+  QFrame* pnlView = nullptr;
+  QPlainTextEdit* tmeViewPath = nullptr;
+  QPlainTextEdit* tmeView = nullptr;
+  QStatusBar* tsbMain = nullptr;
+  QLabel* tsbMainText = nullptr;
+};
+
+// The one main window of the program, set as soon as it starts being created.
+extern TFMain* FMain;
+
+}  // namespace tavrin
