@@ -26,8 +26,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace tavrin;
+#ifdef SIGXFSZ
   // A file-size limit must turn into a write error, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   InitCodePageFromLocale();
 
   std::string tablePath = kEntityTableFileName;

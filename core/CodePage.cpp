@@ -1,17 +1,13 @@
 #include "CodePage.h"
 
-#include <langinfo.h>
-
 #include <algorithm>
 #include <cctype>
-#include <clocale>
 
 namespace tavrin {
 
 namespace {
 
 LeadByteSet g_current;
-std::string g_codeSetName = "ANSI_X3.4-1968";
 
 // Upper case without '-', '_' and spaces, so "Shift_JIS", "shift-jis" and "SHIFTJIS" agree.
 std::string Normalise(std::string_view name) {
@@ -41,23 +37,12 @@ LeadByteSet LeadByteSetForCodeSet(std::string_view codeSet) {
   return LeadByteSet();
 }
 
-std::string CurrentCodeSetName() {
-  return g_codeSetName;
-}
-
 const LeadByteSet& CurrentLeadByteSet() {
   return g_current;
 }
 
 void SetCurrentLeadByteSet(const LeadByteSet& set) {
   g_current = set;
-}
-
-void InitCodePageFromLocale() {
-  if (std::setlocale(LC_CTYPE, "") == nullptr) std::setlocale(LC_CTYPE, "C");
-  const char* name = nl_langinfo(CODESET);
-  g_codeSetName = (name != nullptr && *name != '\0') ? name : "ANSI_X3.4-1968";
-  g_current = LeadByteSetForCodeSet(g_codeSetName);
 }
 
 }  // namespace tavrin
