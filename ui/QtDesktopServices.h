@@ -1,0 +1,25 @@
+// The desktop services on a Linux desktop, with Qt, POSIX and GIO standing in for the shell.
+#pragma once
+
+#include <cstddef>
+
+#include "DesktopServices.h"
+
+namespace tavrin {
+
+class QtDesktopServices : public DesktopServices {
+ public:
+  // Above this many files, moving to the trash shows a progress window.
+  static constexpr std::size_t kTrashProgressThreshold = 20;
+  // At most this many failures are named in the report; the rest are counted.
+  static constexpr std::size_t kMaxFailuresListed = 30;
+
+  int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                 unsigned flags) override;
+  std::uint32_t GetFileAttributes(const std::string& path) override;
+  void MoveToTrash(QWidget* owner, std::string_view pathList) override;
+  std::string BrowseForFolder(QWidget* owner, const QString& prompt) override;
+  void OpenSearchWindow(QWidget* owner, const std::string& folder) override;
+};
+
+}  // namespace tavrin
