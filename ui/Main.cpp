@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -41,6 +43,12 @@ constexpr int kColumnTask = 2;
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kRepaintIntervalMs = 30;
+// A memo lays out a whole paragraph at once and takes seconds on one of megabytes, so longer
+// lines are shown in pieces of about this size, broken after a space where there is one.
+constexpr qsizetype kLongestShownLine = 8192;
+// The memo takes a long text in slices of about this many characters, the first at once and
+// the rest from the event loop, so the window never stalls for long.
+constexpr qsizetype kPreviewSlice = 256 * 1024;
 
 // The named Japanese faces first, then their metric stand-ins that Debian ships.
 QFont JapaneseFont(const QStringList& faces) {
@@ -73,6 +81,40 @@ std::string_view UpToFirstNul(const std::string& text) {
   return std::string_view(text).substr(0, text.find('\0'));
 }
 
+// CR LF, CR and LF each end a shown line; over-long lines are cut for display only.
+QString ShownLines(const QString& text) {
+  QString out;
+  out.reserve(text.size() + text.size() / kLongestShownLine + 16);
+  qsizetype lineStart = 0;
+  qsizetype lastSpace = -1;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+      if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) ++i;
+      out.append(QLatin1Char('\n'));
+      lineStart = out.size();
+      lastSpace = -1;
+      continue;
+    }
+    out.append(c);
+    if (c == QLatin1Char(' ')) lastSpace = out.size();
+    if (out.size() - lineStart >= kLongestShownLine && !c.isHighSurrogate()) {
+      const qsizetype cut = lastSpace > lineStart ? lastSpace : out.size();
+      out.insert(cut, QLatin1Char('\n'));
+      lineStart = cut + 1;
+      lastSpace = -1;
+    }
+  }
+  return out;
+}
+
+// Where the next slice of a long preview ends: after a line break near the slice size.
+qsizetype SliceEnd(const QString& text, qsizetype from) {
+  if (text.size() - from <= kPreviewSlice) return text.size();
+  const qsizetype newline = text.indexOf(QLatin1Char('\n'), from + kPreviewSlice);
+  return newline < 0 ? text.size() : newline + 1;
+}
+
 }  // namespace
 
 TFMain::TFMain(DesktopServices& services, QWidget* parent)
@@ -90,6 +132,9 @@ TFMain::TFMain(DesktopServices& services, QWidget* parent)
     move(screen->availableGeometry().center() - rect().center());
   }
   connect(qApp, &QApplication::focusChanged, this, &TFMain::OnFocusChanged);
+  previewFeeder_ = new QTimer(this);
+  previewFeeder_->setInterval(0);
+  connect(previewFeeder_, &QTimer::timeout, this, &TFMain::FeedPreview);
   Guarded([this] { FormCreate(); });
 }
 
@@ -442,14 +487,40 @@ void TFMain::ttsViewEnter() {
     }
   }
   if (first == nullptr) {
-    tmeView->clear();
+    ShowPreview(QString());
     tmeViewPath->clear();
     return;
   }
   const QByteArray path = first->data(kColumnPath, kPathRole).toByteArray();
   const std::string output = TavrinWithCEntity(ReadFileToString(path.toStdString()));
-  tmeView->setPlainText(DecodeBytes(UpToFirstNul(output)));
+  ShowPreview(DecodeBytes(UpToFirstNul(output)));
   tmeViewPath->setPlainText(DecodeBytes(std::string_view(path.constData(), path.size())));
+}
+
+void TFMain::ShowPreview(QString text) {
+  previewFeeder_->stop();
+  previewText_ = ShownLines(text);
+  previewShown_ = SliceEnd(previewText_, 0);
+  tmeView->setPlainText(previewText_.first(previewShown_));
+  if (PreviewComplete()) {
+    previewText_.clear();
+    previewShown_ = 0;
+  } else {
+    previewFeeder_->start();
+  }
+}
+
+void TFMain::FeedPreview() {
+  const qsizetype end = SliceEnd(previewText_, previewShown_);
+  QTextCursor cursor(tmeView->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(previewText_.sliced(previewShown_, end - previewShown_));
+  previewShown_ = end;
+  if (PreviewComplete()) {
+    previewFeeder_->stop();
+    previewText_.clear();
+    previewShown_ = 0;
+  }
 }
 
 void TFMain::lvwResultDblClick() {

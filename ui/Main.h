@@ -16,6 +16,7 @@ class QMenuBar;
 class QMimeData;
 class QPlainTextEdit;
 class QStatusBar;
+class QTimer;
 class QTabWidget;
 class QToolBar;
 class QTreeWidget;
@@ -64,6 +65,8 @@ class TFMain : public QMainWindow {
   QString RowTaskText(int row) const;
   int RowImageIndex(int row) const;
   bool IsBusy() const { return busy_; }
+  // False while a long preview is still being filled in behind the first screenful.
+  bool PreviewComplete() const { return previewShown_ >= previewText_.size(); }
 
  Q_SIGNALS:
   void statusTextChanged(const QString& text);
@@ -91,12 +94,17 @@ class TFMain : public QMainWindow {
   void FitPathColumn();
   void RepaintNowAndThen();
   void OnFocusChanged(QWidget* old, QWidget* now);
+  void ShowPreview(QString text);
+  void FeedPreview();
 
   DesktopServices& services_;
   ArrayOfArrayOfString CEntityTable;
   bool busy_ = false;
   int viewEnters_ = 0;
   QElapsedTimer sinceRepaint_;
+  QString previewText_;       // the whole text being shown
+  qsizetype previewShown_ = 0;  // how much of it the memo has taken
+  QTimer* previewFeeder_ = nullptr;
 
  public:
   // The window's controls, named as the rest of the program knows them.

@@ -196,6 +196,34 @@ class BatchRunTest : public QObject {
     QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("four"));  // up to the NUL
   }
 
+  void aLongPreviewFillsInWithoutLosingText() {
+    TFMain& w = Open();
+    QByteArray text;
+    for (int line = 0; line < 40000; ++line) text += "<b>line</b> " + QByteArray::number(line) + "\r\n";
+    text += QByteArray(20000, 'x') + "\r\nend";  // one line longer than a shown line
+    List(w, {text});
+    w.lvwResult->topLevelItem(0)->setSelected(true);
+    w.ttsViewEnter();
+    QVERIFY(!w.PreviewComplete());
+    QTRY_VERIFY_WITH_TIMEOUT(w.PreviewComplete(), 60000);
+    const QString shown = w.tmeView->toPlainText();
+    QVERIFY(shown.startsWith(QStringLiteral("line 0\nline 1\n")));
+    QVERIFY(shown.contains(QStringLiteral("line 39999\n")));
+    QVERIFY(shown.endsWith(QStringLiteral("\nend")));
+    QString joined = shown;
+    joined.remove(QLatin1Char('\n'));
+    QVERIFY(joined.contains(QString(20000, QLatin1Char('x'))));
+
+    // A new preview replaces one still filling in.
+    w.tmeViewDblClick();
+    List(w, {"short"});
+    w.lvwResult->clearSelection();
+    w.lvwResult->topLevelItem(1)->setSelected(true);
+    w.ttsViewEnter();
+    QVERIFY(w.PreviewComplete());
+    QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("short"));
+  }
+
   void previewOfAVanishedFileKeepsTheMemos() {
     TFMain& w = Open();
     const QStringList paths = List(w, {"<b>kept</b>"});

@@ -1,0 +1,150 @@
+// The window's batch run and preview, timed against the headless harness on the same files.
+//   tavrin-window-bench [--files N] [--kb SIZE] [--preview-mb SIZE] [--rounds R]
+// Runs offscreen unless a platform is given.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "CodePage.h"
+#include "FakeDesktopServices.h"
+#include "FileIOTools.h"
+#include "Html4Entities.h"
+#include "Main.h"
+#include "QtDesktopServices.h"
+
+namespace {
+
+using namespace tavrin;
+
+std::string MakeHtml(std::size_t size, std::mt19937& rng) {
+  static const char* const pieces[] = {
+      "<p class=\"body\">", "</p>\r\n", "<a href=\"index.html\">", "</a>", "The quick brown ",
+      "fox jumps over ", "the lazy dog. ", "&amp;", "&lt;", "&nbsp;", "&copy;",
+      "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E ", "<br>", "<td>", "</td>", "&eacute;t&eacute; "};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::string text;
+  while (text.size() < size) text += pieces[pick(rng)];
+  text.resize(size);
+  return text;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+double TimeHarness(const QStringList& files, const QString& table) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  QElapsedTimer timer;
+  timer.start();
+  process.start(QStringLiteral(TAVRIN_CONVERT_PATH),
+                QStringList{"--table", table, "--codepage", "1252"} + files);
+  process.waitForFinished(-1);
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  if (process.exitCode() != 0) std::fprintf(stderr, "tavrin-convert failed\n");
+  return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    const int value = std::atoi(argv[i + 1]);
+    if (flag == "--files") fileCount = value;
+    if (flag == "--kb") kb = value;
+    if (flag == "--preview-mb") previewMb = value;
+    if (flag == "--rounds") rounds = value;
+  }
+  QApplication app(argc, argv);
+  SetCurrentLeadByteSet(LeadByteSet());
+
+  QTemporaryDir dir;
+  std::mt19937 rng(7);
+  std::string table;
+  for (const auto& e : bench::kHtml4Entities) table += std::string(e.name) + "=" + e.utf8 + "\r\n";
+  WriteStringToFile(dir.filePath("CEntity.txt").toStdString(), table);
+  QStringList files;
+  for (int i = 0; i < fileCount; ++i) {
+    files << dir.filePath(QStringLiteral("page%1.html").arg(i, 5, 10, QLatin1Char('0')));
+    WriteStringToFile(files.back().toStdString(), MakeHtml(static_cast<std::size_t>(kb) * 1024, rng));
+  }
+  QDir::setCurrent(dir.path());
+
+  QtDesktopServices real;
+  testing::FakeDesktopServices fake;
+  fake.UseRealFileSystem(&real);
+  TFMain window(fake);
+  window.show();
+  for (const QString& file : files) window.AddResultList(file.toStdString());
+
+  std::vector<double> harness, gui;
+  for (int round = 0; round < rounds; ++round) {
+    harness.push_back(TimeHarness(files, dir.filePath("CEntity.txt")));
+    QElapsedTimer timer;
+    timer.start();
+    window.tmiFileRunClick();
+    gui.push_back(timer.nsecsElapsed() / 1e9);
+  }
+  const double h = Median(harness), g = Median(gui);
+  std::printf("batch of %d files of %d KB: tavrin-convert %.3f s (%.0f files/s), window %.3f s "
+              "(%.0f files/s), ratio %.2f\n",
+              fileCount, kb, h, fileCount / h, g, fileCount / g, g / h);
+
+  // The preview of one large text: the time the window is held, from the double click until the
+  // page has painted.
+  const std::string big = dir.filePath("big.html").toStdString();
+  WriteStringToFile(big, MakeHtml(static_cast<std::size_t>(previewMb) * 1024 * 1024 * 5 / 4, rng));
+  window.tmiEditListAllClearClick();
+  window.AddResultList(big);
+  window.lvwResult->topLevelItem(0)->setSelected(true);
+  std::vector<double> preview;
+  for (int round = 0; round < rounds; ++round) {
+    window.tmeViewDblClick();
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    window.lvwResultDblClick();
+    window.tmeView->repaint();
+    preview.push_back(timer.nsecsElapsed() / 1e9);
+    // The rest fills in from the event loop; the longest single step is what a user could feel.
+    double longest = 0;
+    while (!window.PreviewComplete()) {
+      QElapsedTimer step;
+      step.start();
+      QCoreApplication::processEvents();
+      longest = std::max(longest, step.nsecsElapsed() / 1e9);
+    }
+    std::printf("  round %d: first screen after %.3f s, longest later step %.3f s, complete after "
+                "%.3f s\n",
+                round, preview.back(), longest, timer.nsecsElapsed() / 1e9);
+  }
+  {
+    QElapsedTimer timer;
+    timer.start();
+    const std::string converted = window.TavrinWithCEntity(ReadFileToString(big));
+    const double convertSeconds = timer.nsecsElapsed() / 1e9;
+    timer.restart();
+    window.tmeView->setPlainText(QString::fromUtf8(converted.data(), qsizetype(converted.size())));
+    window.tmeView->repaint();
+    std::printf("  of which read + convert %.3f s, display %.3f s\n", convertSeconds,
+                timer.nsecsElapsed() / 1e9);
+  }
+  std::printf("preview of %.1f MB of converted text: %.3f s (median of %d)\n",
+              window.tmeView->document()->characterCount() / 1e6, Median(preview), rounds);
+  return 0;
+}
