@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test bench windows format clean
 
 all: build
 
@@ -25,6 +25,10 @@ test: build
 bench:
 	@$(MAKE) --no-print-directory build PRESET=release
 	@build/release/bench/tavrin_bench
+
+# The core cross-built for Windows, its tests run under Wine in code pages 1252 and 932.
+windows:
+	@JOBS=$(JOBS) scripts/test-windows.sh
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -38,14 +38,16 @@ class LeadByteSet {
 // Unknown and single-byte names give the empty set.
 LeadByteSet LeadByteSetForCodeSet(std::string_view codeSet);
 
-// The user's code set name, read from the locale (LC_CTYPE) at start.
+// The user's code set name: the locale's (LC_CTYPE) as read at start, or on Windows "CP" and
+// the number of the ANSI code page ("CP932").
 std::string CurrentCodeSetName();
 
 // The set in force for this process; empty until InitCodePageFromLocale or SetCurrentLeadByteSet.
 const LeadByteSet& CurrentLeadByteSet();
 void SetCurrentLeadByteSet(const LeadByteSet& set);
 
-// Reads the user's locale (setlocale(LC_CTYPE, "")) and makes its set the current one.
+// Reads the user's locale (setlocale(LC_CTYPE, "")) and makes its set the current one. On
+// Windows the set is the lead-byte ranges of the ANSI code page (GetCPInfo).
 void InitCodePageFromLocale();
 
 }  // namespace tavrin

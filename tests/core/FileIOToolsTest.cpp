@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "FileIOTools.h"
 #include "TempDir.h"
@@ -64,9 +67,13 @@ void ExpectError(const std::function<void()>& action, const std::string& message
 TEST(FileIOToolsTest, OpenErrorsNameTheFileAsPassed) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
+  std::vector<std::string> names = {dir / "missing", dir / "no/such/file", dir / "folder",
+                                    "CEntity-missing.txt"};
+#ifndef _WIN32
   ::mkfifo((dir / "fifo").c_str(), 0600);
-  for (const std::string& name : {dir / "missing", dir / "no/such/file", dir / "folder",
-                                  dir / "fifo", std::string("CEntity-missing.txt")}) {
+  names.push_back(dir / "fifo");
+#endif
+  for (const std::string& name : names) {
     ExpectError<EFOpenError>([&] { ReadFileToString(name); }, "ファイル " + name + " は開けません");
   }
 }
@@ -74,8 +81,12 @@ TEST(FileIOToolsTest, OpenErrorsNameTheFileAsPassed) {
 TEST(FileIOToolsTest, CreateErrorsNameTheFileAsPassed) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
+  std::vector<std::string> names = {dir / "no/such/out.txt", dir / "folder"};
+#ifndef _WIN32
   ::mkfifo((dir / "fifo").c_str(), 0600);
-  for (const std::string& name : {dir / "no/such/out.txt", dir / "folder", dir / "fifo"}) {
+  names.push_back(dir / "fifo");
+#endif
+  for (const std::string& name : names) {
     ExpectError<EFCreateError>([&] { WriteStringToFile(name, "x"); },
                                "ファイル " + name + " を作成できません");
   }
@@ -91,6 +102,7 @@ TEST(FileIOToolsTest, ErrorsFormTheExpectedHierarchy) {
   EXPECT_EQ(open.Format(), "ファイル %s は開けません");
 }
 
+#ifndef _WIN32
 // Runs body in a child process and returns its exit status (or 100 + signal).
 int InChild(const std::function<int()>& body) {
   pid_t pid = ::fork();
@@ -143,6 +155,7 @@ TEST(FileIOToolsTest, ReadOnlyOutputIsACreateErrorForAnOrdinaryUser) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadBytes(out), "old");
 }
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace tavrin

@@ -7,15 +7,15 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#ifdef _WIN32
+#include <random>
+#endif
 
 namespace tavrin::testing {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
+  TempDir() : path_(MakeNewFolder()) {}
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir() {
@@ -26,8 +26,28 @@ class TempDir {
   std::string operator/(std::string_view name) const { return (path_ / name).string(); }
 
  private:
+  static std::filesystem::path MakeNewFolder();
+
   std::filesystem::path path_;
 };
+
+#ifdef _WIN32
+// The Windows C runtime has no mkdtemp: random names are tried until one is new.
+inline std::filesystem::path TempDir::MakeNewFolder() {
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  while (true) {
+    std::filesystem::path candidate = base / ("tavrin-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) return candidate;
+  }
+}
+#else
+inline std::filesystem::path TempDir::MakeNewFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tavrin-test-XXXXXX").string();
+  return ::mkdtemp(pattern.data());
+}
+#endif
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary)

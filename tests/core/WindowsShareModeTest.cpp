@@ -1,0 +1,196 @@
+// Files are opened without sharing on Windows: a file that someone else holds open can be neither
+// read nor replaced, whichever sharing that other holder allows.
+#ifdef _WIN32
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "FileIOTools.h"
+#include "TempDir.h"
+
+namespace tavrin {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr char kHoldFileVariable[] = "TAVRIN_HOLD_FILE";
+constexpr char kHolderReady[] = "tavrin-holder-ready";
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Close(); }
+  HANDLE Get() const { return handle_; }
+  HANDLE* Out() { return &handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  void Close() {
+    if (Valid()) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Another open of the file, as a viewer or an editor would hold it.
+HANDLE OpenShared(const std::string& path, DWORD access, DWORD share) {
+  return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+template <typename Error>
+void ExpectError(const std::function<void()>& action, const std::string& message) {
+  try {
+    action();
+    ADD_FAILURE() << "no error raised, expected: " << message;
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Message(), message);
+  }
+}
+
+void ExpectHeld(const std::string& path) {
+  ExpectError<EFOpenError>([&] { ReadFileToString(path); }, "ファイル " + path + " は開けません");
+  ExpectError<EFCreateError>([&] { WriteStringToFile(path, "new"); },
+                             "ファイル " + path + " を作成できません");
+}
+
+TEST(WindowsShareModeTest, AFileHeldInThisProcessCanBeNeitherReadNorReplaced) {
+  TempDir dir;
+  const std::string path = dir / "held.html";
+  WriteBytes(path, "<p>old</p>");
+  const struct {
+    DWORD access, share;
+  } holders[] = {
+      {GENERIC_READ, FILE_SHARE_READ},
+      {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+      {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+  };
+  for (const auto& holder : holders) {
+    Handle held(OpenShared(path, holder.access, holder.share));
+    ASSERT_TRUE(held.Valid());
+    ExpectHeld(path);
+  }
+  EXPECT_EQ(ReadBytes(path), "<p>old</p>");
+  EXPECT_EQ(ReadFileToString(path), "<p>old</p>");
+  WriteStringToFile(path, "new");
+  EXPECT_EQ(ReadBytes(path), "new");
+}
+
+// This test binary started again, running only the holder below, with the file's name in
+// kHoldFileVariable. Its standard output tells when the file is held; closing its standard input
+// lets it go. Pipes, not waits, order the two processes.
+class HolderProcess {
+ public:
+  explicit HolderProcess(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    Handle childInput, childOutput;
+    if (!::CreatePipe(childInput.Out(), input_.Out(), &inherit, 0) ||
+        !::CreatePipe(output_.Out(), childOutput.Out(), &inherit, 0)) {
+      return;
+    }
+    // The child must not inherit our ends, or it would never see its input close.
+    ::SetHandleInformation(input_.Get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(output_.Get(), HANDLE_FLAG_INHERIT, 0);
+
+    char self[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string commandLine = std::string("\"") + self +
+                              "\" --gtest_filter=WindowsShareModeTest.DISABLED_HolderProcess"
+                              " --gtest_also_run_disabled_tests";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childInput.Get();
+    startup.hStdOutput = childOutput.Get();
+    startup.hStdError = childOutput.Get();
+    PROCESS_INFORMATION info{};
+    ::SetEnvironmentVariableA(kHoldFileVariable, path.c_str());
+    started_ = ::CreateProcessA(self, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &info);
+    ::SetEnvironmentVariableA(kHoldFileVariable, nullptr);
+    if (!started_) return;
+    *process_.Out() = info.hProcess;
+    ::CloseHandle(info.hThread);
+  }
+
+  // Reads the child's output until it says the file is held, or ends.
+  bool WaitUntilHolding() {
+    while (transcript_.find(kHolderReady) == std::string::npos) {
+      if (!ReadSome()) return false;
+    }
+    return true;
+  }
+
+  // Closes the child's input, reads the rest of its output and returns its exit code.
+  DWORD Release() {
+    input_.Close();
+    while (ReadSome()) {
+    }
+    ::WaitForSingleObject(process_.Get(), INFINITE);
+    DWORD code = 1;
+    ::GetExitCodeProcess(process_.Get(), &code);
+    return code;
+  }
+
+  bool Started() const { return started_; }
+  const std::string& Transcript() const { return transcript_; }
+
+ private:
+  bool ReadSome() {
+    char buffer[512];
+    DWORD got = 0;
+    if (!::ReadFile(output_.Get(), buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+    transcript_.append(buffer, got);
+    return true;
+  }
+
+  Handle input_, output_;
+  Handle process_;
+  bool started_ = false;
+  std::string transcript_;
+};
+
+TEST(WindowsShareModeTest, AFileHeldByAnotherProcessCanBeNeitherReadNorReplaced) {
+  TempDir dir;
+  const std::string path = dir / "held.html";
+  WriteBytes(path, "<p>old</p>");
+  HolderProcess holder(path);
+  ASSERT_TRUE(holder.Started());
+  ASSERT_TRUE(holder.WaitUntilHolding()) << holder.Transcript();
+  ExpectHeld(path);
+  EXPECT_EQ(holder.Release(), 0u) << holder.Transcript();
+  EXPECT_EQ(ReadFileToString(path), "<p>old</p>");
+}
+
+// The other side of the test above; runs only when started by it.
+TEST(WindowsShareModeTest, DISABLED_HolderProcess) {
+  const char* path = std::getenv(kHoldFileVariable);
+  if (path == nullptr) GTEST_SKIP() << "started by the held-file test only";
+  Handle held(OpenShared(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  ASSERT_TRUE(held.Valid()) << "cannot hold " << path;
+  std::printf("%s\n", kHolderReady);
+  std::fflush(stdout);
+  char buffer[64];
+  DWORD got = 0;
+  while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) &&
+         got > 0) {
+  }
+}
+
+TEST(WindowsShareModeTest, DevicesAreNotFiles) {
+  ExpectError<EFOpenError>([] { ReadFileToString("NUL"); }, "ファイル NUL は開けません");
+  ExpectError<EFCreateError>([] { WriteStringToFile("NUL", "x"); },
+                             "ファイル NUL を作成できません");
+}
+
+}  // namespace
+}  // namespace tavrin
+#endif  // _WIN32
