@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench windows format clean
+.PHONY: all deps configure build run test bench windows package package-check format clean
 
 all: build
 
@@ -29,6 +29,11 @@ bench:
 # The core cross-built for Windows, its tests run under Wine in code pages 1252 and 932.
 windows:
 	@JOBS=$(JOBS) scripts/test-windows.sh
+
+# The Debian package: build/<preset>/tavrin_<version>_<arch>.deb, checked as an install would.
+package:
+	@$(MAKE) --no-print-directory build PRESET=$(if $(filter dev,$(PRESET)),release,$(PRESET))
+	@scripts/check-package.sh build/$(if $(filter dev,$(PRESET)),release,$(PRESET))
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
 
   tavrin::QtDesktopServices services;
   tavrin::TFMain window(services);
+  // The file manager's "open with" passes files here; they are listed as if dropped.
+  for (int i = 1; i < argc; ++i) window.AddResultList(argv[i]);
   window.show();
   return app.exec();
 }

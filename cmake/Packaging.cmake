@@ -1,0 +1,29 @@
+# What `make package` puts into the Debian package, and the package's own description.
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/resources/tavrin.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 32 64)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/tavrin${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME tavrin.png)
+endforeach()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+        PATTERN "*.html.txt" EXCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tavrin)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "tavrin developers <tavrin-dev@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Batch conversion of HTML files to plain text")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Batch conversion of HTML files to plain text\n Drop HTML files (or any text with tags) on the list and run: each file's\n replacements from a user table are applied, every tag is removed, and the\n result is written beside the input as NAME.txt. Bytes pass unchanged: no\n character-set conversion. Japanese interface.")
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the libraries alone do not pull in: the X11 platform plugin and the Japanese font.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
