@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -119,6 +120,28 @@ class MainWindowTest : public QObject {
     QVERIFY(w.ttbMain->isMovable());
     QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
     QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
+  }
+
+  void focusStartsOnTheTabStripAndMenusOpenFromTheKeyboard() {
+    testing::WriteFile(Path("a.html"), "<b>x</b>");
+    TFMain& w = Open();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), w.tpcMain->tabBar());
+
+    // Switching pages from the tab strip leaves the preview alone until the focus enters it.
+    testing::DropLocalFiles(&w, {Path("a.html")});
+    w.lvwResult->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(w.tpcMain->tabBar(), Qt::Key_Right);
+    QCOMPARE(w.tpcMain->currentWidget(), w.ttsView);
+    QCOMPARE(w.tmeView->toPlainText(), QString());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_COMPARE(w.tmeView->toPlainText(), QStringLiteral("x"));
+
+    QTest::keyClick(&w, Qt::Key_E, Qt::AltModifier);
+    QTRY_VERIFY(w.tmiEdit->isVisible());
+    QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
+    QTRY_VERIFY(!w.tmiEdit->isVisible());
   }
 
   void toolButtonsShareTheirItemsActions() {
