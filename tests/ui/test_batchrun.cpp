@@ -7,48 +7,24 @@
 #include <QTreeWidget>
 
 #include "CodePage.h"
-#include "FakeDesktopServices.h"
-#include "GuiTest.h"
 #include "Main.h"
-#include "QtDesktopServices.h"
+#include "WindowFixture.h"
 
 using namespace tavrin;
-using tavrin::testing::FakeDesktopServices;
 
 class BatchRunTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> work_;
-  QtDesktopServices real_;
-  std::unique_ptr<FakeDesktopServices> fake_;
-  std::unique_ptr<TFMain> window_;
-
-  QString Path(const QString& name) const { return work_->filePath(name); }
+  testing::WindowFixture fx_;
 
   TFMain& Open(const QByteArray& table = "&lt;=<\r\n&gt;=>\r\n&nbsp;=&tavri:spe;\r\n&amp;=&\r\n") {
-    testing::WriteFile(Path("CEntity.txt"), table);
-    window_ = std::make_unique<TFMain>(*fake_);
-    window_->show();
-    if (!QTest::qWaitForWindowExposed(window_.get())) qFatal("window not exposed");
-    return *window_;
+    return fx_.Open(table);
   }
-
-  // Lists files named a0.html, a1.html... with the given contents.
-  QStringList List(TFMain& w, const QList<QByteArray>& contents) {
-    QStringList paths;
-    for (int i = 0; i < contents.size(); ++i) {
-      paths << Path(QStringLiteral("a%1.html").arg(i));
-      testing::WriteFile(paths.back(), contents[i]);
-    }
-    testing::DropLocalFiles(&w, paths);
-    return paths;
-  }
-
-  QStringList Statuses(const QSignalSpy& spy) {
-    QStringList texts;
-    for (const QList<QVariant>& args : spy) texts << args[0].toString();
-    return texts;
+  QString Path(const QString& name) const { return fx_.Path(name); }
+  QStringList List(TFMain&, const QList<QByteArray>& contents) { return fx_.List(contents); }
+  static QStringList Statuses(const QSignalSpy& spy) {
+    return testing::WindowFixture::Statuses(spy);
   }
 
   void Activate(TFMain& w) {
@@ -58,24 +34,17 @@ class BatchRunTest : public QObject {
 
  private Q_SLOTS:
   void init() {
-    work_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(work_->path()));
-    fake_ = std::make_unique<FakeDesktopServices>();
-    fake_->UseRealFileSystem(&real_);
+    fx_.SetUp();
     SetCurrentLeadByteSet(LeadByteSet::ShiftJis());
   }
-  void cleanup() {
-    window_.reset();
-    QDir::setCurrent(QDir::tempPath());
-    work_.reset();
-  }
+  void cleanup() { fx_.TearDown(); }
 
   void runOnAnEmptyListOnlySetsTheStatus() {
     TFMain& w = Open();
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.tmiFileRun->trigger();
     QCOMPARE(Statuses(spy), (QStringList{"実行開始", "実行終了"}));
-    QCOMPARE(QDir(work_->path()).entryList(QDir::Files).size(), 1);  // CEntity.txt alone
+    QCOMPARE(QDir(fx_.Folder()).entryList(QDir::Files).size(), 1);  // CEntity.txt alone
   }
 
   void runConvertsEveryRowByteForByte() {
@@ -96,7 +65,7 @@ class BatchRunTest : public QObject {
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.findChild<QAction*>("tmiFileRun")->trigger();
     QCOMPARE(Statuses(spy), (QStringList{"実行開始", "実行終了"}));
-    QVERIFY(fake_->messageBoxes.empty());
+    QVERIFY(fx_.Fake().messageBoxes.empty());
     for (int row = 0; row < paths.size(); ++row) {
       QCOMPARE(testing::ReadFile(paths[row] + ".txt"), outputs[row]);
       QCOMPARE(testing::ReadFile(paths[row]), inputs[row]);
@@ -128,21 +97,22 @@ class BatchRunTest : public QObject {
     QVERIFY(w.lvwResult->topLevelItem(1)->isSelected());
     QCOMPARE(w.RowTaskText(2), QStringLiteral("未処理"));
     QCOMPARE(w.RowImageIndex(2), kImageWaiting);
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("ファイル %1 は開けません.").arg(paths[1]));
-    QCOMPARE(fake_->messageBoxes[0].caption, QStringLiteral("tavrin"));
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].text,
+             QStringLiteral("ファイル %1 は開けません.").arg(paths[1]));
+    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("tavrin"));
   }
 
   void anOutputThatCannotBeCreatedStopsTheRun() {
     TFMain& w = Open();
     const QStringList paths = List(w, {"one", "two", "three"});
-    QVERIFY(QDir(work_->path()).mkdir("a1.html.txt"));  // a folder where the output goes
+    QVERIFY(QDir(fx_.Folder()).mkdir("a1.html.txt"));  // a folder where the output goes
     w.tmiFileRun->trigger();
     QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
     QCOMPARE(w.RowTaskText(1), QStringLiteral("開始"));
     QCOMPARE(w.RowTaskText(2), QStringLiteral("未処理"));
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].text,
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].text,
              QStringLiteral("ファイル %1.txt を作成できません.").arg(paths[1]));
   }
 
@@ -199,7 +169,8 @@ class BatchRunTest : public QObject {
   void aLongPreviewFillsInWithoutLosingText() {
     TFMain& w = Open();
     QByteArray text;
-    for (int line = 0; line < 40000; ++line) text += "<b>line</b> " + QByteArray::number(line) + "\r\n";
+    for (int line = 0; line < 40000; ++line)
+      text += "<b>line</b> " + QByteArray::number(line) + "\r\n";
     text += QByteArray(20000, 'x') + "\r\nend";  // one line longer than a shown line
     List(w, {text});
     w.lvwResult->topLevelItem(0)->setSelected(true);
@@ -232,8 +203,9 @@ class BatchRunTest : public QObject {
     QFile::remove(paths[0]);
     w.lvwResultDblClick();
     QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("kept"));
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("ファイル %1 は開けません.").arg(paths[0]));
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].text,
+             QStringLiteral("ファイル %1 は開けません.").arg(paths[0]));
   }
 
   void doubleClicksSwitchPagesAndMoveTheFocus() {

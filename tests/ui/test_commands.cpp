@@ -4,75 +4,50 @@
 #include <QSignalSpy>
 #include <QTreeWidget>
 
-#include "FakeDesktopServices.h"
-#include "GuiTest.h"
 #include "Main.h"
-#include "QtDesktopServices.h"
+#include "WindowFixture.h"
 
 using namespace tavrin;
-using tavrin::testing::FakeDesktopServices;
 
 class CommandsTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> work_;
-  QtDesktopServices real_;
-  std::unique_ptr<FakeDesktopServices> fake_;
-  std::unique_ptr<TFMain> window_;
+  testing::WindowFixture fx_;
 
-  QString Path(const QString& name) const { return work_->filePath(name); }
-
-  TFMain& Open(const QByteArray& table = "a=b\r\n") {
-    testing::WriteFile(Path("CEntity.txt"), table);
-    window_ = std::make_unique<TFMain>(*fake_);
-    window_->show();
-    if (!QTest::qWaitForWindowExposed(window_.get())) qFatal("window not exposed");
-    return *window_;
-  }
-
-  QStringList Statuses(const QSignalSpy& spy) {
-    QStringList texts;
-    for (const QList<QVariant>& args : spy) texts << args[0].toString();
-    return texts;
+  TFMain& Open(const QByteArray& table = "a=b\r\n") { return fx_.Open(table); }
+  QString Path(const QString& name) const { return fx_.Path(name); }
+  static QStringList Statuses(const QSignalSpy& spy) {
+    return testing::WindowFixture::Statuses(spy);
   }
 
  private Q_SLOTS:
-  void init() {
-    work_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir::setCurrent(work_->path()));
-    fake_ = std::make_unique<FakeDesktopServices>();
-    fake_->UseRealFileSystem(&real_);
-  }
-  void cleanup() {
-    window_.reset();
-    QDir::setCurrent(QDir::tempPath());
-    work_.reset();
-  }
+  void init() { fx_.SetUp(); }
+  void cleanup() { fx_.TearDown(); }
 
   void answeringNoToTheTrashQuestionChangesNothing() {
     TFMain& w = Open();
     testing::WriteFile(Path("a.html"), "x");
     testing::DropLocalFiles(&w, {Path("a.html")});
-    fake_->messageBoxAnswers = {kIdNo};
+    fx_.Fake().messageBoxAnswers = {kIdNo};
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.tmiEditListIsRecycled->trigger();
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("ファイル群を削除しますか?"));
-    QCOMPARE(fake_->messageBoxes[0].caption, QStringLiteral("クッション"));
-    QCOMPARE(fake_->messageBoxes[0].flags, mb::kYesNo);
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("ファイル群を削除しますか?"));
+    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("クッション"));
+    QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kYesNo);
     QVERIFY(spy.isEmpty());
     QCOMPARE(w.RowCount(), 1);
-    QVERIFY(fake_->trashCalls.empty());
+    QVERIFY(fx_.Fake().trashCalls.empty());
   }
 
   void yesWithAnEmptyListOnlySetsTheStatus() {
     TFMain& w = Open();
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.tmiEditListIsRecycled->trigger();
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
     QCOMPARE(Statuses(spy), (QStringList{"削除開始", "削除終了"}));
-    QVERIFY(fake_->trashCalls.empty());
+    QVERIFY(fx_.Fake().trashCalls.empty());
   }
 
   void yesHandsEveryRowOverAndEmptiesTheList() {
@@ -84,10 +59,10 @@ class CommandsTest : public QObject {
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.tmiEditListIsRecycled->trigger();
     QCOMPARE(Statuses(spy), (QStringList{"削除開始", "削除終了"}));
-    QCOMPARE(fake_->trashCalls.size(), size_t{1});
+    QCOMPARE(fx_.Fake().trashCalls.size(), size_t{1});
     const std::string a = Path("a.html").toStdString();
     const std::string bc = Path("b c.html").toStdString();
-    QCOMPARE(fake_->trashCalls[0], a + '\0' + bc + '\0' + a + '\0' + '\0');
+    QCOMPARE(fx_.Fake().trashCalls[0], a + '\0' + bc + '\0' + a + '\0' + '\0');
     QCOMPARE(w.RowCount(), 0);
     // The fake moved nothing: the list is emptied whatever the desktop did.
     QVERIFY(QFile::exists(Path("a.html")));
@@ -96,33 +71,33 @@ class CommandsTest : public QObject {
   void cancellingTheFolderPickerOpensNothing() {
     TFMain& w = Open();
     w.tmiFileFindFile->trigger();
-    QCOMPARE(fake_->folderPickers, 1);
-    QVERIFY(fake_->searchWindows.empty());
-    fake_->folderAnswers = {work_->path().toStdString()};
+    QCOMPARE(fx_.Fake().folderPickers, 1);
+    QVERIFY(fx_.Fake().searchWindows.empty());
+    fx_.Fake().folderAnswers = {fx_.Folder().toStdString()};
     w.tmiFileFindFile->trigger();
-    QCOMPARE(fake_->searchWindows, std::vector<std::string>{work_->path().toStdString()});
+    QCOMPARE(fx_.Fake().searchWindows, std::vector<std::string>{fx_.Folder().toStdString()});
   }
 
   void tableCheckShowsTheReloadedTable() {
     TFMain& w = Open("&amp;=&\r\n&nbsp;=&tavri:spe;\r\nx=y=z\r\n");
     w.tmiEditCEntity->trigger();
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].caption, QStringLiteral("CEntity"));
-    QCOMPARE(fake_->messageBoxes[0].flags, mb::kOk);
-    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("&amp; &\n&nbsp;  \nx y z\n"));
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("CEntity"));
+    QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kOk);
+    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("&amp; &\n&nbsp;  \nx y z\n"));
 
     // An edit shows at once and is what the next run uses.
     testing::WriteFile(Path("CEntity.txt"), "a=&tavri:ret;");
     w.tmiEditCEntity->trigger();
-    QCOMPARE(fake_->messageBoxes[1].text, QStringLiteral("a \n"));
+    QCOMPARE(fx_.Fake().messageBoxes[1].text, QStringLiteral("a \n"));
     QCOMPARE(w.EntityTable(), (ArrayOfArrayOfString{{"a", "\r\n"}}));
 
     // A deleted file shows the open error and the earlier table stays in use.
     QFile::remove(Path("CEntity.txt"));
     w.tmiEditCEntity->trigger();
-    QCOMPARE(fake_->messageBoxes.size(), size_t{3});
-    QCOMPARE(fake_->messageBoxes[2].text, QStringLiteral("ファイル CEntity.txt は開けません."));
-    QCOMPARE(fake_->messageBoxes[2].flags, mb::kOk | mb::kIconError);
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{3});
+    QCOMPARE(fx_.Fake().messageBoxes[2].text, QStringLiteral("ファイル CEntity.txt は開けません."));
+    QCOMPARE(fx_.Fake().messageBoxes[2].flags, mb::kOk | mb::kIconError);
     QCOMPARE(w.EntityTable(), (ArrayOfArrayOfString{{"a", "\r\n"}}));
   }
 };

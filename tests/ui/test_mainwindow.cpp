@@ -15,49 +15,32 @@
 #include <QTreeWidget>
 
 #include "ErrorHandler.h"
-#include "FakeDesktopServices.h"
 #include "FileIOTools.h"
 #include "FileList.h"
-#include "GuiTest.h"
 #include "Main.h"
-#include "QtDesktopServices.h"
+#include "WindowFixture.h"
 
 using namespace tavrin;
-using tavrin::testing::FakeDesktopServices;
 
 class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir work_;
-  QtDesktopServices real_;
-  std::unique_ptr<FakeDesktopServices> fake_;
-  std::unique_ptr<TFMain> window_;
+  testing::WindowFixture fx_;
 
-  QString Path(const QString& name) const { return work_.filePath(name); }
-
-  TFMain& Open() {
-    window_ = std::make_unique<TFMain>(*fake_);
-    window_->show();
-    if (!QTest::qWaitForWindowExposed(window_.get())) qFatal("window not exposed");
-    return *window_;
-  }
+  TFMain& Open() { return fx_.Open(); }
+  QString Path(const QString& name) const { return fx_.Path(name); }
 
  private Q_SLOTS:
-  void init() {
-    QVERIFY(QDir::setCurrent(work_.path()));
-    QFile::remove(Path("CEntity.txt"));
-    fake_ = std::make_unique<FakeDesktopServices>();
-    fake_->UseRealFileSystem(&real_);
-  }
-  void cleanup() { window_.reset(); }
+  void init() { fx_.SetUp(); }
+  void cleanup() { fx_.TearDown(); }
 
   void startsWithoutTableShowingOneError() {
     TFMain& w = Open();
-    QCOMPARE(fake_->messageBoxes.size(), size_t{1});
-    QCOMPARE(fake_->messageBoxes[0].text, QStringLiteral("ファイル CEntity.txt は開けません."));
-    QCOMPARE(fake_->messageBoxes[0].caption, QStringLiteral("tavrin"));
-    QCOMPARE(fake_->messageBoxes[0].flags, mb::kOk | mb::kIconError);
+    QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
+    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("ファイル CEntity.txt は開けません."));
+    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("tavrin"));
+    QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kOk | mb::kIconError);
     QVERIFY(w.EntityTable().empty());
     QVERIFY(w.isVisible());
     QCOMPARE(w.windowTitle(), QStringLiteral("tavrin"));
@@ -68,7 +51,7 @@ class MainWindowTest : public QObject {
   void startsWithTheTableLoaded() {
     testing::WriteFile(Path("CEntity.txt"), "&amp;=&\r\n&lt;=<\r\n");
     TFMain& w = Open();
-    QVERIFY(fake_->messageBoxes.empty());
+    QVERIFY(fx_.Fake().messageBoxes.empty());
     QCOMPARE(w.EntityTable().size(), size_t{3});
     QCOMPARE(w.EntityTable()[1][1], std::string("<"));
   }
@@ -77,14 +60,22 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<int>("image");
-    QTest::newRow("run") << "tmiFileRun" << "実行(&R)" << 4;
-    QTest::newRow("find") << "tmiFileFindFile" << "ファイル検索ダイアログを表示する(&F)" << 11;
-    QTest::newRow("close") << "tmiFileClose" << "閉じる(&C)" << 5;
-    QTest::newRow("clear") << "tmiEditListClear" << "選択した項目をクリア(&S)" << 6;
-    QTest::newRow("clearall") << "tmiEditListAllClear" << "リストを全てクリア(&C)" << 7;
-    QTest::newRow("trash") << "tmiEditListIsRecycled" << "リストファイルをごみ箱へ(&R)" << 9;
-    QTest::newRow("table") << "tmiEditCEntity" << "「CEntity.txt」の読み込みを確認する(&E)" << 10;
-    QTest::newRow("about") << "tmiHelpVersion" << "バージョン情報(&A)..." << 8;
+    QTest::newRow("run") << "tmiFileRun"
+                         << "実行(&R)" << 4;
+    QTest::newRow("find") << "tmiFileFindFile"
+                          << "ファイル検索ダイアログを表示する(&F)" << 11;
+    QTest::newRow("close") << "tmiFileClose"
+                           << "閉じる(&C)" << 5;
+    QTest::newRow("clear") << "tmiEditListClear"
+                           << "選択した項目をクリア(&S)" << 6;
+    QTest::newRow("clearall") << "tmiEditListAllClear"
+                              << "リストを全てクリア(&C)" << 7;
+    QTest::newRow("trash") << "tmiEditListIsRecycled"
+                           << "リストファイルをごみ箱へ(&R)" << 9;
+    QTest::newRow("table") << "tmiEditCEntity"
+                           << "「CEntity.txt」の読み込みを確認する(&E)" << 10;
+    QTest::newRow("about") << "tmiHelpVersion"
+                           << "バージョン情報(&A)..." << 8;
   }
   void everyMenuItemHasItsCaptionImageAndHandler() {
     QFETCH(QString, name);
@@ -147,9 +138,12 @@ class MainWindowTest : public QObject {
   void toolButtonsShareTheirItemsActions() {
     TFMain& w = Open();
     const std::pair<const char*, QAction*> buttons[] = {
-        {"ToolButton1", w.tmiFileRun},           {"ToolButton9", w.tmiFileFindFile},
-        {"ToolButton3", w.tmiEditListClear},     {"ToolButton4", w.tmiEditListAllClear},
-        {"ToolButton8", w.tmiEditListIsRecycled}, {"ToolButton6", w.tmiFileClose},
+        {"ToolButton1", w.tmiFileRun},
+        {"ToolButton9", w.tmiFileFindFile},
+        {"ToolButton3", w.tmiEditListClear},
+        {"ToolButton4", w.tmiEditListAllClear},
+        {"ToolButton8", w.tmiEditListIsRecycled},
+        {"ToolButton6", w.tmiFileClose},
     };
     for (const auto& [name, action] : buttons) {
       auto* button = w.ttbMain->findChild<QToolButton*>(name);
@@ -170,7 +164,7 @@ class MainWindowTest : public QObject {
 
   void droppedFilesBecomeRowsInOrder() {
     TFMain& w = Open();
-    QDir(work_.path()).mkdir("folder");
+    QDir(fx_.Folder()).mkdir("folder");
     for (const char* name : {"b.html", "a.html", "c.htm"}) testing::WriteFile(Path(name), "x");
     QVERIFY(testing::DropLocalFiles(&w, {Path("b.html"), Path("folder"), Path("a.html"),
                                          Path("missing.html"), Path("c.htm"), Path("a.html")}));
@@ -250,10 +244,10 @@ class MainWindowTest : public QObject {
     TFMain& w = Open();
     testing::WriteFile(Path("a.html"), "x");
     testing::DropLocalFiles(&w, {Path("a.html")});
-    const size_t boxes = fake_->messageBoxes.size();
+    const size_t boxes = fx_.Fake().messageBoxes.size();
     w.tmiFileClose->trigger();
     QVERIFY(!w.isVisible());
-    QCOMPARE(fake_->messageBoxes.size(), boxes);
+    QCOMPARE(fx_.Fake().messageBoxes.size(), boxes);
   }
 
   void fileNameOfPath_data() {
@@ -274,13 +268,20 @@ class MainWindowTest : public QObject {
   void errorMessagesEndWithAPeriodWhenTheyShould_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("japanese") << "ファイル a は開けません" << "ファイル a は開けません.";
-    QTest::newRow("letter") << "disk full" << "disk full.";
-    QTest::newRow("digit") << "code 7" << "code 7.";
-    QTest::newRow("period") << "done." << "done.";
-    QTest::newRow("bang") << "stop!" << "stop!";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("emoji") << "x \U0001F600" << "x \U0001F600.";
+    QTest::newRow("japanese") << "ファイル a は開けません"
+                              << "ファイル a は開けません.";
+    QTest::newRow("letter") << "disk full"
+                            << "disk full.";
+    QTest::newRow("digit") << "code 7"
+                           << "code 7.";
+    QTest::newRow("period") << "done."
+                            << "done.";
+    QTest::newRow("bang") << "stop!"
+                          << "stop!";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("emoji") << "x \U0001F600"
+                           << "x \U0001F600.";
   }
   void errorMessagesEndWithAPeriodWhenTheyShould() {
     QFETCH(QString, message);
