@@ -1,52 +1,82 @@
 #include "TavrinFunctions.h"
 
 #include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "MultiPatternSearch.h"
 
 namespace tavrin {
 
 namespace {
 
-// Finds the occurrences of one pattern that ReplaceAll accepts, left to right. The double-byte
-// rule needs the length of the run of lead bytes just before a candidate, counted back no further
-// than the search position; the run known at the last look is kept, so every byte is walked back
-// over at most once and the search stays linear however the lead bytes fall.
+constexpr std::size_t kNone = std::string_view::npos;
+
+// Only the bytes before a pattern's own NUL take part in the comparison.
+std::string_view Searchable(std::string_view pattern) {
+  return pattern.substr(0, pattern.find('\0'));
+}
+
+std::size_t FirstNul(std::string_view text) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
+}
+
+// Finds the occurrences of one pattern that ReplaceAll accepts, left to right, in
+// data[0, searchEnd). The double-byte rule needs the length of the run of lead bytes just
+// before a candidate, counted back no further than the search position; the run known at the
+// last look is kept, so every byte is walked back over at most once and the search stays linear
+// however the lead bytes fall.
 class Matcher {
  public:
-  Matcher(std::string_view text, std::string_view pattern, const LeadByteSet& leadBytes)
-      : data_(text.data()), pattern_(pattern), leadBytes_(leadBytes) {
-    const void* nul = std::memchr(text.data(), '\0', text.size());
-    searchEnd_ =
-        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
-    // Only the bytes before a pattern's own NUL take part in the comparison.
-    pattern_ = pattern_.substr(0, pattern_.find('\0'));
+  Matcher(const char* data, std::size_t searchEnd, std::string_view pattern,
+          const LeadByteSet& leadBytes)
+      : data_(data),
+        searchEnd_(searchEnd),
+        pattern_(pattern),
+        leadBytes_(leadBytes),
+        checkLeads_(!leadBytes.Empty()) {}
+
+  // The first accepted occurrence at or after pos, where pos is the search position (the start,
+  // or just after the previous occurrence). kNone when there is none.
+  std::size_t Next(std::size_t pos) { return StartsAt(pos) ? pos : NextAfter(pos); }
+
+ private:
+  // Whether an occurrence starts right at pos. It is accepted whatever precedes it, for the
+  // search position is never a second byte. Occurrences that follow each other directly (runs
+  // of one character) are found here without a library call.
+  bool StartsAt(std::size_t pos) const {
+    const std::size_t size = pattern_.size();
+    if (pos > searchEnd_ || searchEnd_ - pos < size) return false;
+    const char* start = data_ + pos;
+    return *start == pattern_[0] &&
+           (size == 1 || std::memcmp(start + 1, pattern_.data() + 1, size - 1) == 0);
   }
 
-  bool Usable() const { return !pattern_.empty(); }
-  std::size_t PatternSize() const { return pattern_.size(); }
-
-  // The first accepted occurrence at or after pos, where pos is the search position
-  // (the start, or just after the previous occurrence). npos when there is none.
-  std::size_t Next(std::size_t pos) {
+  std::size_t NextAfter(std::size_t pos) {
     base_ = pos;
     baseRun_ = 0;
-    std::size_t from = pos;
+    std::size_t from = pos + 1;
     while (true) {
-      std::size_t candidate = Find(from);
-      if (candidate == std::string_view::npos) return candidate;
-      if (leadBytes_.Empty() || RunBefore(candidate) % 2 == 0) return candidate;
+      const std::size_t candidate = Find(from);
+      if (candidate == kNone) return kNone;
+      if (!checkLeads_ || RunBefore(candidate) % 2 == 0) return candidate;
       from = candidate + 1;  // the second byte of a character: pass it over
     }
   }
 
- private:
   std::size_t Find(std::size_t from) const {
-    if (from >= searchEnd_ || searchEnd_ - from < pattern_.size()) return std::string_view::npos;
+    const std::size_t size = pattern_.size();
+    if (from > searchEnd_ || searchEnd_ - from < size) return kNone;
     const char* start = data_ + from;
     const std::size_t length = searchEnd_ - from;
-    const void* hit = pattern_.size() == 1
+    const void* hit = size == 1
                           ? std::memchr(start, static_cast<unsigned char>(pattern_[0]), length)
-                          : ::memmem(start, length, pattern_.data(), pattern_.size());
-    if (hit == nullptr) return std::string_view::npos;
+                          : ::memmem(start, length, pattern_.data(), size);
+    if (hit == nullptr) return kNone;
     return static_cast<std::size_t>(static_cast<const char*>(hit) - data_);
   }
 
@@ -61,35 +91,502 @@ class Matcher {
   }
 
   const char* data_;
+  std::size_t searchEnd_;
   std::string_view pattern_;
   const LeadByteSet& leadBytes_;
-  std::size_t searchEnd_ = 0;
+  bool checkLeads_;
   std::size_t base_ = 0;
   std::size_t baseRun_ = 0;
 };
 
+#if defined(__SSE2__)
+inline __m128i Load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline unsigned Where(__m128i block, __m128i byte) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, byte)));
+}
+#endif
+
+// How many bytes equal to byte follow one another from data[from], up to end.
+std::size_t RunLength(const char* data, std::size_t from, std::size_t end, char byte) {
+  std::size_t at = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(byte);
+  while (end - at >= 16) {
+    const unsigned same = Where(Load16(data + at), wanted);
+    if (same != 0xFFFF) return at + static_cast<std::size_t>(__builtin_ctz(~same)) - from;
+    at += 16;
+  }
+#endif
+  while (at < end && data[at] == byte) ++at;
+  return at - from;
+}
+
+// A few bytes are copied far more often than many: keep those out of the library call.
+inline void CopySmall(char* to, const char* from, std::size_t size) {
+  if (size <= 8) {
+    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, size);
+  }
+}
+
+// The stretches of a new text that replacements filled, back-to-back ones joined.
+using Stretches = std::vector<std::pair<std::size_t, std::size_t>>;
+
+inline void Note(Stretches* stretches, std::size_t begin, std::size_t end) {
+  if (stretches == nullptr) return;
+  if (!stretches->empty() && stretches->back().second == begin) {
+    stretches->back().second = end;
+  } else {
+    stretches->emplace_back(begin, end);
+  }
+}
+
+struct RowResult {
+  bool changed = false;
+  std::size_t searchEnd = 0;
+};
+
+// Replaces the accepted occurrences of pattern (already cut at its NUL) in text[0, searchEnd);
+// the bytes from searchEnd on are kept as they are. Returns whether anything changed (when not,
+// text is untouched) and where the searchable part now ends. When inserted is given, it receives
+// the stretches of the new text that the replacements fill.
+//
+// A one-byte pattern is taken a run at a time: once an occurrence is accepted, every copy of
+// the byte directly after it is one too, since each starts at the search position.
+RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view pattern,
+                     std::string_view replacement, const LeadByteSet& leadBytes, std::string& spare,
+                     Stretches* inserted) {
+  Matcher matcher(text.data(), searchEnd, pattern, leadBytes);
+  std::size_t hit = matcher.Next(0);
+  if (hit == kNone) return {false, searchEnd};
+
+  const std::size_t size = text.size();
+  const bool oneByte = pattern.size() == 1;
+  if (replacement.size() <= pattern.size()) {
+    // The text only shrinks: move it down in place. Writes stay behind the end of the current
+    // occurrence, and the matcher never looks before it, so nothing it reads is overwritten.
+    char* const data = text.data();
+    std::size_t write = hit;
+    std::size_t read = hit;
+    while (true) {
+      const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, pattern[0]) : 1;
+      const std::size_t filled = count * replacement.size();
+      if (oneByte && !replacement.empty()) {
+        std::memset(data + write, replacement[0], count);
+      } else {
+        CopySmall(data + write, replacement.data(), replacement.size());
+      }
+      Note(inserted, write, write + filled);
+      write += filled;
+      read = hit + count * pattern.size();
+      hit = matcher.Next(read);
+      if (hit == kNone) break;
+      if (write != read) std::memmove(data + write, data + read, hit - read);
+      write += hit - read;
+    }
+    const std::size_t removed = read - write;
+    if (removed != 0) {
+      std::memmove(data + write, data + read, size - read);
+      text.resize(size - removed);
+    }
+    return {true, searchEnd - removed};
+  }
+
+  // The text grows: build it anew in the spare buffer and swap.
+  spare.clear();
+  spare.reserve(size + size / 8 + replacement.size());
+  std::size_t read = 0;
+  do {
+    spare.append(text, read, hit - read);
+    const std::size_t count = oneByte ? RunLength(text.data(), hit, searchEnd, pattern[0]) : 1;
+    const std::size_t begin = spare.size();
+    for (std::size_t k = 0; k < count; ++k) spare.append(replacement);
+    Note(inserted, begin, spare.size());
+    read = hit + count * pattern.size();
+    hit = matcher.Next(read);
+  } while (hit != kNone);
+  spare.append(text, read, kNone);
+  const std::size_t grown = spare.size() - size;
+  text.swap(spare);
+  return {true, searchEnd + grown};
+}
+
+// ---- Tag removal ----
+
+// The first '>' in [p, end), or end.
+inline const char* FindClose(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i close = _mm_set1_epi8('>');
+  while (end - p >= 16) {
+    const unsigned mask = Where(Load16(p), close);
+    if (mask != 0) return p + __builtin_ctz(mask);
+    p += 16;
+  }
+#endif
+  while (p < end && *p != '>') ++p;
+  return p;
+}
+
+// Where the output of StripTags goes: apart from the source, or down the source's own buffer.
+enum class Target { kApart, kInPlace };
+
+// The plain scan of StripTags: to the next '<', then to the next '>'. Text between tags is
+// copied sixteen bytes at a time, even when fewer belong to it; the extra bytes land where later
+// output overwrites them or past the final end. In place that is only safe once the output
+// trails the input by sixteen bytes or more; until then the run is moved exactly.
+char* StripTagsByScan(const char* p, const char* end, char* out, bool& inTag, Target target) {
+  while (p < end) {
+    if (inTag) {
+      p = FindClose(p, end);
+      if (p == end) break;
+      ++p;
+      inTag = false;
+      continue;
+    }
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('<');
+    bool opened = false;
+    while (end - p >= 16) {
+      const __m128i block = Load16(p);
+      const unsigned mask = Where(block, open);
+      const std::size_t keep = mask ? static_cast<std::size_t>(__builtin_ctz(mask)) : 16;
+      if (out == p) {
+        // Nothing removed yet: the text is already where it belongs.
+      } else if (target == Target::kApart || p - out >= 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      } else {
+        std::memmove(out, p, keep);
+      }
+      out += keep;
+      p += keep;
+      if (mask != 0) {
+        ++p;
+        opened = true;
+        break;
+      }
+    }
+    if (opened) {
+      inTag = true;
+      continue;
+    }
+#endif
+    while (p < end && *p != '<') *out++ = *p++;
+    if (p < end) {
+      ++p;
+      inTag = true;
+    }
+  }
+  return out;
+}
+
+#if defined(__SSE2__)
+// One bit per byte of data[0, 64) that equals byte.
+inline std::uint64_t Where64(const char* data, __m128i byte) {
+  return static_cast<std::uint64_t>(Where(Load16(data), byte)) |
+         static_cast<std::uint64_t>(Where(Load16(data + 16), byte)) << 16 |
+         static_cast<std::uint64_t>(Where(Load16(data + 32), byte)) << 32 |
+         static_cast<std::uint64_t>(Where(Load16(data + 48), byte)) << 48;
+}
+
+inline void Copy64(char* to, const char* from) {
+  for (int k = 0; k < 64; k += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), Load16(from + k));
+  }
+}
+
+// The blocks of StripTags, 64 bytes each, without a branch per tag. Every '>' bit off and every
+// other bit on, adding the '<' bits (and the carry of a tag still open) lets each carry run from
+// a '<' up to the first '>' after it: the bits the sum changes, with the '<' bits, are the bytes
+// of the tags, the closing '>' included, and the sum's carry-out says a tag is still open. The
+// kept runs are copied 64 bytes at a time, which in place needs the output 64 bytes behind.
+// Leaves fewer than 128 bytes, so that those copies never read past end.
+char* StripTagBlocks(const char*& p, const char* end, char* out, bool& inTag, Target target) {
+  const __m128i open = _mm_set1_epi8('<');
+  const __m128i close = _mm_set1_epi8('>');
+  std::uint64_t carry = inTag ? 1 : 0;
+  for (; end - p >= 128; p += 64) {
+    const std::uint64_t opens = Where64(p, open);
+    const std::uint64_t others = ~Where64(p, close);
+    std::uint64_t sum;
+    const bool carried1 = __builtin_add_overflow(others, opens, &sum);
+    const bool carried2 = __builtin_add_overflow(sum, carry, &sum);
+    carry = carried1 || carried2;
+    std::uint64_t keep = ~((sum ^ others) | opens);
+    const bool wide = target == Target::kApart || p - out >= 64;
+    while (keep != 0) {
+      const int start = __builtin_ctzll(keep);
+      const std::uint64_t rest = ~(keep >> start);
+      const int length = rest == 0 ? 64 - start : __builtin_ctzll(rest);
+      if (wide) {
+        Copy64(out, p + start);
+      } else if (out != p + start) {
+        std::memmove(out, p + start, static_cast<std::size_t>(length));
+      }
+      out += length;
+      keep = start + length >= 64 ? 0 : keep & (~std::uint64_t{0} << (start + length));
+    }
+  }
+  inTag = carry != 0;
+  return out;
+}
+#endif
+
+// Copies the bytes of [src, src + size) that lie outside tags to out and returns the end of
+// what it wrote; inTag carries the state from one piece of a text to the next. out has room for
+// size bytes; in place it lies at or before src.
+char* StripTags(const char* src, std::size_t size, char* out, bool& inTag, Target target) {
+  const char* p = src;
+  const char* const end = src + size;
+#if defined(__SSE2__)
+  out = StripTagBlocks(p, end, out, inTag, target);
+#endif
+  return StripTagsByScan(p, end, out, inTag, target);
+}
+
 }  // namespace
+
+// ---- The whole conversion ----
+
+namespace {
+
+// A row that can change anything: its pattern cut at its NUL and not empty.
+struct Row {
+  std::string_view pattern;
+  std::string_view replacement;
+};
+
+std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table) {
+  std::vector<Row> rows;
+  for (const ArrayOfString& row : table) {
+    if (row.size() < 2) continue;  // no replacement field: see the header
+    const std::string_view pattern = Searchable(row[0]);
+    if (!pattern.empty()) rows.push_back({pattern, row[1]});
+  }
+  return rows;
+}
+
+std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
+  std::vector<MultiPatternSearch::Entry> entries;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    entries.emplace_back(rows[i].pattern, static_cast<std::uint32_t>(i));
+  }
+  return entries;
+}
+
+}  // namespace
+
+// The table's rows that can change anything, ready for one conversion after another.
+class TableConverter::Impl {
+ public:
+  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize)
+      : table_(table),
+        leadBytes_(leadBytes),
+        pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        rows_(ActiveRows(table_)),
+        search_(Entries(rows_)) {
+    // A cut after a byte that no pattern holds and that begins no character cannot fall inside
+    // any occurrence at any stage, nor change which lead bytes count before a later candidate:
+    // the pieces between such cuts convert independently.
+    for (unsigned b = 0; b < 256; ++b) {
+      const auto byte = static_cast<unsigned char>(b);
+      cut_[b] = !search_.InSomePattern(byte) && !leadBytes.Contains(byte);
+    }
+    // A replacement holding a NUL would end the searchable part for the rows after it, in
+    // every later piece too; such a table goes the plain way.
+    for (const Row& row : rows_) {
+      if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
+    }
+  }
+
+  std::string Convert(std::string text);
+
+  // The working buffers are kept for the next text, unless a large text left them large.
+  void ReleaseLargeBuffers() {
+    for (std::string* buffer : {&piece_, &spare_}) {
+      if (buffer->capacity() > 4 * (pieceSize_ + search_.MaxLength())) std::string().swap(*buffer);
+    }
+  }
+
+ private:
+  std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
+  void ApplyRows(std::string& text, std::size_t searchEnd);
+
+  const ArrayOfArrayOfString table_;  // rows_ points into it
+  const LeadByteSet leadBytes_;
+  const std::size_t pieceSize_;
+  const std::vector<Row> rows_;
+  MultiPatternSearch search_;
+  bool cut_[256] = {};
+  bool wholePasses_ = false;
+
+  // Reused from piece to piece.
+  PatternMarks marks_;
+  std::string piece_;
+  std::string spare_;
+  Stretches inserted_;
+};
+
+// The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
+std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
+                                          std::size_t limit) const {
+  if (limit - from <= pieceSize_) return limit;
+  for (std::size_t at = from + pieceSize_; at < limit; ++at) {
+    if (cut_[static_cast<unsigned char>(data[at - 1])]) return at;
+  }
+  return limit;
+}
+
+// Every marked row in order on text[0, searchEnd). Where a row inserted its replacement, the
+// rows after it may find new occurrences that begin up to a pattern's length before the
+// insertion or inside it; only there is the text looked at again.
+void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
+  const std::size_t reach = search_.MaxLength() - 1;
+  for (std::size_t i = marks_.Next(0); i < rows_.size(); i = marks_.Next(i + 1)) {
+    const Row& row = rows_[i];
+    const bool last = i + 1 == rows_.size();
+    inserted_.clear();
+    const RowResult result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_,
+                                        spare_, last ? nullptr : &inserted_);
+    if (!result.changed) continue;
+    searchEnd = result.searchEnd;
+    const std::string_view searchable(text.data(), searchEnd);
+    std::size_t looked = 0;
+    for (const auto& [begin, end] : inserted_) {
+      const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+      looked = end;
+      search_.MarkOccurrences(searchable, from, looked, marks_);
+    }
+  }
+}
+
+namespace {
+
+// Collects the converted text of one piece after another, in the text's own buffer while it
+// trails the reading position, else in a buffer of its own.
+class Output {
+ public:
+  explicit Output(std::string& text) : text_(text) {}
+
+  // text[from, to) with its tags removed.
+  void FromText(std::size_t from, std::size_t to) {
+    if (!spilled_) {
+      char* const base = text_.data();
+      written_ = static_cast<std::size_t>(
+          StripTags(base + from, to - from, base + written_, inTag_, Target::kInPlace) - base);
+    } else {
+      Append(text_.data() + from, to - from);
+    }
+  }
+
+  // A converted piece whose source ended at readEnd in the text.
+  void FromPiece(std::string& piece, std::size_t readEnd) {
+    if (!spilled_ && written_ + piece.size() <= readEnd) {
+      char* const base = text_.data();
+      written_ = static_cast<std::size_t>(
+          StripTags(piece.data(), piece.size(), base + written_, inTag_, Target::kApart) - base);
+      return;
+    }
+    char* const end = StripTags(piece.data(), piece.size(), piece.data(), inTag_, Target::kInPlace);
+    const auto size = static_cast<std::size_t>(end - piece.data());
+    if (!spilled_ && written_ + size <= readEnd) {
+      std::memcpy(text_.data() + written_, piece.data(), size);
+      written_ += size;
+      return;
+    }
+    if (!spilled_) {
+      // The replacements made the text grow past what is still to be read: go on apart.
+      const std::size_t rest = text_.size() - readEnd;
+      spill_.reserve(written_ + size + rest + rest / 8);
+      spill_.assign(text_.data(), written_);
+      spilled_ = true;
+    }
+    spill_.append(piece.data(), size);
+  }
+
+  std::string Finish() {
+    if (spilled_) return std::move(spill_);
+    text_.resize(written_);
+    return std::move(text_);
+  }
+
+ private:
+  void Append(const char* from, std::size_t size) {
+    const std::size_t old = spill_.size();
+    spill_.resize(old + size);
+    char* const end = StripTags(from, size, spill_.data() + old, inTag_, Target::kApart);
+    spill_.resize(static_cast<std::size_t>(end - spill_.data()));
+  }
+
+  std::string& text_;
+  std::string spill_;
+  std::size_t written_ = 0;
+  bool spilled_ = false;
+  bool inTag_ = false;
+};
+
+}  // namespace
+
+std::string TableConverter::Impl::Convert(std::string text) {
+  if (rows_.empty()) {
+    RemoveTagsInPlace(text);
+    return text;
+  }
+  if (wholePasses_) {
+    for (const Row& row : rows_) ReplaceAllInPlace(text, row.pattern, row.replacement, leadBytes_);
+    RemoveTagsInPlace(text);
+    return text;
+  }
+
+  const std::size_t searchEnd = FirstNul(text);
+  marks_.Reset(rows_.size());
+  std::size_t end = NextCut(text.data(), 0, searchEnd);
+  if (end == searchEnd) {
+    // One piece: convert the text where it is.
+    search_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd, marks_);
+    if (!marks_.None()) ApplyRows(text, searchEnd);
+    RemoveTagsInPlace(text);
+    return text;
+  }
+
+  Output output(text);
+  for (std::size_t start = 0; start < searchEnd;
+       start = end, end = NextCut(text.data(), start, searchEnd)) {
+    marks_.Reset(rows_.size());
+    const std::string_view piece(text.data() + start, end - start);
+    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
+    if (marks_.None()) {
+      output.FromText(start, end);  // no row changes this piece: no copy
+      continue;
+    }
+    piece_.assign(piece);
+    ApplyRows(piece_, piece_.size());
+    output.FromPiece(piece_, end);
+  }
+  output.FromText(searchEnd, text.size());  // after the NUL only the tags go
+  return output.Finish();
+}
+
+TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
+                               std::size_t pieceSize)
+    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize)) {}
+
+TableConverter::~TableConverter() = default;
+
+std::string TableConverter::Convert(std::string text) {
+  std::string result = impl_->Convert(std::move(text));
+  impl_->ReleaseLargeBuffers();
+  return result;
+}
 
 bool ReplaceAllInPlace(std::string& text, std::string_view pattern, std::string_view replacement,
                        const LeadByteSet& leadBytes) {
+  pattern = Searchable(pattern);
   if (text.empty() || pattern.empty()) return false;
-  Matcher matcher(text, pattern, leadBytes);
-  if (!matcher.Usable()) return false;
-  std::size_t hit = matcher.Next(0);
-  if (hit == std::string_view::npos) return false;
-
-  std::string result;
-  result.reserve(text.size() + (replacement.size() > matcher.PatternSize() ? text.size() / 8 : 0));
-  std::size_t pos = 0;
-  do {
-    result.append(text, pos, hit - pos);
-    result.append(replacement);
-    pos = hit + matcher.PatternSize();
-    hit = matcher.Next(pos);
-  } while (hit != std::string_view::npos);
-  result.append(text, pos, std::string::npos);
-  text.swap(result);
-  return true;
+  std::string spare;
+  return ReplaceRow(text, FirstNul(text), pattern, replacement, leadBytes, spare, nullptr).changed;
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view pattern,
@@ -99,24 +596,15 @@ std::string ReplaceAll(std::string_view text, std::string_view pattern,
   return result;
 }
 
+char* RemoveTags(std::string_view text, char* out) {
+  bool inTag = false;
+  return StripTags(text.data(), text.size(), out, inTag,
+                   out == text.data() ? Target::kInPlace : Target::kApart);
+}
+
 void RemoveTagsInPlace(std::string& text) {
-  char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* read = static_cast<const char*>(std::memchr(begin, '<', text.size()));
-  if (read == nullptr) return;
-  char* write = const_cast<char*>(read);
-  while (read != nullptr) {
-    // read points at a '<': skip to just past the next '>', or to the end.
-    const char* close = static_cast<const char*>(std::memchr(read, '>', end - read));
-    if (close == nullptr) break;
-    const char* keep = close + 1;
-    const char* open = static_cast<const char*>(std::memchr(keep, '<', end - keep));
-    const char* keepEnd = open ? open : end;
-    std::memmove(write, keep, keepEnd - keep);
-    write += keepEnd - keep;
-    read = open;
-  }
-  text.resize(write - begin);
+  char* const end = RemoveTags(text, text.data());
+  text.resize(static_cast<std::size_t>(end - text.data()));
 }
 
 std::string RemoveTags(std::string_view text) {
@@ -127,12 +615,8 @@ std::string RemoveTags(std::string_view text) {
 
 std::string ConvertWithTable(std::string text, const ArrayOfArrayOfString& table,
                              const LeadByteSet& leadBytes) {
-  for (const ArrayOfString& row : table) {
-    if (row.size() < 2) continue;  // no replacement field: see the header
-    ReplaceAllInPlace(text, row[0], row[1], leadBytes);
-  }
-  RemoveTagsInPlace(text);
-  return text;
+  TableConverter converter(table, leadBytes);
+  return converter.Convert(std::move(text));
 }
 
 }  // namespace tavrin

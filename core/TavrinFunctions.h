@@ -1,6 +1,8 @@
 // The conversion of one text: the table's replacements in order, then tag removal.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,10 +28,39 @@ std::string RemoveTags(std::string_view text);
 // In place; the text only ever shrinks.
 void RemoveTagsInPlace(std::string& text);
 
+// The same into out, which has room for text.size() bytes and either lies apart from the text
+// or is text.data() itself; returns the end of what was written.
+char* RemoveTags(std::string_view text, char* out);
+
 // Each row of the table applied in order (field 0 by field 1), then RemoveTags.
+// The rows are searched for together: a row whose pattern does not occur costs no pass and no
+// copy, and the text is converted in its own buffer wherever the result fits behind the input.
 // A row with a single non-empty field has no replacement and is skipped: deleting its
 // pattern instead would silently destroy text because of a line lacking its "=".
 std::string ConvertWithTable(std::string text, const ArrayOfArrayOfString& table,
                              const LeadByteSet& leadBytes = CurrentLeadByteSet());
+
+// A table made ready for converting one text after another: ConvertWithTable without preparing
+// the table's search each time. Keeps its own copy of the table.
+class TableConverter {
+ public:
+  // The text is worked through in pieces of about pieceSize bytes, cut only where no occurrence
+  // of any pattern can straddle the cut; small pieces stay in the processor's cache.
+  static constexpr std::size_t kDefaultPieceSize = 64 * 1024;
+
+  explicit TableConverter(const ArrayOfArrayOfString& table,
+                          const LeadByteSet& leadBytes = CurrentLeadByteSet(),
+                          std::size_t pieceSize = kDefaultPieceSize);
+  TableConverter(const TableConverter&) = delete;
+  TableConverter& operator=(const TableConverter&) = delete;
+  ~TableConverter();
+
+  // The same result as ConvertWithTable(text, table, leadBytes).
+  std::string Convert(std::string text);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace tavrin

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the data the peer comparison runs on, in DIR (default build/peers):
+#   corpus.html     real HTML documentation from Debian packages, concatenated (about 120 MB)
+#   CEntity.txt     the 252 named entities of HTML 4, "&amp;" last, values in UTF-8
+#   empty.txt       a table without rows (conversion = tag removal alone)
+#   small/          the documentation's pages of at most 64 KB, one file each
+#   adversarial.bin 64 MiB of the byte 0x83, with adversarial.txt: the one row 0x83=0x83
+# Idempotent: what exists already is kept.
+set -euo pipefail
+dir=${1:-build/peers}
+mkdir -p "$dir"
+cd "$dir"
+
+packages=(python3.11-doc python-django-doc postgresql-doc-15 cmake-doc)
+doc_dirs=(/usr/share/doc/python3.11 /usr/share/doc/python-django-doc
+  /usr/share/doc/postgresql-doc-15 /usr/share/doc/cmake-doc)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "make-corpus: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The pages in a fixed order, so every machine builds the same corpus. -H follows the
+# packages' symlinked folders.
+if [ ! -s corpus.html ] || [ ! -d small ]; then
+  rm -rf corpus.html small
+  find -H "${doc_dirs[@]}" -type f -name '*.html' -print0 | python3 -c '
+import os, shutil, sys
+pages = sorted(p for p in sys.stdin.buffer.read().split(b"\0") if p)
+os.makedirs("small.part", exist_ok=True)
+with open("corpus.html.part", "wb") as corpus:
+    for n, page in enumerate(pages, 1):
+        with open(page, "rb") as f:
+            data = f.read()
+        corpus.write(data)
+        if len(data) <= 65536:
+            name = b"%05d-" % n + os.path.basename(page)
+            with open(os.path.join(b"small.part", name), "wb") as out:
+                out.write(data)
+'
+  mv small.part small
+  mv corpus.html.part corpus.html
+fi
+
+if [ ! -s CEntity.txt ]; then
+  python3 - <<'EOF'
+import html.entities
+names = sorted(html.entities.name2codepoint, key=lambda n: (n == "amp", n))
+assert len(names) == 252
+with open("CEntity.txt", "wb") as out:
+    for n in names:
+        out.write(b"&" + n.encode() + b";=" + chr(html.entities.name2codepoint[n]).encode() + b"\r\n")
+EOF
+fi
+[ -e empty.txt ] || : > empty.txt
+
+if [ ! -s adversarial.bin ]; then
+  head -c $((64 << 20)) /dev/zero | tr '\0' '\203' > adversarial.bin
+  printf '\203=\203\r\n' > adversarial.txt
+fi
+
+echo "make-corpus: $(stat -c %s corpus.html) bytes of HTML, $(ls small | wc -l) small files in $PWD" >&2

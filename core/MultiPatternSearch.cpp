@@ -1,0 +1,168 @@
+#include "MultiPatternSearch.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tavrin {
+
+void PatternMarks::Reset(std::size_t count) {
+  size_ = count;
+  marked_ = 0;
+  words_.assign((count + 63) / 64, 0);
+}
+
+std::size_t PatternMarks::Next(std::size_t from) const {
+  if (from >= size_) return size_;
+  std::size_t index = from >> 6;
+  std::uint64_t word = words_[index] & (~std::uint64_t{0} << (from & 63));
+  while (word == 0) {
+    if (++index == words_.size()) return size_;
+    word = words_[index];
+  }
+  return std::min(size_, index * 64 + static_cast<std::size_t>(__builtin_ctzll(word)));
+}
+
+namespace {
+
+std::uint64_t EdgeKey(std::uint32_t node, unsigned char byte) {
+  return ((static_cast<std::uint64_t>(node) << 8) | byte) + 1;
+}
+
+std::size_t EdgeSlot(std::uint64_t key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+}
+
+}  // namespace
+
+MultiPatternSearch::MultiPatternSearch(const std::vector<Entry>& patterns) {
+  nodes_.emplace_back();
+  edgeKeys_.assign(64, 0);
+  edgeChild_.assign(64, 0);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, id)
+  for (const auto& [pattern, id] : patterns) {
+    if (pattern.empty()) continue;
+    std::uint32_t node = 0;
+    for (char c : pattern) {
+      const auto byte = static_cast<unsigned char>(c);
+      inPattern_[byte] = true;
+      std::uint32_t next = Child(node, byte);
+      node = next ? next : AddChild(node, byte);
+    }
+    ends.emplace_back(node, id);
+    maxLength_ = std::max(maxLength_, pattern.size());
+    const auto first = static_cast<unsigned char>(pattern[0]);
+    if (!starts_[first]) startBytes_.push_back(first);
+    starts_[first] = true;
+  }
+  std::sort(ends.begin(), ends.end());
+  ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+  outputs_.reserve(ends.size());
+  for (std::size_t i = 0; i < ends.size();) {
+    const std::uint32_t node = ends[i].first;
+    nodes_[node].outputBegin = static_cast<std::uint32_t>(outputs_.size());
+    for (; i < ends.size() && ends[i].first == node; ++i) outputs_.push_back(ends[i].second);
+    nodes_[node].outputEnd = static_cast<std::uint32_t>(outputs_.size());
+  }
+}
+
+std::uint32_t MultiPatternSearch::Child(std::uint32_t node, unsigned char byte) const {
+  if (node == 0) return rootChild_[byte];
+  const std::uint64_t key = EdgeKey(node, byte);
+  const std::size_t mask = edgeKeys_.size() - 1;
+  for (std::size_t slot = EdgeSlot(key, mask);; slot = (slot + 1) & mask) {
+    if (edgeKeys_[slot] == key) return edgeChild_[slot];
+    if (edgeKeys_[slot] == 0) return 0;
+  }
+}
+
+std::uint32_t MultiPatternSearch::AddChild(std::uint32_t node, unsigned char byte) {
+  const auto child = static_cast<std::uint32_t>(nodes_.size());
+  nodes_.emplace_back();
+  if (node == 0) {
+    rootChild_[byte] = child;
+    return child;
+  }
+  if ((edgeCount_ + 1) * 2 > edgeKeys_.size()) GrowEdges();
+  const std::uint64_t key = EdgeKey(node, byte);
+  const std::size_t mask = edgeKeys_.size() - 1;
+  std::size_t slot = EdgeSlot(key, mask);
+  while (edgeKeys_[slot] != 0) slot = (slot + 1) & mask;
+  edgeKeys_[slot] = key;
+  edgeChild_[slot] = child;
+  ++edgeCount_;
+  return child;
+}
+
+void MultiPatternSearch::GrowEdges() {
+  std::vector<std::uint64_t> keys(edgeKeys_.size() * 2, 0);
+  std::vector<std::uint32_t> children(keys.size(), 0);
+  const std::size_t mask = keys.size() - 1;
+  for (std::size_t i = 0; i < edgeKeys_.size(); ++i) {
+    if (edgeKeys_[i] == 0) continue;
+    std::size_t slot = EdgeSlot(edgeKeys_[i], mask);
+    while (keys[slot] != 0) slot = (slot + 1) & mask;
+    keys[slot] = edgeKeys_[i];
+    children[slot] = edgeChild_[i];
+  }
+  edgeKeys_.swap(keys);
+  edgeChild_.swap(children);
+}
+
+void MultiPatternSearch::WalkFrom(std::string_view text, std::size_t start,
+                                  PatternMarks& marks) const {
+  std::uint32_t node = 0;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    node = Child(node, static_cast<unsigned char>(text[i]));
+    if (node == 0) return;
+    const Node& n = nodes_[node];
+    for (std::uint32_t k = n.outputBegin; k < n.outputEnd; ++k) marks.Set(outputs_[k]);
+  }
+}
+
+// The next byte in [p, end) that begins some pattern, or end. Tables of entities begin every
+// pattern with the same one or few bytes, so those are looked for many bytes at a time.
+const char* MultiPatternSearch::NextStart(const char* p, const char* end) const {
+  if (startBytes_.size() == 1) {
+    const void* hit = std::memchr(p, startBytes_[0], static_cast<std::size_t>(end - p));
+    return hit ? static_cast<const char*>(hit) : end;
+  }
+#if defined(__SSE2__)
+  if (startBytes_.size() <= 4) {
+    __m128i wanted[4];
+    for (std::size_t k = 0; k < 4; ++k) {
+      wanted[k] =
+          _mm_set1_epi8(static_cast<char>(startBytes_[std::min(k, startBytes_.size() - 1)]));
+    }
+    while (end - p >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i hits = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(block, wanted[0]), _mm_cmpeq_epi8(block, wanted[1])),
+          _mm_or_si128(_mm_cmpeq_epi8(block, wanted[2]), _mm_cmpeq_epi8(block, wanted[3])));
+      const int mask = _mm_movemask_epi8(hits);
+      if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+      p += 16;
+    }
+  }
+#endif
+  while (p < end && !starts_[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
+void MultiPatternSearch::MarkOccurrences(std::string_view text, std::size_t from, std::size_t to,
+                                         PatternMarks& marks) const {
+  if (maxLength_ == 0) return;
+  to = std::min(to, text.size());
+  if (from >= to) return;
+  const char* const begin = text.data();
+  const char* const end = begin + to;
+  for (const char* p = NextStart(begin + from, end); p < end; p = NextStart(p + 1, end)) {
+    WalkFrom(text, static_cast<std::size_t>(p - begin), marks);
+    if (marks.All()) return;
+  }
+}
+
+}  // namespace tavrin

@@ -1,0 +1,227 @@
+// The fast conversion routines against the plain ones, on random inputs built from the bytes
+// that matter and cut into pieces small enough that every boundary is crossed.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "MultiPatternSearch.h"
+#include "ReferenceConversion.h"
+#include "TavrinFunctions.h"
+
+namespace tavrin {
+namespace {
+
+const LeadByteSet kSjis = LeadByteSet::ShiftJis();
+const LeadByteSet kNone;
+
+// The markup bytes, CR LF, NUL, the backslash that ends some Shift-JIS characters, lead bytes at
+// both ends of both ranges, a trail-only byte, and plain letters.
+constexpr char kAlphabet[] = {'<',    '>',    '&',    ';',    '=',    '\r',   '\n', '\0', '\x5C',
+                              '\x81', '\x83', '\x9F', '\xE0', '\xFC', '\x40', 'a',  'b',  ' '};
+
+std::string Random(std::mt19937& rng, std::string_view alphabet, std::size_t minLength,
+                   std::size_t maxLength) {
+  std::uniform_int_distribution<std::size_t> length(minLength, maxLength);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string s(length(rng), ' ');
+  for (char& c : s) c = alphabet[pick(rng)];
+  return s;
+}
+
+// A random part of the full alphabet, so that some bytes are in no pattern and pieces can be cut.
+std::string RandomSubset(std::mt19937& rng) {
+  std::string subset;
+  std::bernoulli_distribution take(0.4);
+  for (char c : kAlphabet) {
+    if (take(rng)) subset.push_back(c);
+  }
+  if (subset.empty()) subset.push_back('&');
+  return subset;
+}
+
+// Rows whose patterns overlap and whose replacements are made of pieces of other patterns, so
+// earlier rows create occurrences for later ones; now and then rows the conversion skips.
+ArrayOfArrayOfString RandomTable(std::mt19937& rng) {
+  const std::string bytes = RandomSubset(rng);
+  std::uniform_int_distribution<int> rowCount(1, 8);
+  std::uniform_int_distribution<int> kind(0, 19);
+  ArrayOfArrayOfString table;
+  std::vector<std::string> patterns;
+  const int rows = rowCount(rng);
+  for (int r = 0; r < rows; ++r) patterns.push_back(Random(rng, bytes, 1, 4));
+  for (int r = 0; r < rows; ++r) {
+    std::string replacement;
+    switch (kind(rng)) {
+      case 0:
+        table.push_back({patterns[r]});  // one field: no replacement
+        continue;
+      case 1:
+        replacement = Random(rng, std::string_view(kAlphabet, sizeof kAlphabet), 0, 3);
+        break;
+      case 2:
+        replacement = patterns[r] + patterns[r];  // grows
+        break;
+      default: {
+        const std::string& other = patterns[std::uniform_int_distribution<int>(0, rows - 1)(rng)];
+        const std::size_t cut = std::uniform_int_distribution<std::size_t>(0, other.size())(rng);
+        replacement = Random(rng, bytes, 0, 2) + other.substr(cut) + other.substr(0, cut);
+        replacement.resize(std::min<std::size_t>(replacement.size(), 6));
+      }
+    }
+    table.push_back({patterns[r], replacement});
+  }
+  return table;
+}
+
+TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
+  std::mt19937 rng(61001);
+  const std::size_t pieceSizes[] = {1, 2, 3, 5, 16, 33, 1 << 16};
+  for (int i = 0; i < 6000; ++i) {
+    const LeadByteSet& lead = (i % 2) ? kSjis : kNone;
+    const ArrayOfArrayOfString table = RandomTable(rng);
+    const std::string text = Random(
+        rng, (i % 3) ? std::string_view(kAlphabet, sizeof kAlphabet) : RandomSubset(rng), 0, 300);
+    const std::size_t pieceSize = pieceSizes[i % std::size(pieceSizes)];
+    TableConverter converter(table, lead, pieceSize);
+    const std::string expected = reference::Convert(text, table, lead);
+    ASSERT_EQ(converter.Convert(text), expected) << "case " << i << " piece " << pieceSize;
+    // The same converter again: its buffers carry nothing over.
+    ASSERT_EQ(converter.Convert(text), expected) << "case " << i << " again";
+  }
+}
+
+TEST(FastConversionTest, ReplacementsHoldingNulEndTheSearchForLaterRows) {
+  const ArrayOfArrayOfString table = {{"b", std::string("\0", 1)}, {"a", "x"}};
+  const std::string text = "a b a ";
+  for (std::size_t pieceSize : {1, 2, 64}) {
+    TableConverter converter(table, kNone, pieceSize);
+    EXPECT_EQ(converter.Convert(text), reference::Convert(text, table, kNone));
+    EXPECT_EQ(converter.Convert(text), std::string("x \0 a ", 6));
+  }
+}
+
+TEST(FastConversionTest, GrowingRowsMayOvertakeTheUnreadText) {
+  // Every piece grows fourfold and no tag shrinks it back, so the output leaves the input buffer.
+  const ArrayOfArrayOfString table = {{"a", "aaaa"}, {"aa", "<>b"}};
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += (i % 7) ? "a " : "<a> ";
+  for (std::size_t pieceSize : {1, 10, 100, 1 << 16}) {
+    TableConverter converter(table, kSjis, pieceSize);
+    EXPECT_EQ(converter.Convert(text), reference::Convert(text, table, kSjis)) << pieceSize;
+  }
+}
+
+TEST(FastConversionTest, EntityTableOnLongMarkup) {
+  ArrayOfArrayOfString table = {{"&lt;", "<"},   {"&gt;", ">"},     {"&quot;", "\""},
+                                {"&nbsp;", " "}, {"&copy;", "(c)"}, {"&eacute;", "\xC3\xA9"},
+                                {"&para;", ""},  {"&amp;", "&"}};
+  static const char* const pieces[] = {"<p class=\"a\">", "</p>\r\n",         "&amp;lt;",
+                                       "&amp;",           "&lt;b&gt;",        "text ",
+                                       "&nbsp;",          "\x83\x5C\x83&gt;", "&eacute;t&eacute;",
+                                       "&copy;",          "&quot;x&quot;",    "<br>",
+                                       "&&amp;amp;"};
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::string text;
+  while (text.size() < 200000) text += pieces[pick(rng)];
+  for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+    for (std::size_t pieceSize : {std::size_t{100}, TableConverter::kDefaultPieceSize}) {
+      TableConverter converter(table, *lead, pieceSize);
+      ASSERT_EQ(converter.Convert(text), reference::Convert(text, table, *lead));
+    }
+  }
+}
+
+// A tag from open to close (either may fall outside the text) in letters, and text, in place
+// and into a buffer of its own.
+void ExpectTagsRemovedLikeReference(std::size_t length, std::size_t open, std::size_t close) {
+  std::string text(length, 'x');
+  for (std::size_t k = 0; k < length; ++k) text[k] = static_cast<char>('a' + k % 26);
+  if (open < length) text[open] = '<';
+  if (close < length) text[close] = '>';
+  const std::string expected = reference::RemoveTags(text);
+  ASSERT_EQ(RemoveTags(text), expected) << text;
+  std::string apart(text.size() + 1, '\0');
+  apart.resize(static_cast<std::size_t>(RemoveTags(text, apart.data()) - apart.data()));
+  ASSERT_EQ(apart, expected) << text;
+}
+
+TEST(FastConversionTest, RemoveTagsAgreesAtBlockEdges) {
+  // Short texts go by the plain scan; from 128 bytes on, the front goes in 64-byte blocks.
+  for (std::size_t length : {0, 1, 15, 16, 17, 33, 127, 128, 129, 191, 192, 193, 256, 257}) {
+    for (std::size_t open = 0; open <= length; ++open) {
+      for (std::size_t close = open; close <= length + 1; close += 5) {
+        ExpectTagsRemovedLikeReference(length, open, close);
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+TEST(FastConversionTest, RemoveTagsAgreesOnRandomTexts) {
+  // Sparse and dense tags, so the output trails the input in place by every distance.
+  std::mt19937 rng(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string bytes = "ab\0\x83 ";
+    bytes.append(static_cast<std::size_t>(i % 4), '<');
+    bytes.append(static_cast<std::size_t>(i % 3), '>');
+    const std::string text = Random(rng, bytes, 0, (i % 10) ? 400 : 3000);
+    ASSERT_EQ(RemoveTags(text), reference::RemoveTags(text)) << "case " << i;
+    std::string apart(text.size(), '\0');
+    apart.resize(static_cast<std::size_t>(RemoveTags(text, apart.data()) - apart.data()));
+    ASSERT_EQ(apart, reference::RemoveTags(text)) << "case " << i;
+  }
+}
+
+TEST(FastConversionTest, ReplaceAllAgreesAcrossLeadByteRuns) {
+  std::mt19937 rng(11);
+  for (int i = 0; i < 4000; ++i) {
+    const LeadByteSet& lead = (i % 2) ? kSjis : kNone;
+    const std::string alphabet = (i % 4 < 2) ? "\x83\x83\x83\\a" : RandomSubset(rng);
+    const std::string text = Random(rng, alphabet, 0, 120);
+    const std::string pattern = Random(rng, alphabet, 1, 3);
+    const std::string replacement = Random(rng, alphabet, 0, 5);
+    ASSERT_EQ(ReplaceAll(text, pattern, replacement, lead),
+              reference::ReplaceAll(text, pattern, replacement, lead))
+        << "case " << i;
+  }
+}
+
+TEST(MultiPatternSearchTest, MarksExactlyThePatternsStartingInTheRange) {
+  std::mt19937 rng(3);
+  for (int i = 0; i < 3000; ++i) {
+    // Few distinct first bytes take the wide scans, many the byte-by-byte one.
+    const std::string bytes = (i % 3 == 0) ? "&;a" : (i % 3 == 1) ? "&<>=;ab" : RandomSubset(rng);
+    std::vector<std::string> patterns;
+    const int count = std::uniform_int_distribution<int>(1, 9)(rng);
+    for (int k = 0; k < count; ++k) {
+      std::string pattern = Random(rng, bytes, 1, 4);
+      if (i % 3 == 0) pattern[0] = '&';
+      patterns.push_back(pattern);
+    }
+    std::vector<MultiPatternSearch::Entry> entries;
+    for (int k = 0; k < count; ++k) entries.emplace_back(patterns[k], k / 2);  // shared ids
+    const MultiPatternSearch search(entries);
+    const std::string text = Random(rng, bytes, 0, 80);
+    const std::size_t from = std::uniform_int_distribution<std::size_t>(0, text.size())(rng);
+    const std::size_t to = std::uniform_int_distribution<std::size_t>(from, text.size() + 2)(rng);
+
+    PatternMarks marks;
+    marks.Reset(static_cast<std::size_t>((count + 1) / 2));
+    search.MarkOccurrences(text, from, to, marks);
+    for (int k = 0; k < count; k += 2) {
+      bool expected = false;
+      for (int j = k; j < std::min(k + 2, count); ++j) {
+        for (std::size_t at = from; at < std::min(to, text.size()); ++at) {
+          expected |= text.compare(at, patterns[j].size(), patterns[j]) == 0;
+        }
+      }
+      ASSERT_EQ(marks.Test(static_cast<std::uint32_t>(k / 2)), expected) << "case " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrin
