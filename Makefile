@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench windows package package-check format clean
+.PHONY: all deps configure build run test bench windows package package-check format clean fuzz
 
 all: build
 
@@ -34,6 +34,14 @@ windows:
 package:
 	@$(MAKE) --no-print-directory build PRESET=$(if $(filter dev,$(PRESET)),release,$(PRESET))
 	@scripts/check-package.sh build/$(if $(filter dev,$(PRESET)),release,$(PRESET))
+
+# The fuzz targets, built with clang into build/fuzz, each run for FUZZ_SECONDS from its seeds.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build/fuzz -j $(JOBS)
+	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
