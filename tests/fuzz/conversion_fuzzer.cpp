@@ -22,9 +22,7 @@ using namespace tavrin;
 // at worst, and a slow input proves nothing here.
 constexpr std::size_t kMaxGrownSize = 1 << 16;
 constexpr std::size_t kMaxRows = 12;
-#ifdef TAVRIN_FUZZ_BUFFER_ROUTINES
 constexpr std::size_t kPieceSizes[] = {1, 3, 64, TableConverter::kDefaultPieceSize};
-#endif
 
 ArrayOfArrayOfString RawTable(std::string_view text) {
   ArrayOfArrayOfString table;
@@ -84,7 +82,6 @@ void CheckRemoveTags(const std::string& text) {
   std::string inPlace = text;
   RemoveTagsInPlace(inPlace);
   TAVRIN_FUZZ_CHECK(inPlace == expected);
-#ifdef TAVRIN_FUZZ_BUFFER_ROUTINES
   std::string apart(text.size(), '\xAA');
   apart.resize(static_cast<std::size_t>(RemoveTags(text, apart.data()) - apart.data()));
   TAVRIN_FUZZ_CHECK(apart == expected);
@@ -92,7 +89,6 @@ void CheckRemoveTags(const std::string& text) {
   overItself.resize(
       static_cast<std::size_t>(RemoveTags(overItself, overItself.data()) - overItself.data()));
   TAVRIN_FUZZ_CHECK(overItself == expected);
-#endif
 }
 
 }  // namespace
@@ -117,13 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (table.empty()) TAVRIN_FUZZ_CHECK(expected.size() <= text.size());
   TAVRIN_FUZZ_CHECK(ConvertWithTable(text, table, lead) == expected);
 
-#ifdef TAVRIN_FUZZ_BUFFER_ROUTINES
   TableConverter converter(table, lead, kPieceSizes[(flags >> 1) & 3]);
   TAVRIN_FUZZ_CHECK(converter.Convert(text) == expected);
   // A converter keeps no trace of the text before: the next one comes out right too.
   const std::string reversed(text.rbegin(), text.rend());
   TAVRIN_FUZZ_CHECK(converter.Convert(reversed) == reference::Convert(reversed, table, lead));
-#endif
 
   CheckRemoveTags(text);
   if (!table.empty()) CheckReplaceAll(text, table.front(), lead);
