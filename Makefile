@@ -26,6 +26,13 @@ bench:
 	@$(MAKE) --no-print-directory build PRESET=release
 	@build/release/bench/tavrin_bench
 
+# tavrin beside perl, python, sed, a C loop and cat on real documentation; see bench/RESULTS.md.
+.PHONY: bench-peers
+bench-peers:
+	@$(MAKE) --no-print-directory build PRESET=release
+	@bench/peers/make-corpus.sh build/peers
+	@python3 bench/peers/run.py build/release build/peers
+
 # The core cross-built for Windows, its tests run under Wine in code pages 1252 and 932.
 windows:
 	@JOBS=$(JOBS) scripts/test-windows.sh

@@ -4,10 +4,12 @@
 // read or written meanwhile. POSIX has no such mandatory exclusion (advisory locks bind only
 // programs that ask for them), so that rule is left out here.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -50,8 +52,20 @@ void MakeBlocking(int fd) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
+// The zero fill and then the read touch a large text page by page; on huge pages that is a few
+// hundred faults instead of tens of thousands, which is most of the cost of reading a big file.
+void PreferHugePages(std::string& text, std::size_t size) {
+  if (size < (std::size_t{2} << 20)) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(text.data()) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(text.data()) + size) & ~(page - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 void AllocateFor(std::string& text, std::size_t size, const std::string& fileName) {
   try {
+    text.reserve(size);
+    PreferHugePages(text, size);
     text.resize(size);
   } catch (const std::bad_alloc&) {
     throw EFTooLargeError(fileName);

@@ -68,14 +68,30 @@ class Matcher {
     }
   }
 
-  std::size_t Find(std::size_t from) const {
+  // The first occurrence at or after from, byte for byte. Patterns usually begin with a byte
+  // that is rare in the text ('&' in markup): looking for that byte and comparing the rest
+  // costs less than a general substring search, which is set up afresh at every call. When the
+  // first byte keeps turning up without the rest, the general search takes over for good.
+  std::size_t Find(std::size_t from) {
     const std::size_t size = pattern_.size();
     if (from > searchEnd_ || searchEnd_ - from < size) return kNone;
+    const auto first = static_cast<unsigned char>(pattern_[0]);
+    const char* const last = data_ + searchEnd_ - size;  // the last place an occurrence fits
     const char* start = data_ + from;
-    const std::size_t length = searchEnd_ - from;
-    const void* hit = size == 1
-                          ? std::memchr(start, static_cast<unsigned char>(pattern_[0]), length)
-                          : ::memmem(start, length, pattern_.data(), size);
+    while (!substringSearch_) {
+      const auto* hit = static_cast<const char*>(
+          std::memchr(start, first, static_cast<std::size_t>(last - start) + 1));
+      if (hit == nullptr) return kNone;
+      if (size == 1 || std::memcmp(hit + 1, pattern_.data() + 1, size - 1) == 0) {
+        return static_cast<std::size_t>(hit - data_);
+      }
+      // More than one miss in every 128 bytes, past a first few: the byte is not rare here.
+      substringSearch_ = ++misses_ > 64 + static_cast<std::size_t>(hit - data_) / 128;
+      start = hit + 1;
+      if (start > last) return kNone;
+    }
+    const void* hit = ::memmem(start, static_cast<std::size_t>(data_ + searchEnd_ - start),
+                               pattern_.data(), size);
     if (hit == nullptr) return kNone;
     return static_cast<std::size_t>(static_cast<const char*>(hit) - data_);
   }
@@ -97,6 +113,8 @@ class Matcher {
   bool checkLeads_;
   std::size_t base_ = 0;
   std::size_t baseRun_ = 0;
+  std::size_t misses_ = 0;
+  bool substringSearch_ = false;
 };
 
 #if defined(__SSE2__)

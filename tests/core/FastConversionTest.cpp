@@ -189,6 +189,20 @@ TEST(FastConversionTest, ReplaceAllAgreesAcrossLeadByteRuns) {
   }
 }
 
+TEST(FastConversionTest, ReplaceAllAgreesWhenTheFirstByteIsCommon) {
+  // Many near misses make the search give up looking for the first byte alone.
+  std::mt19937 rng(13);
+  for (int i = 0; i < 40; ++i) {
+    const LeadByteSet& lead = (i % 2) ? kSjis : kNone;
+    const std::string text = Random(rng, "&&&a;\x83", 2000, 20000);
+    std::string pattern = Random(rng, "&a;\x83", 3, 4);
+    pattern[0] = '&';
+    ASSERT_EQ(ReplaceAll(text, pattern, "<>", lead),
+              reference::ReplaceAll(text, pattern, "<>", lead))
+        << "case " << i;
+  }
+}
+
 TEST(MultiPatternSearchTest, MarksExactlyThePatternsStartingInTheRange) {
   std::mt19937 rng(3);
   for (int i = 0; i < 3000; ++i) {
