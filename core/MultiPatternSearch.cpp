@@ -45,10 +45,10 @@ MultiPatternSearch::MultiPatternSearch(const std::vector<Entry>& patterns) {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, id)
   for (const auto& [pattern, id] : patterns) {
     if (pattern.empty()) continue;
+    for (char c : pattern) inPattern_[static_cast<unsigned char>(c)] = true;
     std::uint32_t node = 0;
-    for (char c : pattern) {
+    for (char c : pattern.substr(0, kIndexedLength)) {
       const auto byte = static_cast<unsigned char>(c);
-      inPattern_[byte] = true;
       std::uint32_t next = Child(node, byte);
       node = next ? next : AddChild(node, byte);
     }

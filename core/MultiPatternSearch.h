@@ -40,6 +40,11 @@ class MultiPatternSearch {
  public:
   using Entry = std::pair<std::string_view, std::uint32_t>;
 
+  // Only this many leading bytes of a pattern go into the trie, so that a table of huge
+  // patterns costs no more than a trie node per indexed byte; a longer pattern is marked
+  // wherever its indexed part occurs, and the caller's exact search settles it.
+  static constexpr std::size_t kIndexedLength = 64;
+
   // Empty patterns are left out.
   explicit MultiPatternSearch(const std::vector<Entry>& patterns);
 
@@ -47,7 +52,8 @@ class MultiPatternSearch {
   bool InSomePattern(unsigned char byte) const { return inPattern_[byte]; }
 
   // Marks the id of every pattern that occurs in text at a start offset in [from, to) and lies
-  // wholly inside text. Stops early once every id is marked.
+  // wholly inside text (for a pattern longer than kIndexedLength: whose indexed part does).
+  // Stops early once every id is marked.
   void MarkOccurrences(std::string_view text, std::size_t from, std::size_t to,
                        PatternMarks& marks) const;
 

@@ -24,7 +24,7 @@ QString ErrorMessageText(const std::exception& error) {
     // The fixed text is ours (UTF-8); the name is the user's bytes in the user's code page.
     text = QString::fromUtf8(fileError->Format().data(),
                              static_cast<qsizetype>(fileError->Format().size()));
-    text.replace(QStringLiteral("%s"), DecodeBytes(fileError->FileName()));
+    text.replace(QStringLiteral("%s"), DecodeFileName(fileError->FileName()));
   } else if (const auto* own = dynamic_cast<const Exception*>(&error)) {
     text = DecodeBytes(own->Message());
   } else if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {

@@ -420,8 +420,8 @@ void TFMain::DropFiles(const QMimeData& mime) {
 void TFMain::AddResultList(const std::string& path) {
   if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
   auto* item = new QTreeWidgetItem;
-  item->setText(kColumnName, DecodeBytes(FileNameOfPath(path)));
-  item->setText(kColumnPath, DecodeBytes(path));
+  item->setText(kColumnName, DecodeFileName(FileNameOfPath(path)));
+  item->setText(kColumnPath, DecodeFileName(path));
   item->setData(kColumnPath, kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
   SetRowState(item, QStringLiteral("未処理"), kImageWaiting);
   lvwResult->addTopLevelItem(item);
@@ -494,7 +494,7 @@ void TFMain::ttsViewEnter() {
   const QByteArray path = first->data(kColumnPath, kPathRole).toByteArray();
   const std::string output = TavrinWithCEntity(ReadFileToString(path.toStdString()));
   ShowPreview(DecodeBytes(UpToFirstNul(output)));
-  tmeViewPath->setPlainText(DecodeBytes(std::string_view(path.constData(), path.size())));
+  tmeViewPath->setPlainText(DecodeFileName(std::string_view(path.constData(), path.size())));
 }
 
 void TFMain::ShowPreview(QString text) {

@@ -53,4 +53,13 @@ QString DecodeBytes(std::string_view bytes) {
   return DecodeWithIconv(bytes, codeSet);
 }
 
+QString DecodeFileName(std::string_view bytes) {
+  QString text = DecodeBytes(bytes);
+  for (QChar& c : text) {
+    if (c.unicode() < 0x20) c = QChar(static_cast<char16_t>(0x2400 + c.unicode()));
+    if (c.unicode() == 0x7F) c = QChar(static_cast<char16_t>(0x2421));
+  }
+  return text;
+}
+
 }  // namespace tavrin

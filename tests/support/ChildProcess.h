@@ -1,0 +1,145 @@
+// Running a program in a child process whose limits or user the test chooses (a file-size
+// limit, an unprivileged user), collecting what it prints; and finding the headless harness.
+#pragma once
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace tavrin::testing {
+
+struct ChildResult {
+  int status = -1;  // the exit status, or 128 + the signal that ended it
+  std::string out;
+  std::string err;
+};
+
+// Set up in the child between fork and exec; returns false when it cannot, and the child then
+// exits with status 127 without running the program.
+using ChildSetup = std::function<bool()>;
+
+// Runs argv[0] (a path) with the current environment plus extraEnv ("NAME=value"), in folder
+// cwd when not empty, and waits for it.
+inline ChildResult RunChild(const std::vector<std::string>& argv, const ChildSetup& setup = {},
+                            const std::string& cwd = {},
+                            const std::vector<std::string>& extraEnv = {}) {
+  // Everything the child needs is built before the fork: after it only plain system calls run.
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> env;
+  for (const std::string& entry : extraEnv) env.push_back(const_cast<char*>(entry.c_str()));
+  for (char** entry = environ; *entry != nullptr; ++entry) env.push_back(*entry);
+  env.push_back(nullptr);
+
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (setup && !setup()) ::_exit(127);
+    ::execve(args[0], args.data(), env.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  ChildResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+// A child that may write files of at most this many bytes, and that gets a write error rather
+// than a signal when it tries more: a disk that fills up.
+inline ChildSetup FileSizeLimit(rlim_t bytes) {
+  return [bytes] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  };
+}
+
+// A child that may map at most this many bytes: a machine short of memory. Not for programs
+// built with AddressSanitizer, which maps far more than it uses.
+inline ChildSetup AddressSpaceLimit(rlim_t bytes) {
+  return [bytes] {
+    const rlimit limit{bytes, bytes};
+    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+  };
+}
+
+// The unprivileged user a root test drops to, so that permission bits bind; none when the
+// tests do not run as root or the system has no such user.
+inline std::optional<passwd> UnprivilegedUser() {
+  if (::geteuid() != 0) return std::nullopt;
+  const passwd* nobody = ::getpwnam("nobody");
+  if (nobody == nullptr) return std::nullopt;
+  return *nobody;
+}
+
+inline ChildSetup AsUser(const passwd& user) {
+  return [uid = user.pw_uid, gid = user.pw_gid] {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0;
+  };
+}
+
+// The headless harness: named by TAVRIN_CONVERT (the test build sets it), else looked for
+// beside the build's tests; "" when there is none.
+inline std::string ConvertToolPath() {
+  if (const char* path = std::getenv("TAVRIN_CONVERT"); path != nullptr && *path != '\0') {
+    return path;
+  }
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  for (const char* relative : {"../bench/tavrin-convert", "../../bench/tavrin-convert"}) {
+    const std::filesystem::path candidate = self.parent_path() / relative;
+    if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal().string();
+  }
+  return {};
+}
+
+}  // namespace tavrin::testing
+
+#endif  // !_WIN32

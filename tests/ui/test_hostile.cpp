@@ -1,0 +1,558 @@
+// Hostile inputs through the real window and through the headless harness: file names that are
+// not text, inputs that change under the list, a disk that fills up, an output folder that
+// turns read-only, and table files that are not tables. Nothing may be lost, nothing may hang.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "ChildProcess.h"
+#include "CodePage.h"
+#include "FakeDesktopServices.h"
+#include "FileIOTools.h"
+#include "FileList.h"
+#include "GuiTest.h"
+#include "Main.h"
+#include "QtDesktopServices.h"
+#include "TempDir.h"
+#include "Trash.h"
+
+using namespace tavrin;
+using tavrin::testing::ChildResult;
+using tavrin::testing::FakeDesktopServices;
+using tavrin::testing::ReadBytes;
+using tavrin::testing::TempDir;
+using tavrin::testing::WriteBytes;
+
+namespace {
+
+// Set up by main() before GLib can ask where the home and its trash are.
+TempDir* gRoot = nullptr;
+
+// A child run of this same program takes the window through one batch run (see main()).
+constexpr const char* kChildFilesVariable = "TAVRIN_HOSTILE_RUN_FILES";
+
+const QByteArray kTable = "&amp;=&\r\n&lt;=<\r\n&gt;=>\r\n";
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;  // the harness is built the same way, and maps too much
+#else
+constexpr bool kSanitized = false;
+#endif
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+QByteArray Bytes(const std::string& text) {
+  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Drops the paths as a file manager does: a raw text/uri-list, every byte percent-encoded.
+void DropRaw(QWidget* window, const std::vector<std::string>& paths) {
+  QByteArray list;
+  for (const std::string& path : paths) list += testing::FileUri(path) + "\r\n";
+  QMimeData mime;
+  mime.setData(QStringLiteral("text/uri-list"), list);
+  testing::SimulateDrop(window, &mime, {40, 120});
+}
+
+std::string TrashDir() {
+  return *gRoot / "home/.local/share/Trash";
+}
+
+// The original path each trashed file's info names, percent-decoded, with the name it has in
+// the trash.
+std::map<std::string, std::string> TrashedFiles() {
+  std::map<std::string, std::string> trashed;
+  const std::string suffix = ".trashinfo";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(TrashDir() + "/info", error)) {
+    const std::string infoName = entry.path().filename().string();
+    if (!infoName.ends_with(suffix)) continue;
+    for (const QByteArray& line : Bytes(ReadBytes(entry.path().string())).split('\n')) {
+      if (line.startsWith("Path=")) {
+        trashed[QByteArray::fromPercentEncoding(line.mid(5)).toStdString()] =
+            infoName.substr(0, infoName.size() - suffix.size());
+      }
+    }
+  }
+  return trashed;
+}
+
+// What a child run of the window reports: the task text of each row and every box shown.
+struct WindowReport {
+  ChildResult child;
+  QStringList tasks;
+  QStringList boxes;
+};
+
+WindowReport ParseReport(ChildResult child) {
+  WindowReport report{std::move(child), {}, {}};
+  for (const QString& line : QString::fromUtf8(Bytes(report.child.out)).split(u'\n')) {
+    if (line.startsWith(QStringLiteral("task\t"))) report.tasks << line.mid(5);
+    if (line.startsWith(QStringLiteral("box\t"))) report.boxes << line.mid(4);
+  }
+  return report;
+}
+
+// Lists the files in a fresh window of a child process set up as asked, runs, and reports.
+WindowReport RunWindowInChild(const std::vector<std::string>& files, const std::string& folder,
+                              const testing::ChildSetup& setup) {
+  std::string list;
+  for (const std::string& file : files) list += file + '\n';
+  std::error_code error;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  return ParseReport(
+      testing::RunChild({self}, setup, folder, {std::string(kChildFilesVariable) + "=" + list}));
+}
+
+// The child's side: one window, the files dropped in order, one run, then the report.
+int RunWindowAndReport(const char* fileList) {
+  int argc = 1;
+  char name[] = "test_hostile";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  QtDesktopServices real;
+  FakeDesktopServices fake;
+  fake.UseRealFileSystem(&real);
+  TFMain window(fake);
+  window.show();
+  std::vector<std::string> files;
+  for (const QByteArray& file : QByteArray(fileList).split('\n')) {
+    if (!file.isEmpty()) files.push_back(file.toStdString());
+  }
+  DropRaw(&window, files);
+  window.tmiFileRun->trigger();
+  QByteArray report;
+  for (int row = 0; row < window.RowCount(); ++row) {
+    report += "task\t" + window.RowTaskText(row).toUtf8() + "\n";
+  }
+  for (const testing::MessageBoxCall& box : fake.messageBoxes) {
+    report += "box\t" + box.text.toUtf8().replace('\n', "\\n") + "\n";
+  }
+  std::fwrite(report.constData(), 1, static_cast<std::size_t>(report.size()), stdout);
+  return 0;
+}
+
+}  // namespace
+
+class HostileTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QtDesktopServices real_;
+  std::unique_ptr<FakeDesktopServices> fake_;
+  std::unique_ptr<TFMain> window_;
+  // Under TMPDIR, which main() puts beside the private HOME: trashed files go to its trash.
+  std::unique_ptr<TempDir> work_;
+
+  std::string At(std::string_view name) const { return *work_ / name; }
+
+  TFMain& Open(std::optional<QByteArray> table = kTable) {
+    if (table) WriteBytes(At("CEntity.txt"), table->toStdString());
+    window_ = std::make_unique<TFMain>(*fake_);
+    window_->show();
+    if (!QTest::qWaitForWindowExposed(window_.get())) qFatal("window not exposed");
+    return *window_;
+  }
+
+  // Makes a0.html, a1.html... with the given contents and lists them.
+  std::vector<std::string> List(TFMain& w, const std::vector<std::string>& contents) {
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      paths.push_back(At("a" + std::to_string(i) + ".html"));
+      WriteBytes(paths.back(), contents[i]);
+    }
+    DropRaw(&w, paths);
+    return paths;
+  }
+
+  QStringList BoxTexts() const {
+    QStringList texts;
+    for (const testing::MessageBoxCall& box : fake_->messageBoxes) texts << box.text;
+    return texts;
+  }
+
+  static QString Opened(const std::string& path) {
+    return QStringLiteral("ファイル %1 は開けません.").arg(QString::fromStdString(path));
+  }
+
+  // The harness on the given files, with the window's table, in the work folder.
+  ChildResult Convert(const std::vector<std::string>& files, const testing::ChildSetup& setup = {},
+                      std::vector<std::string> options = {}) {
+    std::vector<std::string> argv = {testing::ConvertToolPath()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), files.begin(), files.end());
+    return testing::RunChild(argv, setup, work_->Path().string());
+  }
+
+  // The preview through the window's own path: a click and a double click on the row.
+  static void DoubleClickRow(TFMain& w, int row) {
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QPoint at = w.lvwResult->visualItemRect(w.lvwResult->topLevelItem(row)).center();
+    QTest::mouseClick(w.lvwResult->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(w.lvwResult->viewport(), Qt::LeftButton, {}, at);
+  }
+
+  static bool HaveConvertTool() { return !testing::ConvertToolPath().empty(); }
+
+ private Q_SLOTS:
+  void init() {
+    work_ = std::make_unique<TempDir>();
+    QVERIFY(QDir::setCurrent(QString::fromStdString(work_->Path().string())));
+    fake_ = std::make_unique<FakeDesktopServices>();
+    fake_->UseRealFileSystem(&real_);
+  }
+  void cleanup() {
+    window_.reset();
+    QDir::setCurrent(QDir::tempPath());
+    work_.reset();
+  }
+
+  // ---- file names that are not plain text ----
+
+  void awkwardNamesAreListedShownConvertedAndTrashedRestorably_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("space") << QByteArray("with space.html") << QStringLiteral("with space.html");
+    QTest::newRow("percent") << QByteArray("100%.html") << QStringLiteral("100%.html");
+    QTest::newRow("percent escape")
+        << QByteArray("%41%2F%zz.html") << QStringLiteral("%41%2F%zz.html");
+    // Control characters show as their pictures: a name never hides a byte or takes two lines.
+    QTest::newRow("newline") << QByteArray("new\nline.html")
+                             << QStringLiteral("new\u240Aline.html");
+    QTest::newRow("carriage return") << QByteArray("cr\r.html") << QStringLiteral("cr\u240D.html");
+    QTest::newRow("tab and escape")
+        << QByteArray("tab\t\x1b.html") << QStringLiteral("tab\u2409\u241B.html");
+    QTest::newRow("hash and query") << QByteArray("#a?b=c.html") << QStringLiteral("#a?b=c.html");
+    QTest::newRow("backslash") << QByteArray("a\\b.html") << QStringLiteral("a\\b.html");
+    QTest::newRow("japanese") << QByteArray("日本語 ページ.html")
+                              << QStringLiteral("日本語 ページ.html");
+    // Shift-JIS 日本 under a UTF-8 locale: the undecodable bytes show as replacement marks.
+    QTest::newRow("shift-jis") << QByteArray("\x93\xfa\x96\x7b.html")
+                               << QStringLiteral("\uFFFD\uFFFD\uFFFD{.html");
+    QTest::newRow("lone high bytes")
+        << QByteArray("\xff\xfe x\xc3.html") << QStringLiteral("\uFFFD\uFFFD x\uFFFD.html");
+  }
+  void awkwardNamesAreListedShownConvertedAndTrashedRestorably() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    TFMain& w = Open();
+    const std::string path = At(name.toStdString());
+    const std::string content = "<p>" + name.toStdString() + " &amp;</p>";
+    WriteStringToFile(path, content);  // through the core: the name need not be UTF-8
+
+    DropRaw(&w, {path});
+    QCOMPARE(w.RowCount(), 1);
+    QCOMPARE(w.RowPath(0), path);
+    QCOMPARE(w.lvwResult->topLevelItem(0)->text(0), shown);
+    QVERIFY(w.lvwResult->topLevelItem(0)->text(1).endsWith(QLatin1Char('/') + shown));
+
+    DoubleClickRow(w, 0);
+    QCOMPARE(w.tmeView->toPlainText().toUtf8(),
+             QString::fromUtf8(name).toUtf8().replace('\r', '\n') + " &");
+    QVERIFY(w.tmeViewPath->toPlainText().endsWith(QLatin1Char('/') + shown));
+
+    // An error names the file as the list shows it.
+    w.tmeViewDblClick();
+    std::filesystem::rename(path, At("aside"));
+    DoubleClickRow(w, 0);
+    QCOMPARE(BoxTexts(),
+             QStringList{QStringLiteral("ファイル %1/%2 は開けません.")
+                             .arg(QString::fromStdString(work_->Path().string()), shown)});
+    fake_->messageBoxes.clear();
+    std::filesystem::rename(At("aside"), path);
+
+    w.tmiFileRun->trigger();
+    QCOMPARE(BoxTexts(), QStringList());
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    const std::string expected = name.toStdString() + " &";
+    QCOMPARE(ReadBytes(path + ".txt"), expected);
+    QCOMPARE(ReadBytes(path), content);
+
+    // The harness names its output the same way.
+    if (HaveConvertTool()) {
+      std::filesystem::remove(path + ".txt");
+      const ChildResult run = Convert({path});
+      QCOMPARE(run.status, 0);
+      QCOMPARE(ReadBytes(path + ".txt"), expected);
+    }
+
+    // To the trash: the list hands over the exact bytes; the trash keeps them restorable.
+    w.tmiEditListIsRecycled->trigger();
+    QCOMPARE(w.RowCount(), 0);
+    QCOMPARE(fake_->trashCalls.size(), std::size_t{1});
+    QCOMPARE(fake_->trashCalls[0], path + '\0' + '\0');
+    QVERIFY(TrashFiles(SplitNulList(fake_->trashCalls[0])).empty());
+    QVERIFY(!Exists(path));
+    QVERIFY(Exists(path + ".txt"));
+    const auto trashed = TrashedFiles();
+    QVERIFY2(trashed.count(path) == 1, "the info file names the original path byte for byte");
+    const std::string inTrash = TrashDir() + "/files/" + trashed.at(path);
+    QCOMPARE(ReadBytes(inTrash), content);
+    // Restoring is moving it back to the path the info file names.
+    std::filesystem::rename(inTrash, path);
+    QCOMPARE(ReadBytes(path), content);
+  }
+
+  // ---- inputs and outputs that change after the files were listed ----
+
+  void inputsThatChangeUnderTheListStopTheRunWithoutHanging_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("message");
+    const QString cannotOpen = QStringLiteral("ファイル %1 は開けません.");
+    const QString cannotCreate = QStringLiteral("ファイル %1.txt を作成できません.");
+    QTest::newRow("input vanished") << "vanished" << cannotOpen;
+    QTest::newRow("input now a FIFO") << "fifo" << cannotOpen;
+    QTest::newRow("input now a folder") << "folder" << cannotOpen;
+    QTest::newRow("input now a dangling link") << "dangling" << cannotOpen;
+    QTest::newRow("input now a link to a FIFO") << "link to fifo" << cannotOpen;
+    QTest::newRow("input now a device") << "device" << cannotOpen;
+    QTest::newRow("output a FIFO") << "output fifo" << cannotCreate;
+    QTest::newRow("output a folder") << "output folder" << cannotCreate;
+    QTest::newRow("output a device") << "output device" << cannotCreate;
+  }
+  void inputsThatChangeUnderTheListStopTheRunWithoutHanging() {
+    QFETCH(QString, change);
+    QFETCH(QString, message);
+    TFMain& w = Open();
+    const std::vector<std::string> paths = List(w, {"<b>zero</b>", "<b>one</b>", "<b>two</b>"});
+    QCOMPARE(w.RowCount(), 3);
+    const std::string& victim = paths[1];
+    const std::string fifo = At("fifo");
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    if (change != "output fifo" && change != "output folder" && change != "output device") {
+      std::filesystem::remove(victim);
+    }
+    if (change == "fifo") QCOMPARE(::mkfifo(victim.c_str(), 0600), 0);
+    if (change == "folder") std::filesystem::create_directory(victim);
+    if (change == "dangling") std::filesystem::create_symlink(At("nowhere"), victim);
+    if (change == "link to fifo") std::filesystem::create_symlink(fifo, victim);
+    if (change == "device") std::filesystem::create_symlink("/dev/zero", victim);
+    if (change == "output fifo") QCOMPARE(::mkfifo((victim + ".txt").c_str(), 0600), 0);
+    if (change == "output folder") std::filesystem::create_directory(victim + ".txt");
+    if (change == "output device") std::filesystem::create_symlink("/dev/null", victim + ".txt");
+
+    // The preview refuses the same way and keeps what it showed.
+    w.tmeView->setPlainText(QStringLiteral("earlier"));
+    DoubleClickRow(w, 1);
+    if (message.contains(QStringLiteral("開けません"))) {
+      QCOMPARE(BoxTexts(), QStringList{message.arg(QString::fromStdString(victim))});
+      QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("earlier"));
+      fake_->messageBoxes.clear();
+    }
+    w.lvwResult->clearSelection();
+
+    w.tmiFileRun->trigger();
+    QCOMPARE(BoxTexts(), QStringList{message.arg(QString::fromStdString(victim))});
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    QCOMPARE(w.RowTaskText(1), QStringLiteral("開始"));
+    QCOMPARE(w.RowTaskText(2), QStringLiteral("未処理"));
+    QCOMPARE(ReadBytes(paths[0] + ".txt"), std::string("zero"));
+    QVERIFY(!Exists(paths[2] + ".txt"));
+    QCOMPARE(w.StatusText(), QStringLiteral("実行終了"));
+
+    if (HaveConvertTool()) {
+      std::filesystem::remove(paths[0] + ".txt");
+      const ChildResult run = Convert(paths);
+      QCOMPARE(run.status, 1);
+      QString said = QString::fromUtf8(Bytes(run.err));
+      QVERIFY2(said.contains(message.arg(QString::fromStdString(victim)).chopped(1)),
+               qPrintable(said));
+      QCOMPARE(ReadBytes(paths[0] + ".txt"), std::string("zero"));
+      QVERIFY(!Exists(paths[2] + ".txt"));
+    }
+  }
+
+  // ---- a disk that fills up, a folder that turns read-only ----
+
+  void aFullDiskStopsTheRunAndLeavesNoPartialOutput() {
+    const std::string small = At("a0-small.html");
+    const std::string big = At("a1-big.html");
+    const std::string after = At("a2-after.html");
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    WriteBytes(small, "<p>small &amp; fine</p>");
+    std::string bigText;
+    while (bigText.size() < (1u << 20)) bigText += "<p>line &amp; more</p>\r\n";
+    WriteBytes(big, bigText);
+    WriteBytes(after, "<p>after</p>");
+    const auto limit = testing::FileSizeLimit(64 * 1024);
+    const QString writeError =
+        QStringLiteral("ファイル %1.txt に書き込めません").arg(QString::fromStdString(big));
+
+    const WindowReport window = RunWindowInChild({small, big, after}, work_->Path(), limit);
+    QVERIFY2(window.child.status == 0, window.child.err.c_str());
+    QCOMPARE(window.tasks, (QStringList{"完了", "開始", "未処理"}));
+    QCOMPARE(window.boxes, QStringList{writeError + "."});
+    QCOMPARE(ReadBytes(small + ".txt"), std::string("small & fine"));
+    QVERIFY2(!Exists(big + ".txt"), "a partial output is removed");
+    QVERIFY(!Exists(after + ".txt"));
+
+    if (HaveConvertTool()) {
+      std::filesystem::remove(small + ".txt");
+      const ChildResult run = Convert({small, big, after}, limit);
+      QCOMPARE(run.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(writeError), run.err.c_str());
+      QCOMPARE(ReadBytes(small + ".txt"), std::string("small & fine"));
+      QVERIFY(!Exists(big + ".txt"));
+      QVERIFY(!Exists(after + ".txt"));
+    }
+  }
+
+  void anOutputFolderTurnedReadOnlyStopsTheRunAtItsFirstNewOutput() {
+    const std::optional<passwd> user = testing::UnprivilegedUser();
+    if (!user) QSKIP("needs root and a user 'nobody' to drop to: root ignores permission bits");
+    // The unprivileged child must reach the folders: open the private ones on the way.
+    for (std::filesystem::path at = work_->Path(); at != gRoot->Path().parent_path();
+         at = at.parent_path()) {
+      ::chmod(at.c_str(), 0755);
+    }
+    const std::string writable = At("writable");
+    const std::string locked = At("locked");
+    for (const std::string& folder : {writable, locked}) {
+      std::filesystem::create_directory(folder);
+      QCOMPARE(::chown(folder.c_str(), user->pw_uid, user->pw_gid), 0);
+    }
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    const std::string first = writable + "/a0.html";
+    const std::string rewritten = locked + "/a1.html";  // its output exists and stays writable
+    const std::string blocked = locked + "/a2.html";
+    const std::string last = writable + "/a3.html";
+    for (const std::string& file : {first, rewritten, blocked, last}) WriteBytes(file, "<b>x</b>");
+    WriteBytes(rewritten + ".txt", "old");
+    QCOMPARE(::chown((rewritten + ".txt").c_str(), user->pw_uid, user->pw_gid), 0);
+    // The files are listed; then their folder turns read-only before the run reaches them.
+    QCOMPARE(::chmod(locked.c_str(), 0555), 0);
+    const QString createError =
+        QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(blocked));
+
+    const WindowReport window =
+        RunWindowInChild({first, rewritten, blocked, last}, work_->Path(), testing::AsUser(*user));
+    QVERIFY2(window.child.status == 0, window.child.err.c_str());
+    QCOMPARE(window.tasks, (QStringList{"完了", "完了", "開始", "未処理"}));
+    QCOMPARE(window.boxes, QStringList{createError + "."});
+    QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("x"));
+    QVERIFY(!Exists(blocked + ".txt"));
+    QVERIFY(!Exists(last + ".txt"));
+
+    if (HaveConvertTool()) {
+      for (const std::string& output : {first + ".txt", rewritten + ".txt"}) {
+        WriteBytes(output, "old");
+      }
+      const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user));
+      QCOMPARE(run.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
+      QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
+      QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("x"));
+      QVERIFY(!Exists(blocked + ".txt"));
+      QVERIFY(!Exists(last + ".txt"));
+    }
+    ::chmod(locked.c_str(), 0755);
+  }
+
+  // ---- table files that are not tables ----
+
+  void hostileTablesLoadOrFailOnceAndTheRunStillWorks_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+    const QByteArray page = "<p>&amp;lt;b&amp;gt; &e7xx</p>";
+    const QByteArray tagsOnly = "&amp;lt;b&amp;gt; &e7xx";
+    QTest::newRow("folder") << "folder" << false << page << tagsOnly;
+    QTest::newRow("FIFO") << "fifo" << false << page << tagsOnly;
+    QTest::newRow("dangling link") << "dangling" << false << page << tagsOnly;
+    QTest::newRow("link to a device") << "device" << false << page << tagsOnly;
+    QTest::newRow("empty") << "empty" << true << page << tagsOnly;
+    QTest::newRow("NUL bytes only") << "nul" << true << page << tagsOnly;
+    QTest::newRow("UTF-16") << "utf-16" << true << page << tagsOnly;
+    QTest::newRow("50 MB of rows")
+        << "huge" << true << page << QByteArray("&amp;lt;b&amp;gt; SEVEN");
+    QTest::newRow("50 MB line") << "one line" << true << page << tagsOnly;
+  }
+  void hostileTablesLoadOrFailOnceAndTheRunStillWorks() {
+    QFETCH(QString, kind);
+    QFETCH(bool, loads);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    const std::string table = At("CEntity.txt");
+    if (kind == "folder") std::filesystem::create_directory(table);
+    if (kind == "fifo") QCOMPARE(::mkfifo(table.c_str(), 0600), 0);
+    if (kind == "dangling") std::filesystem::create_symlink(At("nowhere"), table);
+    if (kind == "device") std::filesystem::create_symlink("/dev/zero", table);
+    if (kind == "empty") WriteBytes(table, "");
+    if (kind == "nul") WriteBytes(table, std::string(1 << 20, '\0'));
+    if (kind == "utf-16") {
+      const QString text = QStringLiteral("&amp;=&\r\n&lt;=<\r\n");
+      WriteBytes(table, "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.utf16()),
+                                                 static_cast<std::size_t>(text.size()) * 2));
+    }
+    if (kind == "huge" || kind == "one line") {
+      // Tens of thousands of long rows, one of which matches the page; or one 50 MB line.
+      std::string rows;
+      const std::string filler(1000, 'x');
+      for (int i = 0; rows.size() < 50u << 20; ++i) {
+        rows += kind == "huge" ? "&e" + std::to_string(i) + filler + "=row" + std::to_string(i)
+                               : filler;
+        if (kind == "huge") rows += "\r\n";
+      }
+      rows += "&e7xx=SEVEN\r\n";
+      WriteBytes(table, rows);
+    }
+
+    TFMain& w = Open(std::nullopt);
+    QCOMPARE(BoxTexts(), loads ? QStringList() : QStringList{Opened("CEntity.txt")});
+    QCOMPARE(w.EntityTable().empty(), !loads);
+
+    const std::vector<std::string> paths = List(w, {input.toStdString()});
+    w.tmiFileRun->trigger();
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    QCOMPARE(Bytes(ReadBytes(paths[0] + ".txt")), output);
+
+    if (HaveConvertTool()) {
+      std::filesystem::remove(paths[0] + ".txt");
+      // A big table must not cost many times its size: the harness gets far less memory than
+      // a search structure per table byte would need.
+      const ChildResult run = Convert(
+          paths, kSanitized ? testing::ChildSetup() : testing::AddressSpaceLimit(1ull << 30));
+      if (loads) {
+        QVERIFY2(run.status == 0, run.err.c_str());
+        QCOMPARE(Bytes(ReadBytes(paths[0] + ".txt")), output);
+      } else {
+        QCOMPARE(run.status, 1);
+        QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(Opened("CEntity.txt").chopped(1)),
+                 run.err.c_str());
+      }
+    }
+  }
+};
+
+int main(int argc, char** argv) {
+  if (const char* files = std::getenv(kChildFilesVariable)) return RunWindowAndReport(files);
+  // GLib reads HOME and XDG_DATA_HOME once, at first use: they must point here before anything
+  // starts. Test files are made under TMPDIR, on the same disk as this HOME.
+  TempDir root;
+  gRoot = &root;
+  std::filesystem::create_directories(root / "home");
+  std::filesystem::create_directories(root / "tmp");
+  ::setenv("HOME", (root / "home").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
+  ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
+
+  QApplication app(argc, argv);
+  InitCodePageFromLocale();
+  HostileTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_hostile.moc"
