@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,11 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::size_t bytesIn = 0, bytesOut = 0, done = 0;
   int status = 0;
+  const std::string* current = &tablePath;  // what is being worked on, for a message
   try {
     const ArrayOfArrayOfString table = LoadEntityTable(tablePath);
     for (const std::string& file : files) {
+      current = &file;
       std::string text = ReadFileToString(file);
       bytesIn += text.size();
       std::string output = ConvertWithTable(std::move(text), table);
@@ -72,6 +75,10 @@ int main(int argc, char** argv) {
     }
   } catch (const Exception& e) {
     std::fprintf(stderr, "tavrin-convert: %s\n", e.Message().c_str());
+    status = 1;
+  } catch (const std::bad_alloc&) {
+    // A text that outgrows memory while it is converted stops the run like any other error.
+    std::fprintf(stderr, "tavrin-convert: メモリが不足しています (%s)\n", current->c_str());
     status = 1;
   }
   const double seconds =

@@ -460,6 +460,66 @@ class HostileTest : public QObject {
     ::chmod(locked.c_str(), 0755);
   }
 
+  // ---- a file larger than the memory there is ----
+
+  void aFileTooLargeForMemoryIsRefusedWithItsOwnMessage() {
+    if (kSanitized) QSKIP("AddressSanitizer maps more than any address-space limit allows");
+    const std::string small = At("a0-small.html");
+    const std::string huge = At("a1-huge.html");
+    const std::string after = At("a2-after.html");
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    WriteBytes(small, "<p>small</p>");
+    WriteBytes(after, "<p>after</p>");
+    // Sparse: no disk is used, yet reading it whole needs 4 GB.
+    WriteBytes(huge, "<p>head</p>");
+    std::filesystem::resize_file(huge, 4ull << 30);
+    const auto limit = testing::AddressSpaceLimit(3ull << 30);
+    const QString tooLarge =
+        QStringLiteral("ファイル %1 は大きすぎて読み込めません").arg(QString::fromStdString(huge));
+
+    const WindowReport window = RunWindowInChild({small, huge, after}, work_->Path(), limit);
+    QVERIFY2(window.child.status == 0, window.child.err.c_str());
+    QCOMPARE(window.tasks, (QStringList{"完了", "開始", "未処理"}));
+    QCOMPARE(window.boxes, QStringList{tooLarge + "."});
+    QCOMPARE(ReadBytes(small + ".txt"), std::string("small"));
+    QVERIFY(!Exists(huge + ".txt"));
+
+    if (HaveConvertTool()) {
+      const ChildResult run = Convert({small, huge, after}, limit);
+      QCOMPARE(run.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(tooLarge), run.err.c_str());
+      QVERIFY(!Exists(huge + ".txt"));
+      QVERIFY(!Exists(after + ".txt"));
+    }
+  }
+
+  void aConversionThatOutgrowsMemoryIsReportedNotACrash() {
+    if (kSanitized) QSKIP("AddressSanitizer maps more than any address-space limit allows");
+    const std::string small = At("a0-small.html");
+    const std::string growing = At("a1-growing.html");
+    // Every "&amp;" becomes a kilobyte: 16 MB of them would make over 3 GB.
+    WriteBytes(At("CEntity.txt"), "&amp;=" + std::string(1000, 'x') + "\r\n");
+    WriteBytes(small, "<p>small</p>");
+    std::string text;
+    while (text.size() < (16u << 20)) text += "&amp;";
+    WriteBytes(growing, text);
+    const auto limit = testing::AddressSpaceLimit(768ull << 20);
+
+    const WindowReport window = RunWindowInChild({small, growing}, work_->Path(), limit);
+    QVERIFY2(window.child.status == 0, window.child.err.c_str());
+    QCOMPARE(window.tasks, (QStringList{"完了", "開始"}));
+    QCOMPARE(window.boxes, QStringList{QStringLiteral("メモリが不足しています.")});
+    QVERIFY(!Exists(growing + ".txt"));
+
+    if (HaveConvertTool()) {
+      const ChildResult run = Convert({small, growing}, limit);
+      QCOMPARE(run.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(QStringLiteral("メモリが不足しています")),
+               run.err.c_str());
+      QVERIFY(!Exists(growing + ".txt"));
+    }
+  }
+
   // ---- table files that are not tables ----
 
   void hostileTablesLoadOrFailOnceAndTheRunStillWorks_data() {
