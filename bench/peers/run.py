@@ -7,9 +7,11 @@ BUILD_DIR holds a release build (bench/tavrin-convert, bench/tavrin_bench); DATA
 build/peers) is where make-corpus.sh put the corpus. RUNS (default 5) runs are made of every
 command, interleaved so that the load of a shared machine falls on all of them alike; the table
 shows the median with the minimum and maximum. Every timed run starts after a sync and with its
-outputs removed, so no run pays for an earlier one's writes."""
+outputs removed, so no run pays for an earlier one's writes; the order changes from round to
+round."""
 import json
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -142,9 +144,13 @@ def main():
              [perl, os.path.join(HERE, "convert.pl"), table] + small_files,
              files=len(small_files), prepare=fresh_small),
     ]
+    # A fresh order every round, the same on every machine: what one command leaves behind (the
+    # memory a big perl run freed, writes still going to disk) falls on a different next one.
     for n in range(RUNS):
         print(f"run.py: round {n + 1} of {RUNS}", file=sys.stderr)
-        for case in cases:
+        order = list(cases)
+        random.Random(n).shuffle(order)
+        for case in order:
             case.run()
 
     # The three conversions must agree byte for byte.
