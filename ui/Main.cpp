@@ -57,11 +57,15 @@ QFont JapaneseFont(const QStringList& faces) {
   font.setPixelSize(12);
   return font;
 }
-QFont FormFont() { return JapaneseFont({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")}); }
-QFont UiFont() { return JapaneseFont({QStringLiteral("MS UI Gothic")}); }
+QFont FormFont() {
+  return JapaneseFont({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic")});
+}
+QFont UiFont() {
+  return JapaneseFont({QStringLiteral("MS UI Gothic")});
+}
 QFont FixedFont() {
-  return JapaneseFont({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                       QStringLiteral("IPAGothic")});
+  return JapaneseFont(
+      {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic")});
 }
 
 // The list and the memos show button-face colours, as the rest of the window's chrome does.
@@ -81,29 +85,37 @@ std::string_view UpToFirstNul(const std::string& text) {
   return std::string_view(text).substr(0, text.find('\0'));
 }
 
+// Appends one line, cut into pieces of at most kLongestShownLine characters, each ending after
+// its last space where it has one, and never between the halves of a surrogate pair.
+void AppendShownLine(QString& out, QStringView line) {
+  while (line.size() > kLongestShownLine) {
+    qsizetype cut = line.lastIndexOf(QLatin1Char(' '), kLongestShownLine - 1) + 1;
+    if (cut <= 0) cut = kLongestShownLine;
+    if (line[cut - 1].isHighSurrogate()) --cut;
+    out.append(line.first(cut));
+    out.append(QLatin1Char('\n'));
+    line = line.sliced(cut);
+  }
+  out.append(line);
+}
+
 // CR LF, CR and LF each end a shown line; over-long lines are cut for display only.
 QString ShownLines(const QString& text) {
   QString out;
   out.reserve(text.size() + text.size() / kLongestShownLine + 16);
-  qsizetype lineStart = 0;
-  qsizetype lastSpace = -1;
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-      if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n')) ++i;
-      out.append(QLatin1Char('\n'));
-      lineStart = out.size();
-      lastSpace = -1;
-      continue;
-    }
-    out.append(c);
-    if (c == QLatin1Char(' ')) lastSpace = out.size();
-    if (out.size() - lineStart >= kLongestShownLine && !c.isHighSurrogate()) {
-      const qsizetype cut = lastSpace > lineStart ? lastSpace : out.size();
-      out.insert(cut, QLatin1Char('\n'));
-      lineStart = cut + 1;
-      lastSpace = -1;
-    }
+  const QChar* data = text.constData();
+  const qsizetype size = text.size();
+  qsizetype at = 0;
+  while (at < size) {
+    qsizetype end = at;
+    while (end < size && data[end] != QLatin1Char('\r') && data[end] != QLatin1Char('\n')) ++end;
+    AppendShownLine(out, QStringView(data + at, end - at));
+    if (end == size) break;
+    out.append(QLatin1Char('\n'));
+    end += (data[end] == QLatin1Char('\r') && end + 1 < size && data[end + 1] == QLatin1Char('\n'))
+               ? 2
+               : 1;
+    at = end;
   }
   return out;
 }
@@ -161,7 +173,8 @@ QAction* TFMain::MakeAction(QMenu* menu, const char* name, const QString& captio
   action->setObjectName(QString::fromLatin1(name));
   action->setProperty("imageIndex", image);
   action->setIconVisibleInMenu(true);
-  connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  connect(action, &QAction::triggered, this,
+          [this, handler] { Guarded([&] { (this->*handler)(); }); });
   return action;
 }
 
@@ -177,26 +190,27 @@ void TFMain::BuildActions() {
   };
   tmiFile = tmmMain->addMenu(QStringLiteral("ファイル(&F)"));
   tmiFile->setObjectName(QStringLiteral("tmiFile"));
-  tmiFileRun = MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4, &TFMain::tmiFileRunClick);
-  tmiFileFindFile = MakeAction(tmiFile, "tmiFileFindFile",
-                               QStringLiteral("ファイル検索ダイアログを表示する(&F)"), 11,
-                               &TFMain::tmiFileFindFileClick);
+  tmiFileRun =
+      MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4, &TFMain::tmiFileRunClick);
+  tmiFileFindFile =
+      MakeAction(tmiFile, "tmiFileFindFile", QStringLiteral("ファイル検索ダイアログを表示する(&F)"),
+                 11, &TFMain::tmiFileFindFileClick);
   addSeparator(tmiFile, "tmiFileHR01");
   tmiFileClose = MakeAction(tmiFile, "tmiFileClose", QStringLiteral("閉じる(&C)"), 5,
                             &TFMain::tmiFileCloseClick);
 
   tmiEdit = tmmMain->addMenu(QStringLiteral("編集(&E)"));
   tmiEdit->setObjectName(QStringLiteral("tmiEdit"));
-  tmiEditListClear = MakeAction(tmiEdit, "tmiEditListClear",
-                                QStringLiteral("選択した項目をクリア(&S)"), 6,
-                                &TFMain::tmiEditListClearClick);
-  tmiEditListAllClear = MakeAction(tmiEdit, "tmiEditListAllClear",
-                                   QStringLiteral("リストを全てクリア(&C)"), 7,
-                                   &TFMain::tmiEditListAllClearClick);
+  tmiEditListClear =
+      MakeAction(tmiEdit, "tmiEditListClear", QStringLiteral("選択した項目をクリア(&S)"), 6,
+                 &TFMain::tmiEditListClearClick);
+  tmiEditListAllClear =
+      MakeAction(tmiEdit, "tmiEditListAllClear", QStringLiteral("リストを全てクリア(&C)"), 7,
+                 &TFMain::tmiEditListAllClearClick);
   addSeparator(tmiEdit, "tmiEditHR01");
-  tmiEditListIsRecycled = MakeAction(tmiEdit, "tmiEditListIsRecycled",
-                                     QStringLiteral("リストファイルをごみ箱へ(&R)"), 9,
-                                     &TFMain::tmiEditListIsRecycledClick);
+  tmiEditListIsRecycled =
+      MakeAction(tmiEdit, "tmiEditListIsRecycled", QStringLiteral("リストファイルをごみ箱へ(&R)"),
+                 9, &TFMain::tmiEditListIsRecycledClick);
   addSeparator(tmiEdit, "tmiEditHR02");
   tmiEditCEntity = MakeAction(tmiEdit, "tmiEditCEntity",
                               QStringLiteral("「CEntity.txt」の読み込みを確認する(&E)"), 10,
@@ -221,10 +235,14 @@ void TFMain::BuildToolBars() {
     QAction* action;  // null for a separator
   };
   const Slot slots[] = {
-      {"ToolButton1", tmiFileRun},          {"ToolButton9", tmiFileFindFile},
-      {"ToolButton2", nullptr},             {"ToolButton3", tmiEditListClear},
-      {"ToolButton4", tmiEditListAllClear}, {"ToolButton5", nullptr},
-      {"ToolButton8", tmiEditListIsRecycled}, {"ToolButton7", nullptr},
+      {"ToolButton1", tmiFileRun},
+      {"ToolButton9", tmiFileFindFile},
+      {"ToolButton2", nullptr},
+      {"ToolButton3", tmiEditListClear},
+      {"ToolButton4", tmiEditListAllClear},
+      {"ToolButton5", nullptr},
+      {"ToolButton8", tmiEditListIsRecycled},
+      {"ToolButton7", nullptr},
       {"ToolButton6", tmiFileClose},
   };
   for (const Slot& slot : slots) {
@@ -295,10 +313,9 @@ void TFMain::BuildPages() {
   }
   lvwResult->installEventFilter(this);
   lvwResult->viewport()->installEventFilter(this);
-  connect(lvwResult->header(), &QHeaderView::sectionResized, this,
-          [this](int index, int, int) {
-            if (index != kColumnPath) FitPathColumn();
-          });
+  connect(lvwResult->header(), &QHeaderView::sectionResized, this, [this](int index, int, int) {
+    if (index != kColumnPath) FitPathColumn();
+  });
   mainLayout->addWidget(lvwResult);
   tpcMain->addTab(ttsMain, TilMainIcon(12), QStringLiteral("リスト"));
 
@@ -343,9 +360,9 @@ void TFMain::BuildPages() {
   tpcMain->setCurrentWidget(ttsMain);
 
   // Files dropped anywhere over the window reach the window itself, so no child takes drops.
-  for (QWidget* child : {static_cast<QWidget*>(lvwResult), lvwResult->viewport(),
-                         static_cast<QWidget*>(tmeViewPath), tmeViewPath->viewport(),
-                         static_cast<QWidget*>(tmeView), tmeView->viewport()}) {
+  for (QWidget* child :
+       {static_cast<QWidget*>(lvwResult), lvwResult->viewport(), static_cast<QWidget*>(tmeViewPath),
+        tmeViewPath->viewport(), static_cast<QWidget*>(tmeView), tmeView->viewport()}) {
     child->setAcceptDrops(false);
   }
   setAcceptDrops(true);
@@ -368,9 +385,13 @@ void TFMain::SetStatusText(const QString& text) {
   Q_EMIT statusTextChanged(text);
 }
 
-QString TFMain::StatusText() const { return tsbMainText->text(); }
+QString TFMain::StatusText() const {
+  return tsbMainText->text();
+}
 
-int TFMain::RowCount() const { return lvwResult->topLevelItemCount(); }
+int TFMain::RowCount() const {
+  return lvwResult->topLevelItemCount();
+}
 
 std::string TFMain::RowPath(int row) const {
   return lvwResult->topLevelItem(row)->data(kColumnPath, kPathRole).toByteArray().toStdString();
@@ -405,7 +426,9 @@ void TFMain::FormCreate() {
   CEntityLoad();
 }
 
-void TFMain::CEntityLoad() { CEntityTable = LoadEntityTable(kEntityTableFileName); }
+void TFMain::CEntityLoad() {
+  CEntityTable = LoadEntityTable(kEntityTableFileName);
+}
 
 std::string TFMain::TavrinWithCEntity(std::string text) const {
   return ConvertWithTable(std::move(text), CEntityTable);
@@ -422,7 +445,8 @@ void TFMain::AddResultList(const std::string& path) {
   auto* item = new QTreeWidgetItem;
   item->setText(kColumnName, DecodeFileName(FileNameOfPath(path)));
   item->setText(kColumnPath, DecodeFileName(path));
-  item->setData(kColumnPath, kPathRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+  item->setData(kColumnPath, kPathRole,
+                QByteArray(path.data(), static_cast<qsizetype>(path.size())));
   SetRowState(item, QStringLiteral("未処理"), kImageWaiting);
   lvwResult->addTopLevelItem(item);
 }
@@ -433,9 +457,13 @@ void TFMain::tmiEditListClearClick() {
   }
 }
 
-void TFMain::tmiEditListAllClearClick() { lvwResult->clear(); }
+void TFMain::tmiEditListAllClearClick() {
+  lvwResult->clear();
+}
 
-void TFMain::tmiFileCloseClick() { close(); }
+void TFMain::tmiFileCloseClick() {
+  close();
+}
 
 // ---- batch run ----
 
@@ -482,7 +510,8 @@ void TFMain::ttsViewEnter() {
   const QList<QTreeWidgetItem*> selected = lvwResult->selectedItems();
   QTreeWidgetItem* first = nullptr;
   for (QTreeWidgetItem* item : selected) {
-    if (first == nullptr || lvwResult->indexOfTopLevelItem(item) < lvwResult->indexOfTopLevelItem(first)) {
+    if (first == nullptr ||
+        lvwResult->indexOfTopLevelItem(item) < lvwResult->indexOfTopLevelItem(first)) {
       first = item;
     }
   }
@@ -579,7 +608,9 @@ void TFMain::tmiEditCEntityClick() {
   services_.MessageBox(this, text, QStringLiteral("CEntity"), mb::kOk);
 }
 
-void TFMain::tmiHelpVersionClick() { TFAboutBox::Execute(this); }
+void TFMain::tmiHelpVersionClick() {
+  TFAboutBox::Execute(this);
+}
 
 // ---- events ----
 
