@@ -189,6 +189,25 @@ TEST(FastConversionTest, ReplaceAllAgreesAcrossLeadByteRuns) {
   }
 }
 
+TEST(FastConversionTest, ReplaceAllAgreesOnRunsOfOneByteAcrossBlockEdges) {
+  // A one-byte pattern is replaced a run at a time; runs of every length at every offset, after
+  // an odd or even number of lead bytes, shrinking, keeping and growing the text.
+  for (std::size_t offset = 0; offset < 20; ++offset) {
+    for (std::size_t length = 0; length <= 70; ++length) {
+      std::string text(offset, 'a');
+      if (offset % 3 == 1) text.back() = '\x83';
+      text += std::string(length, '\x83') + "a\x83";
+      for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+        for (const char* replacement : {"", "\x81", "xy"}) {
+          ASSERT_EQ(ReplaceAll(text, "\x83", replacement, *lead),
+                    reference::ReplaceAll(text, "\x83", replacement, *lead))
+              << offset << " " << length;
+        }
+      }
+    }
+  }
+}
+
 TEST(FastConversionTest, ReplaceAllAgreesWhenTheFirstByteIsCommon) {
   // Many near misses make the search give up looking for the first byte alone.
   std::mt19937 rng(13);
