@@ -60,6 +60,16 @@ QString FailureReport(const std::vector<TrashFailure>& failures, std::size_t max
   return text;
 }
 
+QString ShownText(const QString& text) {
+  constexpr qsizetype kLongest = QtDesktopServices::kLongestShownText;
+  if (text.size() <= kLongest) return text;
+  qsizetype cut = text.lastIndexOf(u'\n', kLongest);
+  if (cut <= 0) cut = kLongest;  // one huge first line: cut inside it
+  const QString shown = text.first(cut);
+  const qsizetype omitted = text.count(u'\n') - shown.count(u'\n');
+  return shown + QStringLiteral("\n…(以下 %1 行を省略)").arg(omitted);
+}
+
 }  // namespace
 
 int QtDesktopServices::MessageBox(QWidget* owner, const QString& text, const QString& caption,
@@ -67,7 +77,7 @@ int QtDesktopServices::MessageBox(QWidget* owner, const QString& text, const QSt
   QMessageBox box(owner);
   box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
   box.setWindowTitle(caption);
-  box.setText(text);
+  box.setText(ShownText(text));
   box.setIcon(IconFor(flags));
   // The button texts are set here so that they read in Japanese without a Qt translation.
   if ((flags & mb::kButtonMask) == mb::kYesNo) {

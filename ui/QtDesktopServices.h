@@ -13,6 +13,10 @@ class QtDesktopServices : public DesktopServices {
   static constexpr std::size_t kTrashProgressThreshold = 20;
   // At most this many failures are named in the report; the rest are counted.
   static constexpr std::size_t kMaxFailuresListed = 30;
+  // A box shows at most about this many characters of its text (whole lines where it can) and
+  // says how many lines it left out: laying out megabytes of text would hold the window for
+  // minutes.
+  static constexpr qsizetype kLongestShownText = 64 * 1024;
 
   int MessageBox(QWidget* owner, const QString& text, const QString& caption,
                  unsigned flags) override;

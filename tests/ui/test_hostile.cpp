@@ -6,7 +6,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
@@ -594,6 +596,42 @@ class HostileTest : public QObject {
                  run.err.c_str());
       }
     }
+  }
+
+  // The table check on a 50 MB table, with the real message box: it shows the table's
+  // beginning and says how much is left out, instead of laying out megabytes of text.
+  void theTableCheckOfAHugeTableShowsItsBeginning() {
+    std::string rows;
+    for (int i = 0; rows.size() < 50u << 20; ++i) {
+      rows +=
+          "&e" + std::to_string(i) + std::string(1000, 'x') + "=row" + std::to_string(i) + "\r\n";
+    }
+    WriteBytes(At("CEntity.txt"), rows);
+    QStringList seen;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&seen] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        seen << box->text();
+        box->accept();
+      }
+    });
+    closer.start(0);
+    TFMain w(real_);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(seen.isEmpty());  // the table loaded
+
+    w.tmiEditCEntity->trigger();
+    QCOMPARE(seen.size(), 1);
+    const QString& text = seen[0];
+    QVERIFY2(text.size() <= QtDesktopServices::kLongestShownText + 100,
+             qPrintable(text.right(200)));
+    QVERIFY(
+        text.startsWith(QStringLiteral("&e0") + QString(1000, u'x') + QStringLiteral(" row0\n")));
+    const qsizetype lines = text.count(u'\n');
+    QVERIFY2(
+        text.endsWith(QStringLiteral("(以下 %1 行を省略)").arg(w.EntityTable().size() - lines)),
+        qPrintable(text.right(200)));
   }
 };
 
