@@ -189,10 +189,9 @@ class HostileTest : public QObject {
   }
 
   // The harness on the given files, with the window's table, in the work folder.
-  ChildResult Convert(const std::vector<std::string>& files, const testing::ChildSetup& setup = {},
-                      std::vector<std::string> options = {}) {
+  ChildResult Convert(const std::vector<std::string>& files,
+                      const testing::ChildSetup& setup = {}) {
     std::vector<std::string> argv = {testing::ConvertToolPath()};
-    argv.insert(argv.end(), options.begin(), options.end());
     argv.insert(argv.end(), files.begin(), files.end());
     return testing::RunChild(argv, setup, work_->Path().string());
   }
