@@ -64,11 +64,12 @@ int main(int argc, char** argv) {
   const std::string* current = &tablePath;  // what is being worked on, for a message
   try {
     const ArrayOfArrayOfString table = LoadEntityTable(tablePath);
+    TableConverter converter(table);
     for (const std::string& file : files) {
       current = &file;
       std::string text = ReadFileToString(file);
       bytesIn += text.size();
-      std::string output = ConvertWithTable(std::move(text), table);
+      std::string output = converter.Convert(std::move(text));
       WriteStringToFile(file + ".txt", output);
       bytesOut += output.size();
       ++done;

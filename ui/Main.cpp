@@ -428,10 +428,17 @@ void TFMain::FormCreate() {
 
 void TFMain::CEntityLoad() {
   CEntityTable = LoadEntityTable(kEntityTableFileName);
+  converter_.reset();
 }
 
-std::string TFMain::TavrinWithCEntity(std::string text) const {
-  return ConvertWithTable(std::move(text), CEntityTable);
+std::string TFMain::TavrinWithCEntity(std::string text) {
+  // Preparing the table's search costs more than converting a small page, so it is done once
+  // per table (and again should the code page change).
+  if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
+    converterLeadBytes_ = CurrentLeadByteSet();
+    converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
+  }
+  return converter_->Convert(std::move(text));
 }
 
 // ---- file list ----
@@ -467,11 +474,14 @@ void TFMain::tmiFileCloseClick() {
 
 // ---- batch run ----
 
-void TFMain::RepaintNowAndThen() {
+void TFMain::RepaintNowAndThen(QTreeWidgetItem* current) {
   // The run stays inside this one command, but the window keeps painting (and answering the
-  // desktop) every few tens of milliseconds; input waits until the run is over.
+  // desktop) every few tens of milliseconds; input waits until the run is over. The list is
+  // scrolled to the current row only when it is painted: scrolling for every row of a long
+  // batch would cost more than the conversion of a small file, and nobody could see it.
   if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
   sinceRepaint_.start();
+  lvwResult->scrollToItem(current);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -481,7 +491,9 @@ void TFMain::tmiFileRunClick() {
   sinceRepaint_.invalidate();
   struct Finish {
     TFMain* window;
+    QTreeWidgetItem* current = nullptr;
     ~Finish() {
+      if (current != nullptr) window->lvwResult->scrollToItem(current);
       window->busy_ = false;
       window->SetStatusText(QStringLiteral("実行終了"));
     }
@@ -491,10 +503,10 @@ void TFMain::tmiFileRunClick() {
   for (int row = 0; row < count; ++row) {
     QTreeWidgetItem* item = lvwResult->topLevelItem(row);
     if (item == nullptr) break;
+    finish.current = item;
     item->setSelected(true);
-    lvwResult->scrollToItem(item);
     SetRowState(item, QStringLiteral("開始"), kImageConverting);
-    RepaintNowAndThen();
+    RepaintNowAndThen(item);
     const std::string path = item->data(kColumnPath, kPathRole).toByteArray().toStdString();
     std::string output = TavrinWithCEntity(ReadFileToString(path));
     WriteStringToFile(path + ".txt", output);

@@ -1,11 +1,13 @@
 // The main window: the file list, the preview page and every command of the program.
 #pragma once
 
-#include <string>
-
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <memory>
+#include <string>
 
+#include "CodePage.h"
+#include "TavrinFunctions.h"
 #include "VBLikeFunctions.h"
 
 class QAction;
@@ -55,7 +57,7 @@ class TFMain : public QMainWindow {
   void tmeViewDblClick();
 
   void CEntityLoad();
-  std::string TavrinWithCEntity(std::string text) const;
+  std::string TavrinWithCEntity(std::string text);
 
   // What the tests and the status bar read.
   const ArrayOfArrayOfString& EntityTable() const { return CEntityTable; }
@@ -92,17 +94,20 @@ class TFMain : public QMainWindow {
   void SetStatusText(const QString& text);
   void SetRowState(QTreeWidgetItem* item, const QString& taskText, int image);
   void FitPathColumn();
-  void RepaintNowAndThen();
+  void RepaintNowAndThen(QTreeWidgetItem* current);
   void OnFocusChanged(QWidget* old, QWidget* now);
   void ShowPreview(QString text);
   void FeedPreview();
 
   DesktopServices& services_;
   ArrayOfArrayOfString CEntityTable;
+  // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
+  std::unique_ptr<TableConverter> converter_;
+  LeadByteSet converterLeadBytes_;
   bool busy_ = false;
   int viewEnters_ = 0;
   QElapsedTimer sinceRepaint_;
-  QString previewText_;       // the whole text being shown
+  QString previewText_;         // the whole text being shown
   qsizetype previewShown_ = 0;  // how much of it the memo has taken
   QTimer* previewFeeder_ = nullptr;
 

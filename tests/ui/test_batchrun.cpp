@@ -103,6 +103,18 @@ class BatchRunTest : public QObject {
     QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("tavrin"));
   }
 
+  void theRowWhereTheRunStoppedIsInView() {
+    TFMain& w = Open();
+    QList<QByteArray> contents;
+    for (int i = 0; i < 300; ++i) contents << "x";
+    const QStringList paths = List(w, contents);
+    QFile::remove(paths[250]);
+    w.tmiFileRun->trigger();
+    QTreeWidgetItem* stopped = w.lvwResult->topLevelItem(250);
+    QCOMPARE(w.RowTaskText(250), QStringLiteral("開始"));
+    QVERIFY(w.lvwResult->viewport()->rect().contains(w.lvwResult->visualItemRect(stopped)));
+  }
+
   void anOutputThatCannotBeCreatedStopsTheRun() {
     TFMain& w = Open();
     const QStringList paths = List(w, {"one", "two", "three"});
