@@ -12,6 +12,7 @@
 
 #include "CodePage.h"
 #include "FileIOTools.h"
+#include "GeneratedHtml.h"
 #include "Html4Entities.h"
 #include "TavrinFunctions.h"
 #include "TavrinReference.h"
@@ -20,36 +21,7 @@ namespace {
 
 using namespace tavrin;
 
-// Paragraphs of markup, words, Japanese (Shift-JIS bytes) and a sprinkling of entities.
-std::string MakeHtml(std::size_t size) {
-  static const char* const pieces[] = {
-      "<p class=\"body\">",
-      "</p>\r\n",
-      "<a href=\"index.html#top\">",
-      "</a>",
-      "The quick brown ",
-      "fox jumps over ",
-      "the lazy dog. ",
-      "&amp;",
-      "&lt;",
-      "&gt;",
-      "&nbsp;",
-      "&copy;",
-      "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x95\xB6\x8F\xCD ",
-      "<br>",
-      "<td>",
-      "</td>",
-      "function(x) { return x; } ",
-      "&eacute;t&eacute; ",
-  };
-  std::mt19937 rng(42);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-  std::string text;
-  text.reserve(size + 64);
-  while (text.size() < size) text += pieces[pick(rng)];
-  text.resize(size);
-  return text;
-}
+using bench::MakeHtml;
 
 // A buffer of size bytes on huge pages where the system allows, as the whole-file reader
 // allocates them, so page-table walks weigh the same here as in the program.

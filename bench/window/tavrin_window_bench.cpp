@@ -19,6 +19,7 @@
 #include "CodePage.h"
 #include "FakeDesktopServices.h"
 #include "FileIOTools.h"
+#include "GeneratedHtml.h"
 #include "Html4Entities.h"
 #include "Main.h"
 #include "QtDesktopServices.h"
@@ -28,27 +29,7 @@ namespace {
 using namespace tavrin;
 
 std::string MakeHtml(std::size_t size, std::mt19937& rng) {
-  static const char* const pieces[] = {"<p class=\"body\">",
-                                       "</p>\r\n",
-                                       "<a href=\"index.html\">",
-                                       "</a>",
-                                       "The quick brown ",
-                                       "fox jumps over ",
-                                       "the lazy dog. ",
-                                       "&amp;",
-                                       "&lt;",
-                                       "&nbsp;",
-                                       "&copy;",
-                                       "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E ",
-                                       "<br>",
-                                       "<td>",
-                                       "</td>",
-                                       "&eacute;t&eacute; "};
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-  std::string text;
-  while (text.size() < size) text += pieces[pick(rng)];
-  text.resize(size);
-  return text;
+  return bench::MakeHtml(size, rng, /*shiftJis=*/false);
 }
 
 double Median(std::vector<double> values) {
