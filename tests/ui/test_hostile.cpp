@@ -375,6 +375,28 @@ class HostileTest : public QObject {
     }
   }
 
+  // A name the file system just allows has no room for ".txt".
+  void aNameWithNoRoomForItsOutputStopsTheRunWithTheCreateError() {
+    TFMain& w = Open();
+    const std::string longest = At(std::string(251, 'n') + ".htm");  // 255 bytes
+    WriteBytes(longest, "<b>x</b>");
+    List(w, {"<b>zero</b>"});
+    DropRaw(&w, {longest});
+    QCOMPARE(w.RowCount(), 2);
+    w.tmiFileRun->trigger();
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    QCOMPARE(w.RowTaskText(1), QStringLiteral("開始"));
+    const QString createError =
+        QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(longest));
+    QCOMPARE(BoxTexts(), QStringList{createError + "."});
+
+    if (HaveConvertTool()) {
+      const ChildResult run = Convert({longest});
+      QCOMPARE(run.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
+    }
+  }
+
   // ---- a disk that fills up, a folder that turns read-only ----
 
   void aFullDiskStopsTheRunAndLeavesNoPartialOutput() {
