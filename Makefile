@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench windows package package-check format clean fuzz
+.PHONY: all deps configure build run test bench windows package format clean fuzz
 
 all: build
 
