@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench windows package format clean fuzz
+.PHONY: all deps configure build run test bench windows package format format-check clean fuzz
 
 all: build
 
@@ -50,8 +50,12 @@ fuzz: deps
 	@cmake --build build/fuzz -j $(JOBS)
 	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
-format:
+format: deps
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Fails, naming the files, when any source is not formatted with .clang-format.
+format-check: deps
+	@clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	@rm -rf build

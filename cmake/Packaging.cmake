@@ -18,8 +18,12 @@ set(CPACK_PACKAGE_NAME tavrin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tavrin developers <tavrin-dev@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Batch conversion of HTML files to plain text")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Batch conversion of HTML files to plain text\n Drop HTML files (or any text with tags) on the list and run: each file's\n replacements from a user table are applied, every tag is removed, and the\n result is written beside the input as NAME.txt. Bytes pass unchanged: no\n character-set conversion. Japanese interface.")
+# CPack puts the summary first and indents each line of this text itself.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Drop HTML files (or any text with tags) on the list and run: each file's\n"
+    "replacements from a user table are applied, every tag is removed, and the\n"
+    "result is written beside the input as NAME.txt. Bytes pass unchanged: no\n"
+    "character-set conversion. Japanese interface.")
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

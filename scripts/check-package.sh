@@ -24,6 +24,11 @@ for dep in libqt6widgets6 libjpeg62-turbo libglib2.0-0 qt6-qpa-plugins fonts-ipa
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 
+description=$(dpkg-deb --field "$deb" Description)
+summary=$(head -n1 <<<"$description")
+grep -qxF " $summary" <<<"$description" && fail "the long description repeats the summary"
+grep -q '^  ' <<<"$description" && fail "the long description is indented twice"
+
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"

@@ -8,10 +8,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg-dev libglib2.0-dev libglib2.0-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   fonts-ipafont-gothic
   xvfb xauth
-  dpkg-dev desktop-file-utils
+  dpkg-dev desktop-file-utils file
 )
 
 missing=()
