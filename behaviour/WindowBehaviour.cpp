@@ -1,0 +1,244 @@
+#include "WindowBehaviour.h"
+
+#include <filesystem>
+
+#include "EntityTable.h"
+#include "ErrorRule.h"
+#include "FileIOTools.h"
+#include "Modules.h"
+#include "ShownText.h"
+#include "Texts.h"
+
+namespace tavrin {
+
+namespace {
+
+// Whatever happens in the middle of a command, its closing step runs on the way out.
+template <typename Step>
+class Finally {
+ public:
+  explicit Finally(Step step) : step_(std::move(step)) {}
+  Finally(const Finally&) = delete;
+  Finally& operator=(const Finally&) = delete;
+  ~Finally() { step_(); }
+
+ private:
+  Step step_;
+};
+
+// The size the file has now, or 0 when it cannot be told; only a hint for painting.
+std::uint64_t SizeHint(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(std::filesystem::path(path), error);
+  return error ? 0 : static_cast<std::uint64_t>(size);
+}
+
+}  // namespace
+
+WindowBehaviour::WindowBehaviour(WindowView& view, DesktopServices& services)
+    : view_(view), services_(services) {}
+
+WindowBehaviour::~WindowBehaviour() = default;
+
+void WindowBehaviour::Handle(std::function<void()> handler) {
+  // A batch run holds the window: whatever arrives meanwhile (a drop, a close) waits for it.
+  if (running_) {
+    waiting_.push_back(std::move(handler));
+    return;
+  }
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowError(services_, error);
+  }
+  while (!running_ && !waiting_.empty()) {
+    std::function<void()> next = std::move(waiting_.front());
+    waiting_.pop_front();
+    Handle(std::move(next));
+  }
+}
+
+// ---- creation and the table ----
+
+void WindowBehaviour::FormCreate() {
+  CEntityLoad();
+}
+
+void WindowBehaviour::CEntityLoad() {
+  CEntityTable = LoadEntityTable(kEntityTableFileName);
+  converter_.reset();
+}
+
+std::string WindowBehaviour::TavrinWithCEntity(std::string text) {
+  // Preparing the table's search costs more than converting a small page, so it is done once
+  // per table (and again should the code page change).
+  if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
+    converterLeadBytes_ = CurrentLeadByteSet();
+    converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
+  }
+  return converter_->Convert(std::move(text));
+}
+
+std::string WindowBehaviour::EntityTableText() const {
+  std::string text = ShownText(Join(JoinEach(CEntityTable, ' '), '\r'));
+  // Each CR, and each CR LF that a field stands for, ends one shown line.
+  std::string lines;
+  lines.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\r') {
+      lines.push_back('\n');
+      if (at + 1 < text.size() && text[at + 1] == '\n') ++at;
+    } else {
+      lines.push_back(text[at]);
+    }
+  }
+  return lines;
+}
+
+void WindowBehaviour::tmiEditCEntityClick() {
+  CEntityLoad();
+  services_.MessageBox(view_.Handle(), EntityTableText(), texts::kTableCaption, mb::kOk);
+}
+
+void WindowBehaviour::tmiHelpVersionClick() {
+  view_.ShowAboutBox();
+}
+
+void WindowBehaviour::tmiFileCloseClick() {
+  view_.CloseWindow();
+}
+
+// ---- the file list ----
+
+void WindowBehaviour::DropFiles(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) AddResultList(path);
+}
+
+void WindowBehaviour::AddResultList(std::string path) {
+  // No system call ever sees a name holding a NUL: the row stands for the name before it.
+  path.resize(std::min(path.size(), path.find('\0')));
+  if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
+  rows_.emplace_back(std::move(path));
+  view_.RowAppended(rows_.back());
+}
+
+void WindowBehaviour::tmiEditListClearClick() {
+  for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
+    if (!view_.IsRowSelected(row)) continue;
+    rows_.erase(rows_.begin() + row);
+    view_.RowRemoved(row);
+  }
+}
+
+void WindowBehaviour::tmiEditListAllClearClick() {
+  RemoveAllRows();
+}
+
+void WindowBehaviour::RemoveAllRows() {
+  rows_.clear();
+  view_.RowsCleared();
+}
+
+void WindowBehaviour::SetRowState(int row, RowState state) {
+  rows_[static_cast<std::size_t>(row)].SetState(state);
+  view_.RowChanged(row, rows_[static_cast<std::size_t>(row)]);
+}
+
+int WindowBehaviour::FirstSelectedRow() const {
+  for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
+    if (view_.IsRowSelected(row)) return row;
+  }
+  return -1;
+}
+
+// ---- the batch run ----
+
+void WindowBehaviour::tmiFileRunClick() {
+  view_.SetStatusText(texts::kRunStarted);
+  running_ = true;
+  int current = -1;
+  const Finally finish([&] {
+    running_ = false;
+    // The list ends scrolled to the last row worked on, wherever painting left it.
+    if (current >= 0) view_.ScrollToRow(current);
+    view_.SetStatusText(texts::kRunEnded);
+  });
+
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastPaint{};
+  bool painted = false;
+  const int count = static_cast<int>(rows_.size());
+  for (int row = 0; row < count; ++row) {
+    current = row;
+    view_.SetRowSelected(row, true);
+    SetRowState(row, RowState::kConverting);
+    const std::string& path = rows_[static_cast<std::size_t>(row)].path;
+    // Scrolling and painting for every row of a long batch would cost more than converting a
+    // small file, and nobody could see it.
+    const Clock::time_point now = Clock::now();
+    if (!painted || now - lastPaint >= kRepaintInterval || SizeHint(path) >= kLongFileBytes) {
+      view_.PaintNow(row);
+      lastPaint = Clock::now();
+      painted = true;
+    }
+    std::string output = TavrinWithCEntity(ReadFileToString(path));
+    WriteStringToFile(path + ".txt", output);
+    SetRowState(row, RowState::kConverted);
+    view_.SetRowSelected(row, false);
+  }
+}
+
+// ---- the preview ----
+
+void WindowBehaviour::ttsViewEnter() {
+  ++viewEnters_;
+  const int first = FirstSelectedRow();
+  if (first < 0) {
+    view_.SetPreview({}, {});
+    return;
+  }
+  const FileListItem& item = rows_[static_cast<std::size_t>(first)];
+  std::string output = TavrinWithCEntity(ReadFileToString(item.path));
+  // The memo takes its text up to the first NUL, as the run still writes every byte.
+  output.resize(std::min(output.size(), output.find('\0')));
+  view_.SetPreview(item.shownPath, ShownLines(ShownText(output)));
+}
+
+void WindowBehaviour::lvwResultDblClick() {
+  const int before = viewEnters_;
+  view_.ShowPage(Page::kView);
+  // The focus moving into the page rebuilds the preview; where the face could not move it (the
+  // window is not active), it is rebuilt all the same.
+  if (viewEnters_ == before) ttsViewEnter();
+}
+
+void WindowBehaviour::tmeViewDblClick() {
+  view_.ShowPage(Page::kList);
+}
+
+// ---- desktop commands ----
+
+void WindowBehaviour::tmiEditListIsRecycledClick() {
+  if (services_.MessageBox(view_.Handle(), texts::kDeleteQuestion, texts::kDeleteCaption,
+                           mb::kYesNo) == kIdNo) {
+    return;
+  }
+  view_.SetStatusText(texts::kDeleteStarted);
+  const Finally finish([this] { view_.SetStatusText(texts::kDeleteEnded); });
+  std::string list;
+  for (const FileListItem& item : rows_) {
+    list.append(item.path, 0, item.path.find('\0'));
+    list.push_back('\0');
+  }
+  if (!list.empty()) {
+    MoveFilesToRecycleBin(services_, view_.Handle(), list);
+    RemoveAllRows();
+  }
+}
+
+void WindowBehaviour::tmiFileFindFileClick() {
+  const std::string folder = BrowseForFolder(services_, view_.Handle(), texts::kFolderPrompt);
+  if (!folder.empty()) services_.OpenSearchWindow(view_.Handle(), folder);
+}
+
+}  // namespace tavrin

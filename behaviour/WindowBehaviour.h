@@ -1,0 +1,79 @@
+// What the main window does, without any toolkit: the file list's rows, the batch run, the
+// preview, the desktop commands, the table check and the error rule. A face draws the window,
+// forwards each event to the handler of the same name, and shows what it is told.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CodePage.h"
+#include "DesktopServices.h"
+#include "FileList.h"
+#include "TavrinFunctions.h"
+#include "VBLikeFunctions.h"
+#include "WindowView.h"
+
+namespace tavrin {
+
+class WindowBehaviour {
+ public:
+  WindowBehaviour(WindowView& view, DesktopServices& services);
+  ~WindowBehaviour();
+
+  // Every event enters through here: the handler runs to its end, and an error ends it and is
+  // shown in one box. Events that arrive while a batch run works (the window still paints, so
+  // a drop or a close can come in) are handled after it, in the order they came.
+  void Handle(std::function<void()> handler);
+  bool IsRunning() const { return running_; }
+
+  // The handlers, each to be called through Handle.
+  void FormCreate();
+  void DropFiles(const std::vector<std::string>& paths);
+  void AddResultList(std::string path);
+  void tmiFileRunClick();
+  void tmiFileFindFileClick();
+  void tmiFileCloseClick();
+  void tmiEditListClearClick();
+  void tmiEditListAllClearClick();
+  void tmiEditListIsRecycledClick();
+  void tmiEditCEntityClick();
+  void tmiHelpVersionClick();
+  void ttsViewEnter();
+  void lvwResultDblClick();
+  void tmeViewDblClick();
+
+  void CEntityLoad();
+  std::string TavrinWithCEntity(std::string text);
+
+  const ArrayOfArrayOfString& EntityTable() const { return CEntityTable; }
+  const std::vector<FileListItem>& Rows() const { return rows_; }
+  // The text the table check shows: each row's fields joined by a space, one row a line.
+  std::string EntityTableText() const;
+
+  // Painting during a run: at its first file, then every so often, and always before a file
+  // whose conversion takes long enough for a person to wait for it.
+  static constexpr std::chrono::milliseconds kRepaintInterval{30};
+  static constexpr std::uint64_t kLongFileBytes = 4 << 20;
+
+ private:
+  void SetRowState(int row, RowState state);
+  int FirstSelectedRow() const;
+  void RemoveAllRows();
+
+  WindowView& view_;
+  DesktopServices& services_;
+  ArrayOfArrayOfString CEntityTable;
+  std::vector<FileListItem> rows_;
+  // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
+  std::unique_ptr<TableConverter> converter_;
+  LeadByteSet converterLeadBytes_;
+  bool running_ = false;
+  std::deque<std::function<void()>> waiting_;
+  int viewEnters_ = 0;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,283 @@
+// The window's behaviour driven as a face would drive it, on real files in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ErrorRule.h"
+#include "FakeDesktop.h"
+#include "FileIOTools.h"
+#include "ShownText.h"
+#include "TempDir.h"
+#include "Texts.h"
+#include "WindowBehaviour.h"
+
+namespace tavrin {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakeView;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+using Strings = std::vector<std::string>;
+
+const std::string kOpenError = "ファイル %s は開けません.";
+
+std::string OpenError(const std::string& path) {
+  std::string text = kOpenError;
+  return text.replace(text.find("%s"), 2, ShownPath(path));
+}
+
+class WindowBehaviourTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  // Starts the window the way a face does, with CEntity.txt holding table when given.
+  void Open(const char* table = "&amp;=&\r\n") {
+    if (table != nullptr) WriteBytes(dir_ / "CEntity.txt", table);
+    w_.Handle([this] { w_.FormCreate(); });
+  }
+  // Files named by the given names, holding the given bytes, dropped in that order.
+  Strings List(const std::vector<std::pair<std::string, std::string>>& files) {
+    Strings paths;
+    for (const auto& [name, bytes] : files) {
+      paths.push_back(dir_ / name);
+      WriteBytes(paths.back(), bytes);
+    }
+    w_.Handle([&] { w_.DropFiles(paths); });
+    return paths;
+  }
+  void Do(void (WindowBehaviour::*handler)()) {
+    w_.Handle([this, handler] { (w_.*handler)(); });
+  }
+
+  TempDir dir_;
+  std::filesystem::path previous_;
+  FakeDesktop desktop_;
+  FakeView view_;
+  WindowBehaviour w_{view_, desktop_};
+};
+
+TEST_F(WindowBehaviourTest, StartingWithoutATableShowsOneErrorAndRunsWithTagsOnly) {
+  Open(nullptr);
+  EXPECT_EQ(desktop_.BoxTexts(), Strings{"ファイル CEntity.txt は開けません."});
+  EXPECT_EQ(desktop_.messageBoxes[0].caption, "tavrin");
+  EXPECT_EQ(desktop_.messageBoxes[0].flags, mb::kOk | mb::kIconError);
+  const Strings paths = List({{"a.html", "<b>&amp;</b>"}});
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(ReadBytes(paths[0] + ".txt"), "&amp;");
+}
+
+TEST_F(WindowBehaviourTest, DropsListRegularFilesInOrderAndSkipTheRest) {
+  Open();
+  std::filesystem::create_directory(dir_ / "folder");
+  WriteBytes(dir_ / "b.html", "");
+  WriteBytes(dir_ / "a.html", "");
+  const Strings dropped = {dir_ / "b.html",
+                           dir_ / "folder",
+                           dir_ / "missing.html",
+                           dir_ / "a.html",
+                           std::string(dir_ / "b.html") + '\0' + ".evil",
+                           dir_ / "a.html"};
+  w_.Handle([&] { w_.DropFiles(dropped); });
+  ASSERT_EQ(w_.Rows().size(), 4u);
+  const Strings expected = {dir_ / "b.html", dir_ / "a.html", dir_ / "b.html", dir_ / "a.html"};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(w_.Rows()[i].path, expected[i]);
+    EXPECT_EQ(view_.rows[i].name, FileNameOfPath(expected[i]));
+    EXPECT_EQ(view_.rows[i].task, "未処理");
+    EXPECT_EQ(view_.rows[i].image, kImageWaiting);
+  }
+}
+
+TEST_F(WindowBehaviourTest, RunConvertsEveryRowAndStopsAtTheFirstError) {
+  Open("&amp;=&\r\n&lt;=<\r\n");
+  const Strings paths =
+      List({{"a.html", "a&amp;amp;<i>b</i>"}, {"b.html", ""}, {"c.html", "c"}, {"d.html", "d"}});
+  view_.selected = {3};
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(view_.statuses, (Strings{"実行開始", "実行終了"}));
+  EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "完了", "完了"}));
+  EXPECT_TRUE(view_.selected.empty());
+  EXPECT_EQ(ReadBytes(paths[0] + ".txt"), "a&amp;b");
+  EXPECT_EQ(ReadBytes(paths[1] + ".txt"), "");
+
+  // The third file goes away: the run stops there, the rows after it untouched.
+  std::filesystem::remove(paths[2]);
+  std::filesystem::remove(paths[3] + ".txt");
+  view_.statuses.clear();
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(view_.statuses, (Strings{"実行開始", "実行終了"}));
+  EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "開始", "完了"}));
+  EXPECT_EQ(view_.rows[2].image, kImageConverting);
+  EXPECT_EQ(view_.selected, (std::set<int>{2}));
+  EXPECT_FALSE(std::filesystem::exists(paths[3] + ".txt"));
+  EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[2])});
+}
+
+TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
+  Open();
+  const Strings paths = List({{"a.html", "a"}, {"b.html", "b"}});
+  WriteBytes(dir_ / "late.html", "late");
+  std::vector<std::size_t> rowsWhenClosed;
+  view_.duringPaint = [&] {
+    view_.duringPaint = nullptr;
+    w_.Handle([&] { w_.DropFiles({dir_ / "late.html"}); });
+    w_.Handle([&] { rowsWhenClosed.push_back(w_.Rows().size()); });
+    EXPECT_EQ(w_.Rows().size(), 2u);  // nothing handled while the run works
+  };
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "未処理"}));
+  EXPECT_EQ(rowsWhenClosed, std::vector<std::size_t>{3});
+  EXPECT_FALSE(w_.IsRunning());
+}
+
+TEST_F(WindowBehaviourTest, ALongFileIsShownConvertingBeforeItsConversion) {
+  Open();
+  List({{"small.html", "x"},
+        {"big.html", std::string(WindowBehaviour::kLongFileBytes, 'x')},
+        {"after.html", "y"}});
+  Do(&WindowBehaviour::tmiFileRunClick);
+  ASSERT_GE(view_.paints.size(), 2u);
+  EXPECT_EQ(view_.paints[0], (Strings{"開始", "未処理", "未処理"}));
+  EXPECT_EQ(view_.paints[1], (Strings{"完了", "開始", "未処理"}));
+}
+
+TEST_F(WindowBehaviourTest, PreviewShowsTheFirstSelectedRowUpToItsFirstNul) {
+  Open();
+  const Strings paths = List(
+      {{"a.html", "a"}, {"b.html", std::string("<i>b\r\nline</i>\0tail", 20)}, {"c.html", "c"}});
+  Do(&WindowBehaviour::ttsViewEnter);
+  EXPECT_EQ(view_.previewPath, "");
+  EXPECT_EQ(view_.previewText, "");
+
+  view_.selected = {2, 1};
+  Do(&WindowBehaviour::ttsViewEnter);
+  EXPECT_EQ(view_.previewPath, paths[1]);
+  EXPECT_EQ(view_.previewText, "b\nline");
+  EXPECT_EQ(view_.Tasks(), (Strings{"未処理", "未処理", "未処理"}));
+  EXPECT_FALSE(std::filesystem::exists(paths[1] + ".txt"));
+
+  // A file that cannot be read leaves the memos as they were.
+  std::filesystem::remove(paths[1]);
+  Do(&WindowBehaviour::ttsViewEnter);
+  EXPECT_EQ(view_.previewText, "b\nline");
+  EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[1])});
+}
+
+TEST_F(WindowBehaviourTest, DoubleClicksSwitchPagesAndRebuildThePreviewOnce) {
+  Open();
+  const Strings paths = List({{"a.html", "<b>a</b>"}});
+  // The face reports the focus entering the page, as a real one does when it can move it.
+  view_.focusEntered = [this](Page page) {
+    if (page == Page::kView) w_.Handle([this] { w_.ttsViewEnter(); });
+  };
+  view_.selected = {0};
+  Do(&WindowBehaviour::lvwResultDblClick);
+  EXPECT_EQ(view_.previewText, "a");
+  std::filesystem::remove(paths[0]);
+  Do(&WindowBehaviour::tmeViewDblClick);
+  Do(&WindowBehaviour::lvwResultDblClick);
+  EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[0])});  // one error, one box
+  EXPECT_EQ(view_.pages, (std::vector<Page>{Page::kView, Page::kList, Page::kView}));
+
+  // Where the face cannot move the focus, the double click rebuilds the preview itself.
+  view_.focusEntered = nullptr;
+  view_.selected.clear();
+  Do(&WindowBehaviour::lvwResultDblClick);
+  EXPECT_EQ(view_.previewText, "");
+}
+
+TEST_F(WindowBehaviourTest, TrashAsksThenHandsEveryListedPathOverAndEmptiesTheList) {
+  Open();
+  desktop_.messageBoxAnswers = {kIdNo, kIdYes, kIdYes};
+  Do(&WindowBehaviour::tmiEditListIsRecycledClick);  // No: nothing happens
+  EXPECT_TRUE(view_.statuses.empty());
+  Do(&WindowBehaviour::tmiEditListIsRecycledClick);  // Yes with an empty list: no hand-over
+  EXPECT_EQ(view_.statuses, (Strings{"削除開始", "削除終了"}));
+  EXPECT_TRUE(desktop_.trashCalls.empty());
+
+  const Strings paths = List({{"a.html", ""}, {"b.html", ""}});
+  w_.Handle([&] { w_.DropFiles({paths[0]}); });
+  Do(&WindowBehaviour::tmiEditListIsRecycledClick);
+  ASSERT_EQ(desktop_.trashCalls.size(), 1u);
+  EXPECT_EQ(desktop_.trashCalls[0], paths[0] + '\0' + paths[1] + '\0' + paths[0] + '\0' + '\0');
+  EXPECT_TRUE(view_.rows.empty());
+  EXPECT_TRUE(w_.Rows().empty());
+  for (const testing::MessageBoxCall& box : desktop_.messageBoxes) {
+    EXPECT_EQ(box.text, "ファイル群を削除しますか?");
+    EXPECT_EQ(box.caption, "クッション");
+    EXPECT_EQ(box.flags, mb::kYesNo);
+  }
+  EXPECT_TRUE(std::filesystem::exists(paths[0]));  // the desktop moves them, not the window
+}
+
+TEST_F(WindowBehaviourTest, ClearingRemovesSelectedRowsOrAll) {
+  Open();
+  List({{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}});
+  Do(&WindowBehaviour::tmiEditListClearClick);
+  EXPECT_EQ(w_.Rows().size(), 4u);
+  view_.selected = {0, 2};
+  Do(&WindowBehaviour::tmiEditListClearClick);
+  ASSERT_EQ(w_.Rows().size(), 2u);
+  EXPECT_EQ(view_.rows[0].name, "b");
+  EXPECT_EQ(view_.rows[1].name, "d");
+  Do(&WindowBehaviour::tmiEditListAllClearClick);
+  EXPECT_TRUE(view_.rows.empty() && w_.Rows().empty());
+}
+
+TEST_F(WindowBehaviourTest, SearchOpensOnlyOnAChosenFolder) {
+  Open();
+  desktop_.folderAnswers = {"", std::string("/srv\0junk", 9)};
+  Do(&WindowBehaviour::tmiFileFindFileClick);
+  EXPECT_TRUE(desktop_.searchWindows.empty());
+  Do(&WindowBehaviour::tmiFileFindFileClick);
+  EXPECT_EQ(desktop_.searchWindows, Strings{"/srv"});
+  EXPECT_EQ(desktop_.folderPickers, 2);
+}
+
+TEST_F(WindowBehaviourTest, TableCheckReloadsAndShowsEachRowOnALine) {
+  Open("&amp;=&\r\n");
+  WriteBytes(dir_ / "CEntity.txt", "a=b=c\r\nbr=&tavri:ret;\r\n&shy;=\r\n");
+  Do(&WindowBehaviour::tmiEditCEntityClick);
+  ASSERT_EQ(desktop_.messageBoxes.size(), 1u);
+  EXPECT_EQ(desktop_.messageBoxes[0].text, "a b c\nbr \n\n&shy; \n");
+  EXPECT_EQ(desktop_.messageBoxes[0].caption, "CEntity");
+  EXPECT_EQ(desktop_.messageBoxes[0].flags, mb::kOk);
+
+  // A failed reload keeps the table in use.
+  std::filesystem::remove(dir_ / "CEntity.txt");
+  Do(&WindowBehaviour::tmiEditCEntityClick);
+  EXPECT_EQ(desktop_.messageBoxes.back().text, "ファイル CEntity.txt は開けません.");
+  EXPECT_EQ(w_.EntityTable().size(), 4u);
+}
+
+TEST_F(WindowBehaviourTest, AboutAndCloseGoToTheFace) {
+  Open();
+  Do(&WindowBehaviour::tmiHelpVersionClick);
+  Do(&WindowBehaviour::tmiFileCloseClick);
+  EXPECT_EQ(view_.aboutBoxes, 1);
+  EXPECT_EQ(view_.closes, 1);
+}
+
+TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"abc", "abc."},
+      {"end.", "end."},
+      {"x!", "x!"},
+      {"x-", "x-"},
+      {"9", "9."},
+      {"開けません", "開けません."},
+      {"x ", "x "},
+  };
+  for (const auto& [message, shown] : cases) EXPECT_EQ(WithClosingPeriod(message), shown);
+  EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,149 @@
+// A recording stand-in for the desktop and for the face that draws the window: answers message
+// boxes and folder pickers as a test says, keeps the rows and selection a list would, and
+// records every call in order.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DesktopServices.h"
+#include "WindowView.h"
+
+namespace tavrin::testing {
+
+struct MessageBoxCall {
+  std::string text;
+  std::string caption;
+  unsigned flags;
+};
+
+class FakeDesktop : public DesktopServices {
+ public:
+  std::deque<int> messageBoxAnswers;      // the next answers; IDOK / IDYES when empty
+  std::deque<std::string> folderAnswers;  // the next chosen folders; "" (cancel) when empty
+  std::vector<MessageBoxCall> messageBoxes;
+  std::vector<std::string> trashCalls;     // each pathList as passed
+  std::vector<std::string> searchWindows;  // each folder opened
+  int folderPickers = 0;
+  // File attributes: the real file system's unless a test answers for it.
+  std::function<std::uint32_t(const std::string&)> attributes;
+
+  int MessageBox(WindowHandle, std::string_view text, std::string_view caption,
+                 unsigned flags) override {
+    messageBoxes.push_back({std::string(text), std::string(caption), flags});
+    if (!messageBoxAnswers.empty()) {
+      const int answer = messageBoxAnswers.front();
+      messageBoxAnswers.pop_front();
+      return answer;
+    }
+    return (flags & mb::kButtonMask) == mb::kYesNo ? kIdYes : kIdOk;
+  }
+
+  std::uint32_t GetFileAttributes(const std::string& path) override {
+    if (attributes) return attributes(path);
+    std::error_code error;
+    const auto status = std::filesystem::status(std::filesystem::path(path), error);
+    if (error || !std::filesystem::exists(status)) return kInvalidFileAttributes;
+    return std::filesystem::is_regular_file(status) ? kFileAttributeNormal
+                                                    : kFileAttributeDirectory;
+  }
+
+  void MoveToTrash(WindowHandle, std::string_view pathList) override {
+    trashCalls.emplace_back(pathList);
+  }
+
+  std::string BrowseForFolder(WindowHandle, std::string_view) override {
+    ++folderPickers;
+    if (folderAnswers.empty()) return {};
+    std::string answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+  }
+
+  void OpenSearchWindow(WindowHandle, const std::string& folder) override {
+    searchWindows.push_back(folder);
+  }
+
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const MessageBoxCall& call : messageBoxes) texts.push_back(call.text);
+    return texts;
+  }
+};
+
+// What a list and two memos would show, and every paint and page change.
+class FakeView : public WindowView {
+ public:
+  struct Row {
+    std::string name, path, task;
+    int image;
+  };
+  std::vector<Row> rows;
+  std::set<int> selected;
+  std::vector<std::string> statuses;
+  std::string previewPath = "(untouched)", previewText = "(untouched)";
+  std::vector<Page> pages;
+  std::vector<std::vector<std::string>> paints;  // the task texts shown at each paint
+  int aboutBoxes = 0, closes = 0;
+  // Runs at each paint, as events that arrive while the window paints would.
+  std::function<void()> duringPaint;
+  // Runs when the focus moves into a page, as the face's focus tracking would.
+  std::function<void(Page)> focusEntered;
+
+  WindowHandle Handle() override { return this; }
+  void RowAppended(const FileListItem& item) override {
+    rows.push_back({item.shownName, item.shownPath, item.taskText, item.imageIndex});
+  }
+  void RowChanged(int row, const FileListItem& item) override {
+    rows.at(static_cast<std::size_t>(row)).task = item.taskText;
+    rows.at(static_cast<std::size_t>(row)).image = item.imageIndex;
+  }
+  void RowRemoved(int row) override {
+    rows.erase(rows.begin() + row);
+    std::set<int> moved;
+    for (int s : selected) {
+      if (s != row) moved.insert(s > row ? s - 1 : s);
+    }
+    selected = moved;
+  }
+  void RowsCleared() override {
+    rows.clear();
+    selected.clear();
+  }
+  bool IsRowSelected(int row) const override { return selected.count(row) != 0; }
+  void SetRowSelected(int row, bool on) override {
+    if (on) {
+      selected.insert(row);
+    } else {
+      selected.erase(row);
+    }
+  }
+  void ScrollToRow(int) override {}
+  void PaintNow(int) override {
+    paints.push_back(Tasks());
+    if (duringPaint) duringPaint();
+  }
+  void SetStatusText(std::string_view text) override { statuses.emplace_back(text); }
+  void SetPreview(std::string_view path, std::string_view text) override {
+    previewPath = path;
+    previewText = text;
+  }
+  void ShowPage(Page page) override {
+    pages.push_back(page);
+    if (focusEntered) focusEntered(page);
+  }
+  void ShowAboutBox() override { ++aboutBoxes; }
+  void CloseWindow() override { ++closes; }
+
+  std::vector<std::string> Tasks() const {
+    std::vector<std::string> tasks;
+    for (const Row& row : rows) tasks.push_back(row.task);
+    return tasks;
+  }
+};
+
+}  // namespace tavrin::testing
