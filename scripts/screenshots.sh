@@ -3,7 +3,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-build/dev}
-tool="$top/$build_dir/bench/window/tavrin-screenshots"
-[ -x "$tool" ] || { echo "screenshots: build first (make build)" >&2; exit 1; }
+cmake --build "$top/$build_dir" --target tavrin-screenshots >/dev/null
+tool="$top/$build_dir/tools/tavrin-screenshots"
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
 xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$top/examples/utf-8" "$top/docs/screenshots"
