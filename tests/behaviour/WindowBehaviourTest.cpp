@@ -279,5 +279,19 @@ TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
   EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");
 }
 
+TEST(ShownPathTest, EveryNameShowsOnOneLineAndNoTwoNamesLookAlike) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/web/a.html", "/web/a.html"},
+      {"caf\xC3\xA9.html", "caf\xC3\xA9.html"},  // valid UTF-8 as it is
+      {"caf\xE9.html", "caf\\xE9.html"},         // an undecodable byte as an escape
+      {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},          // a real U+FFFD stays one
+      {"new\nline\t\x7F", "new\xE2\x90\x8Aline\xE2\x90\x89\xE2\x90\xA1"},  // pictures
+      {"a\\xE9", "a\\x5CxE9"},  // a backslash that looks like one
+      {"a\\b\\", "a\\b\\"},
+      {"\x83\x5C.html", "\\x83\\.html"},  // Shift-JIS where names are UTF-8
+  };
+  for (const auto& [bytes, shown] : cases) EXPECT_EQ(ShownPath(bytes), shown) << bytes;
+}
+
 }  // namespace
 }  // namespace tavrin
