@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 
   QApplication app(argc, argv);
+  tavrin::LoadQtJapanese(app);
   QApplication::setApplicationName(QString::fromUtf8(tavrin::kApplicationTitle));
   QApplication::setApplicationDisplayName(QString::fromUtf8(tavrin::kApplicationTitle));
   QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));

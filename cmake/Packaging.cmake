@@ -27,7 +27,9 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the libraries alone do not pull in: the X11 platform plugin and the Japanese font.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+# What the libraries alone do not pull in: the X11 platform plugin, the Japanese font, Qt's own
+# texts in Japanese, and GLib's messages in the user's language.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, fonts-ipafont-gothic, qt6-translations-l10n, libglib2.0-data")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -20,7 +20,8 @@ for path in ./usr/bin/tavrin ./usr/share/applications/tavrin.desktop \
   grep -q " $path\$" <<<"$contents" || fail "missing $path"
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-for dep in libqt6widgets6 libjpeg62-turbo libglib2.0-0 qt6-qpa-plugins fonts-ipafont-gothic; do
+for dep in libqt6widgets6 libjpeg62-turbo libglib2.0-0 qt6-qpa-plugins fonts-ipafont-gothic \
+           qt6-translations-l10n libglib2.0-data; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 

@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   fonts-ipafont-gothic
+  qt6-translations-l10n libglib2.0-data
   xvfb xauth
   dpkg-dev desktop-file-utils file
 )

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -18,12 +17,15 @@
 #include <QLocale>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSet>
 #include <QTreeWidget>
 #include <QUrl>
 #include <deque>
 #include <set>
 #include <utility>
 
+#include "FolderPicker.h"
+#include "TextCodec.h"
 #include "Trash.h"
 
 namespace tavrin {
@@ -72,10 +74,6 @@ std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path.front() == '/') return path;
   std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
   return cwd ? JoinPath(cwd.get(), path) : path;
-}
-
-QString Legible(std::string_view bytes) {
-  return QString::fromStdString(DisplayPath(bytes));
 }
 
 // The result list hands out its rows as files when they are dragged.
@@ -129,7 +127,8 @@ QMimeData* MimeDataForFiles(const std::vector<std::string>& paths) {
 }
 
 // A breadth-first walk over a folder tree with plain POSIX calls, so that names are raw bytes.
-// Symbolic links to folders are not entered, and no folder is entered twice, so loops end.
+// Symbolic links to folders are not entered, and no folder is entered twice, so loops end. The
+// desktop's trash folders are left out: what the user threw away is not found again.
 struct TFFileSearch::Walk {
   struct Found {
     std::string folder;
@@ -146,6 +145,8 @@ struct TFFileSearch::Walk {
       pending_.push_back(root);
       rootIsFolder_ = true;
     }
+    // Counted as entered already, so that it is never entered (unless it is the root itself).
+    if (::stat(HomeTrashFolder().c_str(), &st) == 0) visited_.insert({st.st_dev, st.st_ino});
   }
 
   bool RootIsFolder() const { return rootIsFolder_; }
@@ -182,8 +183,9 @@ struct TFFileSearch::Walk {
     return false;
   }
 
+  // A name matches as it is shown.
   bool Matches(std::string_view name) const {
-    QString text = QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    const QString text = DecodeFileName(name);
     for (const QString& pattern : patterns_)
       if (MatchesNamePattern(pattern, text)) return true;
     return false;
@@ -200,7 +202,8 @@ struct TFFileSearch::Walk {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
-      if (recurse_ && visited_.insert({st.st_dev, st.st_ino}).second)
+      if (recurse_ && !IsVolumeTrashFolder(folder_, name) &&
+          visited_.insert({st.st_dev, st.st_ino}).second)
         pending_.push_back(std::move(path));
       return;
     }
@@ -294,13 +297,13 @@ void TFFileSearch::BuildLayout() {
 }
 
 void TFFileSearch::SetFolder(const std::string& folder) {
-  folderBytes_ = folder;
-  edtFolder_->setText(Legible(folder));
+  edtFolder_->setText(DecodeFileName(folder));
 }
 
+// The field shows the folder as every path is shown, and what it shows reads back to the bytes,
+// also after the user edits it.
 std::string TFFileSearch::Folder() const {
-  if (edtFolder_->text() == Legible(folderBytes_)) return folderBytes_;
-  return QFile::encodeName(edtFolder_->text()).toStdString();
+  return EncodeFileName(edtFolder_->text());
 }
 
 void TFFileSearch::SetPatterns(const QString& patterns) {
@@ -312,10 +315,9 @@ void TFFileSearch::SetIncludeSubfolders(bool include) {
 }
 
 void TFFileSearch::BrowseFolder() {
-  QString chosen = QFileDialog::getExistingDirectory(
-      this, QStringLiteral("検索するフォルダを指定してください。"), edtFolder_->text(),
-      QFileDialog::ShowDirsOnly);
-  if (!chosen.isEmpty()) SetFolder(QFile::encodeName(chosen).toStdString());
+  const std::string chosen = TFFolderPicker::Choose(
+      this, QStringLiteral("検索するフォルダを指定してください。"), Folder());
+  if (!chosen.empty()) SetFolder(chosen);
 }
 
 void TFFileSearch::StartSearch() {
@@ -351,8 +353,8 @@ void TFFileSearch::RunSlice() {
   const QLocale locale(QLocale::Japanese);
   for (const Walk::Found& file : found) {
     auto* item = new QTreeWidgetItem;
-    item->setText(kName, Legible(file.name));
-    item->setText(kFolder, Legible(file.folder));
+    item->setText(kName, DecodeFileName(file.name));
+    item->setText(kFolder, DecodeFileName(file.folder));
     item->setText(kSize, locale.toString(file.size));
     item->setTextAlignment(kSize, Qt::AlignRight | Qt::AlignVCenter);
     item->setText(
@@ -398,7 +400,8 @@ void TFFileSearch::ShowStatus() {
           QStringLiteral("中止しました: %1 個のファイルが見つかりました").arg(count));
       break;
     case State::kNoFolder:
-      lblStatus_->setText(QStringLiteral("フォルダ %1 が見つかりません").arg(Legible(Folder())));
+      lblStatus_->setText(
+          QStringLiteral("フォルダ %1 が見つかりません").arg(DecodeFileName(Folder())));
       break;
   }
 }
@@ -408,8 +411,15 @@ std::string TFFileSearch::PathOfItem(const QTreeWidgetItem* item) {
 }
 
 QMimeData* TFFileSearch::MimeDataForItems(const QList<QTreeWidgetItem*>& items) const {
+  // The items come in no useful order (the view hands them over sorted by address): the files
+  // go in the order the list shows them, as the list is sorted at the time.
+  const QSet<const QTreeWidgetItem*> wanted(items.cbegin(), items.cend());
   std::vector<std::string> paths;
-  for (const QTreeWidgetItem* item : items) paths.push_back(PathOfItem(item));
+  paths.reserve(static_cast<std::size_t>(wanted.size()));
+  for (int row = 0; row < lvwFound_->topLevelItemCount(); ++row) {
+    const QTreeWidgetItem* item = lvwFound_->topLevelItem(row);
+    if (wanted.contains(item)) paths.push_back(PathOfItem(item));
+  }
   return MimeDataForFiles(paths);
 }
 

@@ -58,6 +58,7 @@ class TFFileSearch : public QWidget {
 
   // The raw path of a result row.
   static std::string PathOfItem(const QTreeWidgetItem* item);
+  // Drag data for the items, in the order the list shows them.
   QMimeData* MimeDataForItems(const QList<QTreeWidgetItem*>& items) const;
 
  Q_SIGNALS:
@@ -85,9 +86,6 @@ class TFFileSearch : public QWidget {
   QTreeWidget* lvwFound_ = nullptr;
   QLabel* lblStatus_ = nullptr;
   QTimer sliceTimer_;
-
-  // The folder as bytes, kept while the field still shows it, since the text may not round-trip.
-  std::string folderBytes_;
 
   State state_ = State::kIdle;
   bool searching_ = false;

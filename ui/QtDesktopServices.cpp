@@ -4,14 +4,15 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QTranslator>
 #include <memory>
 
 #include "FileSearch.h"
+#include "FolderPicker.h"
+#include "TextCodec.h"
 #include "Trash.h"
 
 namespace tavrin {
@@ -38,13 +39,10 @@ QMessageBox::Icon IconFor(unsigned flags) {
   }
 }
 
-QString Legible(const std::string& path) {
-  return QString::fromStdString(DisplayPath(path));
-}
-
 QString ConfirmationText(const std::vector<std::string>& paths) {
   if (paths.size() == 1)
-    return QStringLiteral("このファイルをごみ箱へ移動しますか?\n\n%1").arg(Legible(paths.front()));
+    return QStringLiteral("このファイルをごみ箱へ移動しますか?\n\n%1")
+        .arg(DecodeFileName(paths.front()));
   return QStringLiteral("%1 個のファイルをごみ箱へ移動しますか?").arg(paths.size());
 }
 
@@ -53,7 +51,7 @@ QString FailureReport(const std::vector<TrashFailure>& failures, std::size_t max
       QStringLiteral("次の %1 個のファイルをごみ箱へ移動できませんでした。\n").arg(failures.size());
   for (std::size_t i = 0; i < failures.size() && i < maxListed; ++i) {
     text += QStringLiteral("\n%1\n    %2")
-                .arg(Legible(failures[i].path), QString::fromStdString(failures[i].reason));
+                .arg(DecodeFileName(failures[i].path), QString::fromStdString(failures[i].reason));
   }
   if (failures.size() > maxListed)
     text += QStringLiteral("\n\nほか %1 個").arg(failures.size() - maxListed);
@@ -138,10 +136,7 @@ void QtDesktopServices::MoveToTrash(QWidget* owner, std::string_view pathList) {
 }
 
 std::string QtDesktopServices::BrowseForFolder(QWidget* owner, const QString& prompt) {
-  QString folder =
-      QFileDialog::getExistingDirectory(owner, prompt, QDir::homePath(), QFileDialog::ShowDirsOnly);
-  if (folder.isEmpty()) return {};
-  return QFile::encodeName(folder).toStdString();
+  return TFFolderPicker::Choose(owner, prompt, TFFolderPicker::HomeFolder());
 }
 
 void QtDesktopServices::OpenSearchWindow(QWidget* owner, const std::string& folder) {
@@ -153,6 +148,20 @@ void QtDesktopServices::OpenSearchWindow(QWidget* owner, const std::string& fold
   window->raise();
   window->activateWindow();
   window->StartSearch();
+}
+
+QString TrashFailureReport(const std::vector<TrashFailure>& failures) {
+  return FailureReport(failures, QtDesktopServices::kMaxFailuresListed);
+}
+
+bool LoadQtJapanese(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QStringLiteral("qtbase_ja"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace tavrin

@@ -2,10 +2,21 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "DesktopServices.h"
+#include "Trash.h"
+
+class QCoreApplication;
 
 namespace tavrin {
+
+// The box text naming the files the trash did not take, each with the reason.
+QString TrashFailureReport(const std::vector<TrashFailure>& failures);
+
+// Qt's own texts (standard buttons, edit menus, dialogs) in Japanese, as the rest of the program,
+// whatever the desktop's language; false when the translation is not installed.
+bool LoadQtJapanese(QCoreApplication& app);
 
 class QtDesktopServices : public DesktopServices {
  public:

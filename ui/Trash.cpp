@@ -1,10 +1,14 @@
 #include "Trash.h"
 
 #include <gio/gio.h>
+#include <sys/stat.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <memory>
 #include <set>
+
+#include "TextCodec.h"
 
 namespace tavrin {
 
@@ -20,7 +24,17 @@ struct GFree {
   void operator()(gpointer memory) const { g_free(memory); }
 };
 
-// GLib's own words for why the file could not be trashed.
+void ReplaceEvery(std::string& text, std::string_view from, std::string_view to) {
+  if (from.empty()) return;
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+// GLib's own words for why the file could not be trashed, in the user's language where GLib
+// has a translation. GLib names the file its own way (bytes it cannot decode as U+FFFD, a line
+// break as it is); the name is put the way the window shows names everywhere else.
 std::string TrashOne(const std::string& path) {
   // An empty path would name the current folder.
   if (path.empty()) return "空のパスです";
@@ -28,24 +42,11 @@ std::string TrashOne(const std::string& path) {
   GError* rawError = nullptr;
   if (g_file_trash(file.get(), nullptr, &rawError)) return {};
   std::unique_ptr<GError, GErrorFree> error(rawError);
-  return error && error->message ? error->message : "ごみ箱へ移動できません";
-}
-
-std::string EscapeInvalidUtf8(std::string_view bytes) {
-  std::string out;
-  while (!bytes.empty()) {
-    const gchar* end = nullptr;
-    g_utf8_validate_len(bytes.data(), bytes.size(), &end);
-    std::size_t valid = static_cast<std::size_t>(end - bytes.data());
-    out.append(bytes.substr(0, valid));
-    bytes.remove_prefix(valid);
-    if (bytes.empty()) break;
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(bytes.front()));
-    out += escaped;
-    bytes.remove_prefix(1);
-  }
-  return out;
+  if (!error || !error->message) return "ごみ箱へ移動できません";
+  std::string reason = error->message;
+  std::unique_ptr<gchar, GFree> glibName(g_filename_display_name(path.c_str()));
+  ReplaceEvery(reason, glibName.get(), DecodeFileName(path).toStdString());
+  return reason;
 }
 
 }  // namespace
@@ -79,17 +80,24 @@ std::vector<TrashFailure> TrashFiles(const std::vector<std::string>& paths,
   return failures;
 }
 
-std::string DisplayPath(std::string_view path) {
-  if (g_utf8_validate_len(path.data(), path.size(), nullptr)) return std::string(path);
-  const char* charset = nullptr;
-  if (!g_get_charset(&charset)) {
-    gsize written = 0;
-    std::unique_ptr<gchar, GFree> converted(g_convert(path.data(), static_cast<gssize>(path.size()),
-                                                      "UTF-8", charset, nullptr, &written,
-                                                      nullptr));
-    if (converted) return std::string(converted.get(), written);
-  }
-  return EscapeInvalidUtf8(path);
+std::string HomeTrashFolder() {
+  return std::string(g_get_user_data_dir()) + "/Trash";
+}
+
+bool IsVolumeTrashFolder(const std::string& folder, std::string_view name) {
+  constexpr std::string_view kPerUser = ".Trash-";
+  const bool trashName =
+      name == ".Trash" || (name.starts_with(kPerUser) && name.size() > kPerUser.size() &&
+                           std::all_of(name.begin() + kPerUser.size(), name.end(), [](char c) {
+                             return std::isdigit(static_cast<unsigned char>(c));
+                           }));
+  if (!trashName) return false;
+  // The top of a volume: its parent lies on another device, or it is its own parent (the root).
+  struct stat self {};
+  struct stat parent {};
+  if (::stat(folder.c_str(), &self) != 0 || ::stat((folder + "/..").c_str(), &parent) != 0)
+    return false;
+  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
 }  // namespace tavrin

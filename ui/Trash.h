@@ -12,7 +12,7 @@ namespace tavrin {
 
 struct TrashFailure {
   std::string path;    // as given (raw bytes)
-  std::string reason;  // UTF-8, the platform's own words
+  std::string reason;  // UTF-8, the platform's own words, the file named as the window shows it
 };
 
 // The paths of a list in which each path is followed by one NUL and the list ends with one more
@@ -29,8 +29,11 @@ using TrashProgress = std::function<bool(std::size_t done, std::size_t total)>;
 std::vector<TrashFailure> TrashFiles(const std::vector<std::string>& paths,
                                      const TrashProgress& progress = {});
 
-// A path's bytes as legible UTF-8: valid UTF-8 as is, else the locale's encoding when it decodes
-// cleanly, else with each undecodable byte written as \xNN.
-std::string DisplayPath(std::string_view path);
+// The folder of the home trash, where GLib puts what is trashed from the home's volume.
+std::string HomeTrashFolder();
+
+// True when name, in folder, is where trashed files of a whole volume are kept: ".Trash" or
+// ".Trash-" and a user id, in the top folder of a mounted volume.
+bool IsVolumeTrashFolder(const std::string& folder, std::string_view name);
 
 }  // namespace tavrin

@@ -1,5 +1,5 @@
-// The file-search window: finding files by name in a real folder tree, stopping, and the drag
-// data of its results.
+// The file-search window: finding files by name in a real folder tree (never in the trash),
+// stopping, and the drag data of its results.
 #include <unistd.h>
 
 #include <QApplication>
@@ -13,12 +13,17 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <set>
 
+#include "FileList.h"
 #include "FileSearch.h"
+#include "GuiTest.h"
 #include "QtDesktopServices.h"
 #include "TempDir.h"
+#include "Trash.h"
 
 using tavrin::TFFileSearch;
 using tavrin::testing::TempDir;
@@ -258,6 +263,100 @@ class TestFileSearch : public QObject {
     QCOMPARE(rawPaths, wanted);
   }
 
+  // Files arrive in the order the list shows them, whatever order the rows were selected in.
+  void dragCarriesTheFilesInTheOrderShown_data() {
+    QTest::addColumn<int>("files");
+    QTest::addColumn<bool>("sortedByName");  // descending, as after a click on the header
+    QTest::newRow("five") << 5 << false;
+    QTest::newRow("five, sorted") << 5 << true;
+    QTest::newRow("20,000") << 20000 << false;
+  }
+  void dragCarriesTheFilesInTheOrderShown() {
+    QFETCH(int, files);
+    QFETCH(bool, sortedByName);
+    for (int i = 0; i < files; ++i) Put("f" + std::to_string(i) + ".html");
+    TFFileSearch window;
+    window.SetFolder(dir_->Path().string());
+    QVERIFY(SearchToTheEnd(window));
+    QTreeWidget* list = FoundList(window);
+    QCOMPARE(list->topLevelItemCount(), files);
+    if (sortedByName) list->sortItems(0, Qt::DescendingOrder);
+
+    // Two rows of every three, picked in a shuffled order.
+    std::vector<int> rows;
+    for (int row = 0; row < files; ++row)
+      if (row % 3 != 1) rows.push_back(row);
+    std::shuffle(rows.begin(), rows.end(), std::mt19937(7));
+    QItemSelection selection;
+    for (int row : rows)
+      selection.select(list->model()->index(row, 0), list->model()->index(row, 3));
+    list->selectionModel()->select(selection, QItemSelectionModel::Select);
+    std::unique_ptr<QMimeData> mime(
+        list->model()->mimeData(list->selectionModel()->selectedIndexes()));
+
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::string> shown;
+    for (int row : rows) shown.push_back(TFFileSearch::PathOfItem(list->topLevelItem(row)));
+    QCOMPARE(tavrin::LocalPathsFromMimeData(*mime), shown);
+  }
+
+  // Searching the home does not find again what was thrown away; a folder merely named like a
+  // volume's trash, away from the top of a volume, is searched like any other.
+  void theTrashIsLeftOut() {
+    const std::string home = std::getenv("HOME");
+    const std::string trash = tavrin::HomeTrashFolder();
+    QVERIFY(trash.starts_with(home + "/"));
+    struct Cleanup {
+      std::string home, trash;
+      ~Cleanup() {
+        std::filesystem::remove_all(trash);
+        std::filesystem::remove(home + "/kept.html");
+      }
+    } cleanup{home, trash};
+    std::filesystem::create_directories(trash + "/files");
+    std::filesystem::create_directories(trash + "/info");
+    WriteBytes(trash + "/files/thrown.html", "in the trash");
+    WriteBytes(trash + "/info/thrown.html.trashinfo", "[Trash Info]\nPath=/thrown.html\n");
+    WriteBytes(home + "/kept.html", "kept");
+    const std::string namedLikeTrash = Put(".Trash-" + std::to_string(::getuid()) + "/x.html");
+
+    TFFileSearch window;
+    window.SetFolder(home);
+    QVERIFY(SearchToTheEnd(window));
+    QCOMPARE(FoundPaths(window), std::set<std::string>{home + "/kept.html"});
+
+    window.SetFolder(dir_->Path().string());
+    QVERIFY(SearchToTheEnd(window));
+    QCOMPARE(FoundPaths(window), std::set<std::string>{namedLikeTrash});
+  }
+
+  void volumeTrashFolders_data() {
+    QTest::addColumn<QString>("folder");  // "temp": a folder that is not the top of a volume
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("isTrash");
+    QTest::newRow("shared") << "/"
+                            << ".Trash" << true;
+    QTest::newRow("one user's") << "/"
+                                << ".Trash-1000" << true;
+    QTest::newRow("no user") << "/"
+                             << ".Trash-" << false;
+    QTest::newRow("not a user id") << "/"
+                                   << ".Trash-10x" << false;
+    QTest::newRow("other name") << "/"
+                                << "Trash" << false;
+    QTest::newRow("not at the top of a volume") << "temp"
+                                                << ".Trash-1000" << false;
+    QTest::newRow("shared, not at the top") << "temp"
+                                            << ".Trash" << false;
+  }
+  void volumeTrashFolders() {
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(bool, isTrash);
+    const std::string in = folder == "temp" ? dir_->Path().string() : folder.toStdString();
+    QCOMPARE(tavrin::IsVolumeTrashFolder(in, name.toStdString()), isTrash);
+  }
+
   void openedByTheDesktopServicesOnItsOwn() {
     MakeTree();
     tavrin::QtDesktopServices services;
@@ -283,5 +382,5 @@ class TestFileSearch : public QObject {
   }
 };
 
-QTEST_MAIN(TestFileSearch)
+TAVRIN_GUI_TEST_MAIN(TestFileSearch)
 #include "test_filesearch.moc"

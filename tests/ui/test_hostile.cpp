@@ -20,6 +20,7 @@
 #include "FakeDesktopServices.h"
 #include "FileIOTools.h"
 #include "FileList.h"
+#include "FileSearch.h"
 #include "GuiTest.h"
 #include "Main.h"
 #include "QtDesktopServices.h"
@@ -239,11 +240,13 @@ class HostileTest : public QObject {
     QTest::newRow("backslash") << QByteArray("a\\b.html") << QStringLiteral("a\\b.html");
     QTest::newRow("japanese") << QByteArray("日本語 ページ.html")
                               << QStringLiteral("日本語 ページ.html");
-    // Shift-JIS 日本 under a UTF-8 locale: the undecodable bytes show as replacement marks.
+    // Shift-JIS 日本 under a UTF-8 locale: each byte that does not decode shows as \xNN.
     QTest::newRow("shift-jis") << QByteArray("\x93\xfa\x96\x7b.html")
-                               << QStringLiteral("\uFFFD\uFFFD\uFFFD{.html");
+                               << QStringLiteral("\\x93\\xFA\\x96{.html");
     QTest::newRow("lone high bytes")
-        << QByteArray("\xff\xfe x\xc3.html") << QStringLiteral("\uFFFD\uFFFD x\uFFFD.html");
+        << QByteArray("\xff\xfe x\xc3.html") << QStringLiteral("\\xFF\\xFE x\\xC3.html");
+    QTest::newRow("backslash that reads as an escape")
+        << QByteArray("\\xFF.html") << QStringLiteral("\\x5CxFF.html");
   }
   void awkwardNamesAreListedShownConvertedAndTrashedRestorably() {
     QFETCH(QByteArray, name);
@@ -262,15 +265,28 @@ class HostileTest : public QObject {
     DoubleClickRow(w, 0);
     QCOMPARE(w.tmeView->toPlainText().toUtf8(),
              QString::fromUtf8(name).toUtf8().replace('\r', '\n') + " &");
-    QVERIFY(w.tmeViewPath->toPlainText().endsWith(QLatin1Char('/') + shown));
+    const QString shownPath = QString::fromStdString(work_->Path().string()) + '/' + shown;
+    QCOMPARE(w.tmeViewPath->toPlainText(), shownPath);
+    QCOMPARE(w.lvwResult->topLevelItem(0)->text(1), shownPath);
 
-    // An error names the file as the list shows it.
+    // The search window shows it the same way.
+    TFFileSearch search;
+    search.SetFolder(work_->Path().string());
+    search.StartSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(!search.IsSearching(), 60000);
+    const QList<QTreeWidgetItem*> found =
+        search.findChild<QTreeWidget*>(QStringLiteral("lvwFound"))
+            ->findItems(shown, Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(TFFileSearch::PathOfItem(found[0]), path);
+
+    // An error names the file as the list shows it, and so does the trash's report.
     w.tmeViewDblClick();
     std::filesystem::rename(path, At("aside"));
     DoubleClickRow(w, 0);
-    QCOMPARE(BoxTexts(),
-             QStringList{QStringLiteral("ファイル %1/%2 は開けません.")
-                             .arg(QString::fromStdString(work_->Path().string()), shown)});
+    QCOMPARE(BoxTexts(), QStringList{QStringLiteral("ファイル %1 は開けません.").arg(shownPath)});
+    const QString report = TrashFailureReport(TrashFiles({path}));
+    QVERIFY2(report.contains('\n' + shownPath + '\n'), qPrintable(report));
     fake_->messageBoxes.clear();
     std::filesystem::rename(At("aside"), path);
 

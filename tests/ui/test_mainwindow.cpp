@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -18,6 +19,7 @@
 #include "FileIOTools.h"
 #include "FileList.h"
 #include "Main.h"
+#include "TextCodec.h"
 #include "WindowFixture.h"
 
 using namespace tavrin;
@@ -217,7 +219,7 @@ class MainWindowTest : public QObject {
     QVERIFY(testing::SimulateDrop(&w, &mime, {40, 120}));
     QCOMPARE(w.RowCount(), 1);
     QCOMPARE(w.RowPath(0), odd);
-    QVERIFY(w.lvwResult->topLevelItem(0)->text(0).contains(QChar::ReplacementCharacter));
+    QVERIFY(w.lvwResult->topLevelItem(0)->text(0).endsWith(u"\\x83\\%20 name\\xFF.html"));
   }
 
   void clearingRemovesSelectedOrAllRows() {
@@ -263,6 +265,74 @@ class MainWindowTest : public QObject {
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, name);
     QCOMPARE(QByteArray::fromStdString(FileNameOfPath(path.toStdString())), name);
+  }
+
+  // How every place shows a name or path: decoded in the user's code set, control characters as
+  // their pictures, anything else that could hide, break or pass for something else as \xNN.
+  // What is shown reads back to the very bytes, so two names never look the same.
+  void fileNamesShowByOneRule_data() {
+    QTest::addColumn<QByteArray>("codeSet");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    auto row = [](const char* name, const char* codeSet, QByteArray bytes, const char* shown) {
+      QTest::newRow(name) << QByteArray(codeSet) << bytes << QString::fromUtf8(shown);
+    };
+    row("plain", "UTF-8", "/d/a.html", "/d/a.html");
+    row("empty", "UTF-8", "", "");
+    row("japanese", "UTF-8", "日本語 ページ.html", "日本語 ページ.html");
+    row("controls as pictures", "UTF-8", "new\nline\t\r\x1b\x7f",
+        "new\u240Aline\u2409\u240D\u241B\u2421");
+    row("latin-1 byte", "UTF-8", "caf\xe9.html", "caf\\xE9.html");
+    row("shift-jis on a utf-8 desktop", "UTF-8", "\x93\xfa\x96\x7b.html", "\\x93\\xFA\\x96{.html");
+    row("overlong slash", "UTF-8", "a\xc0\xaf", "a\\xC0\\xAF");
+    row("surrogate half", "UTF-8", "\xed\xa0\x80", "\\xED\\xA0\\x80");
+    row("cut-off sequence", "UTF-8", "\xe6\x97", "\\xE6\\x97");
+    row("backslash", "UTF-8", "a\\b.html", "a\\b.html");
+    row("backslash that reads as an escape", "UTF-8", "a\\x41", "a\\x5Cx41");
+    row("backslash before lower-case hex", "UTF-8", "a\\xe9", "a\\xe9");
+    row("backslash before an escaped byte", "UTF-8", "a\\\xe9", "a\\\\xE9");
+    row("a control picture itself", "UTF-8", "\xe2\x90\x8a", "\\xE2\\x90\\x8A");
+    row("line separator", "UTF-8",
+        "a\xe2\x80\xa8"
+        "b",
+        "a\\xE2\\x80\\xA8b");
+    row("C1 control", "UTF-8", "a\xc2\x85", "a\\xC2\\x85");
+    row("right-to-left override", "UTF-8", "\xe2\x80\xaegpj.exe", "\\xE2\\x80\\xAEgpj.exe");
+    row("C locale reads UTF-8", "ANSI_X3.4-1968", "caf\xc3\xa9\n", "café\u240A");
+    row("shift-jis", "SHIFT_JIS", "\x93\xfa\x96\x7b.html", "日本.html");
+    row("shift-jis second byte 0x5C", "SHIFT_JIS", "\x95\x5c\x83\x5c", "表ソ");
+    row("shift-jis lone lead byte", "SHIFT_JIS", "a\x93", "a\\x93");
+    row("shift-jis ASCII stays ASCII", "SHIFT_JIS", "~\\x41\x93\xfa", "~\\x5Cx41日");
+    row("shift-jis lead byte of no character keeps its second byte", "SHIFT_JIS",
+        "\x87\x90\x81\xe0", "\\x87\\x90≒");
+    row("cp932 second code of a character", "CP932", "\xfa\x4a\x87\x54", "\\xFA\\x4AⅠ");
+    row("utf-8 on a shift-jis desktop is not guessed", "SHIFT_JIS", "caf\xc3\xa9", "cafﾃｩ");
+  }
+  void fileNamesShowByOneRule() {
+    QFETCH(QByteArray, codeSet);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const std::string set = codeSet.toStdString();
+    QCOMPARE(DecodeFileName(bytes.toStdString(), set), shown);
+    QCOMPARE(QByteArray::fromStdString(EncodeFileName(shown, set)), bytes);
+  }
+
+  // Every name of two bytes, alone and after a backslash and x, shows differently from every
+  // other and reads back to itself.
+  void noTwoNamesLookTheSame() {
+    for (const char* codeSet : {"UTF-8", "SHIFT_JIS", "CP932"}) {
+      QSet<QString> seen;
+      for (int pair = 0; pair < 0x10000; ++pair) {
+        const std::string two = {static_cast<char>(pair >> 8), static_cast<char>(pair & 0xFF)};
+        for (const std::string& name : {two, "\\x" + two}) {
+          const QString shown = DecodeFileName(name, codeSet);
+          QVERIFY2(!seen.contains(shown), qPrintable(shown));
+          seen.insert(shown);
+          QCOMPARE(EncodeFileName(shown, codeSet), name);
+          QVERIFY(!shown.contains(QChar::ReplacementCharacter));
+        }
+      }
+    }
   }
 
   void errorMessagesEndWithAPeriodWhenTheyShould_data() {

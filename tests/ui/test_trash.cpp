@@ -1,25 +1,35 @@
 // Moving files to the real trash in a private HOME, and the real desktop services around it:
-// message boxes, file attributes and the trash command's dialogs.
+// message boxes, file attributes, the trash command's dialogs, the folder picker, Qt's own
+// texts, and that none of them leaves anything behind in the home.
 #include <dirent.h>
+#include <gio/gio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 
+#include "FileSearch.h"
+#include "Main.h"
 #include "QtDesktopServices.h"
 #include "TempDir.h"
+#include "TextCodec.h"
 #include "Trash.h"
 
 using tavrin::testing::ReadBytes;
@@ -30,6 +40,39 @@ namespace {
 
 // Set up by main() before anything can ask GLib where the home and the trash are.
 TempDir* gRoot = nullptr;
+
+std::string Home() {
+  return *gRoot / "home";
+}
+
+// Everything under a folder: each entry's path, and for a file its size and modification time.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+    struct stat st {};
+    ::lstat(entry.path().c_str(), &st);
+    entries[entry.path().lexically_relative(folder).string()] =
+        S_ISREG(st.st_mode)
+            ? std::to_string(st.st_size) + " bytes, modified " + std::to_string(st.st_mtim.tv_sec) +
+                  "." + std::to_string(st.st_mtim.tv_nsec)
+            : "";
+  }
+  return entries;
+}
+
+// The home as main() found it, before the application started.
+std::map<std::string, std::string>* gHomeAtStart = nullptr;
+
+// What GLib itself says when it cannot trash path.
+std::string GLibTrashError(const std::string& path) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GError* error = nullptr;
+  std::string message = g_file_trash(file, nullptr, &error) ? "" : error->message;
+  if (error != nullptr) g_error_free(error);
+  g_object_unref(file);
+  return message;
+}
 
 std::string TrashDir() {
   return *gRoot / "home/.local/share/Trash";
@@ -101,6 +144,15 @@ class ModalAnswerer : public QObject {
   }
   static Answer Key(Qt::Key key) {
     return [key](QWidget* w) { QTest::keyClick(w, key); };
+  }
+  // Presses the dialog's button of that name; a dialog without one is turned down.
+  static Answer Press(const char* button) {
+    return [button](QWidget* w) {
+      if (auto* found = w->findChild<QPushButton*>(QString::fromLatin1(button)))
+        found->click();
+      else if (auto* dialog = qobject_cast<QDialog*>(w))
+        dialog->reject();
+    };
   }
 
   std::vector<Seen> seen;
@@ -369,6 +421,139 @@ class TestTrash : public QObject {
     QCOMPARE(answerer.seen.size(), std::size_t{1});
     QCOMPARE(answerer.unexpected, 0);
   }
+
+  // A reason is GLib's own, in the user's language where GLib has one (here Japanese, see
+  // main()), with the file named as the window names it everywhere: on one line, no byte lost.
+  void failureReasonsAreGLibsOwnWordsNamingTheFileAsShown() {
+    const std::string plain = At("missing.html");
+    const std::string odd = At("new\nline\xe9.html");
+
+    const auto failures = tavrin::TrashFiles({plain, odd});
+
+    QCOMPARE(failures.size(), std::size_t{2});
+    QCOMPARE(failures[0].reason, GLibTrashError(plain));
+    const QString reason = QString::fromStdString(failures[1].reason);
+    QVERIFY2(reason.contains(tavrin::DecodeFileName(odd)), qPrintable(reason));
+    QVERIFY2(!reason.contains(u'\n') && !reason.contains(QChar::ReplacementCharacter),
+             qPrintable(reason));
+    const QString report = tavrin::TrashFailureReport(failures);
+    QVERIFY(report.contains(QString::fromStdString(failures[0].reason)));
+  }
+
+  void qtOwnTextsSpeakJapanese() {
+    QVERIFY2(tavrin::LoadQtJapanese(*qApp), "qtbase_ja.qm (qt6-translations-l10n) is missing");
+    QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Close);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    QCOMPARE(box.button(QDialogButtonBox::Close)->text(), QStringLiteral("閉じる"));
+  }
+
+  // Every folder shows, also one whose name is not text in any code set, and comes back exact.
+  void folderPickerShowsEveryFolderAndGivesItsBytes_data() {
+    QTest::addColumn<QByteArray>("pick");  // a folder of the home; empty: cancel
+    QTest::newRow("cancelled") << QByteArray();
+    QTest::newRow("plain") << QByteArray("plain");
+    QTest::newRow("not UTF-8") << QByteArray("d\xe9");
+    QTest::newRow("japanese") << QByteArray("日本");
+    QTest::newRow("hidden") << QByteArray(".hidden");
+    QTest::newRow("link to a folder") << QByteArray("link");
+  }
+  void folderPickerShowsEveryFolderAndGivesItsBytes() {
+    QFETCH(QByteArray, pick);
+    const std::vector<std::string> folders = {"plain", "d\xe9", "日本", ".hidden"};
+    struct Cleanup {
+      ~Cleanup() {
+        for (const char* name : {"plain", "d\xe9", "日本", ".hidden", "link", "file.html"})
+          std::filesystem::remove(Home() + "/" + name);
+      }
+    } cleanup;
+    for (const std::string& name : folders) std::filesystem::create_directory(Home() + "/" + name);
+    std::filesystem::create_directory_symlink(Home() + "/plain", Home() + "/link");
+    WriteBytes(Home() + "/file.html", "not a folder");
+
+    QString prompt;
+    QStringList buttons;
+    QStringList shown;
+    ModalAnswerer answerer;
+    answerer.Then([&](QWidget* w) {
+      prompt = w->findChild<QLabel*>(QStringLiteral("lblPrompt"))->text();
+      for (QPushButton* button : w->findChildren<QPushButton*>()) buttons << button->text();
+      // The picker opens at the home folder.
+      QTreeWidget* tree = w->findChild<QTreeWidget*>(QStringLiteral("tvwFolders"));
+      QTreeWidgetItem* home = tree->currentItem();
+      for (int i = 0; i < home->childCount(); ++i) shown << home->child(i)->text(0);
+      const QString wanted = tavrin::DecodeFileName(pick.toStdString());
+      for (int i = 0; i < home->childCount(); ++i) {
+        if (!pick.isEmpty() && home->child(i)->text(0) == wanted)
+          tree->setCurrentItem(home->child(i));
+      }
+      w->findChild<QPushButton*>(pick.isEmpty() ? "btnCancel" : "btnOk")->click();
+    });
+
+    const std::string chosen =
+        services_.BrowseForFolder(nullptr, QStringLiteral("検索するフォルダを指定してください。"));
+
+    QCOMPARE(answerer.unexpected, 0);
+    QCOMPARE(QByteArray::fromStdString(chosen),
+             pick.isEmpty() ? QByteArray() : QByteArray::fromStdString(Home()) + "/" + pick);
+    QCOMPARE(prompt, QStringLiteral("検索するフォルダを指定してください。"));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{"OK", "キャンセル"}));
+    for (const char* name : {".hidden", "d\\xE9", "link", "plain", "日本"})
+      QVERIFY2(shown.contains(QString::fromUtf8(name)), name);
+    QVERIFY(!shown.contains(QStringLiteral("file.html")));
+  }
+
+  // The commands that open windows and boxes, and a run, leave nothing in the home: no settings,
+  // no history, no cache. Only outputs are written (here beside the input, outside the home).
+  void nothingButOutputsIsWritten() {
+    const auto changesInTheHome = [] {
+      std::map<std::string, std::string> now = Snapshot(Home());
+      // The trash is what the trash tests wrote on purpose.
+      std::erase_if(now, [](const auto& entry) {
+        return entry.first == ".local" || entry.first == ".local/share" ||
+               entry.first.starts_with(".local/share/Trash");
+      });
+      QStringList changed;
+      for (const auto& [path, state] : now) {
+        auto before = gHomeAtStart->find(path);
+        if (before == gHomeAtStart->end() || before->second != state)
+          changed << QString::fromStdString(path);
+      }
+      return changed;
+    };
+    const QString folder = QString::fromStdString(dir_->Path().string());
+    QVERIFY(QDir::setCurrent(folder));
+    WriteBytes(At("CEntity.txt"), "&amp;=&\r\n");
+    WriteBytes(At("a.html"), "<p>a &amp; b</p>");
+    {
+      tavrin::TFMain w(services_);
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      ModalAnswerer answerer;
+      answerer.Then(ModalAnswerer::Press("btnCancel"));
+      w.tmiFileFindFile->trigger();
+      QCOMPARE(changesInTheHome(), QStringList());
+      answerer.Then(ModalAnswerer::Press("btnOk"));
+      w.tmiFileFindFile->trigger();
+      auto* search = w.findChild<tavrin::TFFileSearch*>();
+      QVERIFY(search != nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(!search->IsSearching(), 60000);
+      answerer.Then(ModalAnswerer::Press("btnCancel"));
+      search->findChild<QPushButton*>(QStringLiteral("btnBrowse"))->click();
+      search->close();
+      answerer.Then([](QWidget* box) { static_cast<QDialog*>(box)->reject(); });
+      w.tmiHelpVersion->trigger();
+      answerer.Then(ModalAnswerer::Click(QMessageBox::Ok));
+      w.tmiEditCEntity->trigger();
+      w.AddResultList(At("a.html"));
+      w.tmiFileRun->trigger();
+      QCOMPARE(ReadBytes(At("a.html.txt")), std::string("a & b"));
+      QCOMPARE(answerer.Pending(), std::size_t{0});
+      QCOMPARE(answerer.unexpected, 0);
+    }
+    QDir::setCurrent(QDir::tempPath());
+    QCOMPARE(changesInTheHome(), QStringList());
+  }
 };
 
 int main(int argc, char** argv) {
@@ -379,9 +564,15 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(root / "home");
   ::setenv("HOME", (root / "home").c_str(), 1);
   ::setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
+  // GLib's messages in Japanese where it has them, whatever the machine's language.
+  ::setenv("LANGUAGE", "ja", 1);
   // Test files are made on the same disk as HOME, as a user's files usually are.
   std::filesystem::create_directories(root / "tmp");
   ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
+  std::map<std::string, std::string> homeAtStart = Snapshot(root / "home");
+  gHomeAtStart = &homeAtStart;
 
   QApplication app(argc, argv);
   TestTrash test;
