@@ -210,7 +210,7 @@ class MainWindowTest : public QObject {
 
   void rawUriListsKeepEveryByteAndSkipRemoteFiles() {
     TFMain& w = Open();
-    const std::string odd = Folder().toStdString() + "/\x83\x5C%20 name\xff.html";
+    const std::string odd = fx_.Folder().toStdString() + "/\x83\x5C%20 name\xff.html";
     WriteStringToFile(odd, "x");  // through the core: the name is not valid UTF-8
     QMimeData mime;
     mime.setData("text/uri-list", "# comment\r\n" + testing::FileUri(odd) +
