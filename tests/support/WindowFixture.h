@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,9 @@ class WindowFixture {
   void TearDown() {
     window_.reset();
     QDir::setCurrent(QDir::tempPath());
+    // Qt cannot name files whose names are not valid UTF-8, so it would leave them behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(work_->path()).toStdString(), ignored);
     work_.reset();
   }
 
