@@ -230,9 +230,9 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   MakeBlocking(file.Get());
   identity = IdentityOf(st);
 
-  // The reported size is where the text starts, not where it ends: procfs files report 0, and a
-  // file may grow or shrink while it is read. One small read after the measured part nearly
-  // always confirms the end without growing the text.
+  // The reported size is a first guess, not the end: procfs files report 0, and a file may grow
+  // or shrink while it is read. One small read after the measured part nearly always confirms
+  // the end without growing the text.
   std::string text;
   AllocateFor(text, static_cast<std::size_t>(st.st_size), fileName);
   const std::size_t done = ReadUpTo(file.Get(), text.data(), text.size(), fileName);
