@@ -54,14 +54,6 @@ FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// Non-blocking opens keep a FIFO or device from hanging us should one take a regular file's
-// place between the check and the open; regular files ignore the flag, but clear it anyway so
-// later reads and writes behave plainly.
-void MakeBlocking(int fd) {
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-}
-
 // The zero fill and then the read touch a large text page by page; on huge pages that is a few
 // hundred faults instead of tens of thousands, which is most of the cost of reading a big file.
 void PreferHugePages(std::string& text, std::size_t size) {
@@ -100,8 +92,8 @@ std::size_t ReadUpTo(int fd, char* buffer, std::size_t size, const std::string& 
 }
 
 // Looks at an output's name without following a link and says whether a file is there. Only
-// nothing, or a regular file other than the input that may be written, may be replaced. Root
-// may write any file, so a file without a single write permission bit is refused outright.
+// nothing, or a regular file other than the input with a write permission bit, may be replaced:
+// root may write any file, so a file without one is refused outright.
 bool CheckReplaceable(int folder, const char* name, const FileIdentity* input,
                       const std::string& fileName, struct stat& st) {
   if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -109,7 +101,7 @@ bool CheckReplaceable(int folder, const char* name, const FileIdentity* input,
     throw EFCreateError(fileName);
   }
   if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
-      (input != nullptr && IdentityOf(st) == *input) || ::faccessat(folder, name, W_OK, 0) != 0) {
+      (input != nullptr && IdentityOf(st) == *input)) {
     throw EFCreateError(fileName);
   }
   return true;
@@ -189,6 +181,10 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   // bits of the file it replaces, set before a byte is written.
   struct stat older;
   const bool replacing = CheckReplaceable(folder.Get(), name.c_str(), input, fileName, older);
+  // The rename needs only the folder's permission; a file this user may not write stays too.
+  if (replacing && ::faccessat(folder.Get(), name.c_str(), W_OK, 0) != 0) {
+    throw EFCreateError(fileName);
+  }
   PendingFile file(folder.Get(), replacing ? 0600 : 0666);
   if (!file.Created()) throw EFCreateError(fileName);
   if (replacing && ::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
@@ -227,7 +223,10 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     throw EFOpenError(fileName);
   }
-  MakeBlocking(file.Get());
+  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open.
+  // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
+  // reads plain.
+  ::fcntl(file.Get(), F_SETFL, 0);
   identity = IdentityOf(st);
 
   // The reported size is a first guess, not the end: procfs files report 0, and a file may grow
