@@ -488,35 +488,34 @@ class HostileTest : public QObject {
     }
     WriteBytes(At("CEntity.txt"), kTable.toStdString());
     const std::string first = writable + "/a0.html";
-    const std::string blocked = locked + "/a1.html";  // its output exists and stays writable
-    const std::string after = locked + "/a2.html";
+    const std::string rewritten = locked + "/a1.html";  // its output exists and stays writable
+    const std::string blocked = locked + "/a2.html";
     const std::string last = writable + "/a3.html";
-    for (const std::string& file : {first, blocked, after, last}) WriteBytes(file, "<b>x</b>");
-    WriteBytes(blocked + ".txt", "old");
-    QCOMPARE(::chown((blocked + ".txt").c_str(), user->pw_uid, user->pw_gid), 0);
+    for (const std::string& file : {first, rewritten, blocked, last}) WriteBytes(file, "<b>x</b>");
+    WriteBytes(rewritten + ".txt", "old");
+    QCOMPARE(::chown((rewritten + ".txt").c_str(), user->pw_uid, user->pw_gid), 0);
     // The files are listed; then their folder turns read-only before the run reaches them.
     QCOMPARE(::chmod(locked.c_str(), 0555), 0);
     const QString createError =
-        QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(blocked));
+        QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(rewritten));
 
     const WindowReport window =
-        RunWindowInChild({first, blocked, after, last}, work_->Path(), testing::AsUser(*user));
+        RunWindowInChild({first, rewritten, blocked, last}, work_->Path(), testing::AsUser(*user));
     QVERIFY2(window.child.status == 0, window.child.err.c_str());
     QCOMPARE(window.tasks, (QStringList{"完了", "開始", "未処理", "未処理"}));
     QCOMPARE(window.boxes, QStringList{createError + "."});
-    QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
-    QCOMPARE(ReadBytes(blocked + ".txt"), std::string("old"));
-    QVERIFY(!Exists(after + ".txt"));
+    QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("old"));
+    QVERIFY(!Exists(blocked + ".txt"));
     QVERIFY(!Exists(last + ".txt"));
 
     if (HaveConvertTool()) {
       WriteBytes(first + ".txt", "old");
-      const ChildResult run = Convert({first, blocked, after, last}, testing::AsUser(*user));
+      const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user));
       QCOMPARE(run.status, 1);
       QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
       QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
-      QCOMPARE(ReadBytes(blocked + ".txt"), std::string("old"));
-      QVERIFY(!Exists(after + ".txt"));
+      QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("old"));
+      QVERIFY(!Exists(blocked + ".txt"));
       QVERIFY(!Exists(last + ".txt"));
     }
     ::chmod(locked.c_str(), 0755);
