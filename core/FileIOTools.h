@@ -46,7 +46,8 @@ class EFOpenError : public EFileError {
   static constexpr std::string_view kFormat = "ファイル %s は開けません";
 };
 
-// The file cannot be created or truncated for writing.
+// The file cannot be created or replaced: no folder or no permission, or a link, folder, special
+// file, read-only file or the input itself at its name.
 class EFCreateError : public EFileError {
  public:
   explicit EFCreateError(std::string fileName);
