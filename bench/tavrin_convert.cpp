@@ -1,7 +1,9 @@
 // tavrin-convert: the batch run without the window, for benchmarks and cross-checks.
 //   tavrin-convert [--table PATH] [--codepage 932|1252|locale] FILE...
 // Each FILE is read whole, converted with the table and written to FILE + ".txt". The first
-// error stops the run with its message on stderr and exit status 1.
+// error stops the run with its message on stderr and exit status 1. Without --table the table
+// is CEntity.txt of the current folder; if that cannot be read, the run goes on with tags only
+// removed, as the window's does, after saying why on stderr.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -34,11 +36,13 @@ int main(int argc, char** argv) {
   InitCodePageFromLocale();
 
   std::string tablePath = kEntityTableFileName;
+  bool tableGiven = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--table" && i + 1 < argc) {
       tablePath = argv[++i];
+      tableGiven = true;
     } else if (arg == "--codepage" && i + 1 < argc) {
       std::string cp = argv[++i];
       if (cp == "932") {
@@ -63,15 +67,25 @@ int main(int argc, char** argv) {
   int status = 0;
   const std::string* current = &tablePath;  // what is being worked on, for a message
   try {
-    const ArrayOfArrayOfString table = LoadEntityTable(tablePath);
+    ArrayOfArrayOfString table;
+    try {
+      table = LoadEntityTable(tablePath);
+    } catch (const Exception& e) {
+      if (tableGiven) throw;
+      std::fprintf(stderr, "tavrin-convert: %s\n", e.Message().c_str());
+    }
     TableConverter converter(table);
     for (const std::string& file : files) {
       current = &file;
-      std::string text = ReadFileToString(file);
-      bytesIn += text.size();
-      std::string output = converter.Convert(std::move(text));
-      WriteStringToFile(file + ".txt", output);
-      bytesOut += output.size();
+      std::size_t in = 0, out = 0;
+      ConvertFileBeside(file, [&](std::string text) {
+        in = text.size();
+        std::string output = converter.Convert(std::move(text));
+        out = output.size();
+        return output;
+      });
+      bytesIn += in;
+      bytesOut += out;
       ++done;
     }
   } catch (const Exception& e) {

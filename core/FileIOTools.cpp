@@ -24,4 +24,16 @@ EFReadError::EFReadError(std::string fileName) : EFileError(kFormat, std::move(f
 EFWriteError::EFWriteError(std::string fileName) : EFileError(kFormat, std::move(fileName)) {}
 EFTooLargeError::EFTooLargeError(std::string fileName) : EFileError(kFormat, std::move(fileName)) {}
 
+std::string ReadFileToString(const std::string& fileName) {
+  FileIdentity unused;
+  return ReadFileToString(fileName, unused);
+}
+
+void ConvertFileBeside(const std::string& path,
+                       const std::function<std::string(std::string)>& convert) {
+  FileIdentity input;
+  std::string text = ReadFileToString(path, input);
+  WriteStringToFile(path + ".txt", convert(std::move(text)), input);
+}
+
 }  // namespace tavrin

@@ -1,6 +1,8 @@
 // Whole-file reading and writing, bytes in and bytes out, and the errors they raise.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,7 +46,8 @@ class EFOpenError : public EFileError {
   static constexpr std::string_view kFormat = "ファイル %s は開けません";
 };
 
-// The file cannot be created or truncated for writing.
+// The file cannot be created or replaced: no folder or no permission, or a link, folder, special
+// file, read-only file or the input itself at its name.
 class EFCreateError : public EFileError {
  public:
   explicit EFCreateError(std::string fileName);
@@ -72,11 +75,34 @@ class EFTooLargeError : public EFileError {
   static constexpr std::string_view kFormat = "ファイル %s は大きすぎて読み込めません";
 };
 
-// Returns the whole contents of the named file.
-std::string ReadFileToString(const std::string& fileName);
+// Which file a name leads to: two names of one file (a hard link, a symbolic link) give the same
+// identity. Device and inode on POSIX, volume serial number and file index on Windows.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
 
-// Makes the named file hold exactly these bytes, creating or replacing it. On failure no
-// partial output is left behind under that name.
+// Returns the whole contents of the named file, read to its end whatever size it reports. Only
+// a regular file is opened; a folder, device or FIFO is the open error, as is a name holding a
+// NUL byte.
+std::string ReadFileToString(const std::string& fileName);
+// The same, also telling which file was read.
+std::string ReadFileToString(const std::string& fileName, FileIdentity& identity);
+
+// Makes the named file hold exactly these bytes, creating or replacing it. The bytes go to a new
+// file in the same folder, which replaces the name only once it is complete: on failure any
+// older file of that name is left as it was. A replaced file's permissions carry over. The name
+// must hold nothing or a regular file with write permission (for root too); a link at the name,
+// a folder or a special file is the create error, and nothing is written.
 void WriteStringToFile(const std::string& fileName, std::string_view contents);
+// The same, and the create error when the name leads to the file `mustNotBe` (the input).
+void WriteStringToFile(const std::string& fileName, std::string_view contents,
+                       const FileIdentity& mustNotBe);
+
+// One file of a batch: reads `path` whole, converts the text, and writes the result beside it to
+// path + ".txt", which is never the input itself under another name.
+void ConvertFileBeside(const std::string& path,
+                       const std::function<std::string(std::string)>& convert);
 
 }  // namespace tavrin

@@ -3,8 +3,13 @@
 // The home desktop opens files without sharing, so a file held open by another program cannot be
 // read or written meanwhile. POSIX has no such mandatory exclusion (advisory locks bind only
 // programs that ask for them), so that rule is left out here.
+//
+// An output is never written in place. Its bytes go to a new file in the output's folder, which is
+// renamed over the output's name once it is complete: a failed write leaves any older output as
+// it was, and the rename replaces the name itself, never a file that a link at the name leads to.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,16 +45,13 @@ class FileDescriptor {
   int fd_;
 };
 
-bool IsRegular(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+// A byte string cut at a NUL would name another file to the system.
+bool HoldsNul(const std::string& fileName) {
+  return fileName.find('\0') != std::string::npos;
 }
 
-// Non-blocking opens keep a FIFO or device from hanging us; regular files ignore the flag,
-// but clear it anyway so later reads and writes behave plainly.
-void MakeBlocking(int fd) {
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+FileIdentity IdentityOf(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 // The zero fill and then the read touch a large text page by page; on huge pages that is a few
@@ -74,61 +76,191 @@ void AllocateFor(std::string& text, std::size_t size, const std::string& fileNam
   }
 }
 
-}  // namespace
-
-std::string ReadFileToString(const std::string& fileName) {
-  FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.Valid() || !IsRegular(file.Get())) throw EFOpenError(fileName);
-  MakeBlocking(file.Get());
-
-  struct stat st;
-  if (::fstat(file.Get(), &st) != 0) throw EFReadError(fileName);
-  const auto size = static_cast<std::size_t>(st.st_size);
-
-  std::string text;
-  AllocateFor(text, size, fileName);
+// Fills the buffer from the file; returns less than its size only at the end of the file.
+std::size_t ReadUpTo(int fd, char* buffer, std::size_t size, const std::string& fileName) {
   std::size_t done = 0;
   while (done < size) {
-    ssize_t got = ::read(file.Get(), text.data() + done, size - done);
+    ssize_t got = ::read(fd, buffer + done, size - done);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw EFReadError(fileName);
     }
-    if (got == 0) break;  // the file shrank while we read it: keep what was there
+    if (got == 0) break;
     done += static_cast<std::size_t>(got);
   }
-  text.resize(done);
+  return done;
+}
+
+// Looks at an output's name without following a link and says whether a file is there. Only
+// nothing, or a regular file other than the input with a write permission bit, may be replaced:
+// root may write any file, so a file without one is refused outright.
+bool CheckReplaceable(int folder, const char* name, const FileIdentity* input,
+                      const std::string& fileName, struct stat& st) {
+  if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return false;
+    throw EFCreateError(fileName);
+  }
+  if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
+      (input != nullptr && IdentityOf(st) == *input)) {
+    throw EFCreateError(fileName);
+  }
+  return true;
+}
+
+// A name for the new file that nobody can pick ahead of us. Creating it exclusively already
+// keeps us off anything planted there; an unguessable name keeps such a plant from blocking us.
+std::string TemporaryName() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  unsigned char random[12] = {};
+  std::size_t got = 0;
+  while (got < sizeof random) {
+    const ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0) got += static_cast<std::size_t>(n);
+  }
+  std::string name = ".tavrin-";
+  for (unsigned char byte : random) name += kLetters[byte & 63];
+  return name;
+}
+
+// The new file, removed again unless it has been renamed into place.
+class PendingFile {
+ public:
+  PendingFile(int folder, mode_t mode) : folder_(folder) {
+    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
+      name_ = TemporaryName();
+      fd_ = ::openat(folder_, name_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+      created_ = fd_ >= 0;
+      if (!created_ && errno != EEXIST) break;
+    }
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (created_) ::unlinkat(folder_, name_.c_str(), 0);
+  }
+  bool Created() const { return created_; }
+  int Get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a delayed write error shows here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  bool RenameTo(const char* name) {
+    if (::renameat(folder_, name_.c_str(), folder_, name) != 0) return false;
+    created_ = false;  // it is the output now
+    return true;
+  }
+
+ private:
+  int folder_;
+  int fd_ = -1;
+  bool created_ = false;
+  std::string name_;
+};
+
+void WriteReplacing(const std::string& fileName, std::string_view contents,
+                    const FileIdentity* input) {
+  if (HoldsNul(fileName)) throw EFCreateError(fileName);
+  const std::size_t slash = fileName.rfind('/');
+  const std::string folderName = slash == std::string::npos ? "."
+                                 : slash == 0               ? "/"
+                                                            : fileName.substr(0, slash);
+  const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  if (name.empty()) throw EFCreateError(fileName);
+  // Every step works in the one folder opened here, so the new file and the name it replaces
+  // are surely in the same folder, whatever happens to the path meanwhile.
+  FileDescriptor folder(::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.Valid()) throw EFCreateError(fileName);
+
+  // A new output gets 0666 less the umask, like any new file; a replacement gets the permission
+  // bits of the file it replaces, set before a byte is written.
+  struct stat older;
+  const bool replacing = CheckReplaceable(folder.Get(), name.c_str(), input, fileName, older);
+  // The rename needs only the folder's permission; a file this user may not write stays too.
+  if (replacing && ::faccessat(folder.Get(), name.c_str(), W_OK, 0) != 0) {
+    throw EFCreateError(fileName);
+  }
+  PendingFile file(folder.Get(), replacing ? 0600 : 0666);
+  if (!file.Created()) throw EFCreateError(fileName);
+  if (replacing && ::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
+
+  std::size_t done = 0;
+  while (done < contents.size()) {
+    ssize_t wrote = ::write(file.Get(), contents.data() + done, contents.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) throw EFWriteError(fileName);
+    done += static_cast<std::size_t>(wrote);
+  }
+  // No fsync: it costs a disk round trip per file, many times the conversion of a small page,
+  // and an output can always be made again from its input, which is never touched. The rename
+  // below already keeps any reader from seeing a partial output.
+  if (!file.Close()) throw EFWriteError(fileName);
+
+  // The name is looked at again just before the rename, so that what was put there during the
+  // write is refused too. Between this check and the rename a link could still appear; the
+  // rename would then replace the link itself, never what it leads to.
+  struct stat now;
+  CheckReplaceable(folder.Get(), name.c_str(), input, fileName, now);
+  if (!file.RenameTo(name.c_str())) throw EFCreateError(fileName);
+}
+
+}  // namespace
+
+std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  // The type is known before the open: opening a FIFO or a device has effects of its own (a
+  // writer let go, a terminal made ours). The open descriptor is checked again, since the name
+  // may have changed in between.
+  struct stat st;
+  if (HoldsNul(fileName) || ::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw EFOpenError(fileName);
+  }
+  FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw EFOpenError(fileName);
+  }
+  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open.
+  // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
+  // reads plain.
+  ::fcntl(file.Get(), F_SETFL, 0);
+  identity = IdentityOf(st);
+
+  // The reported size is a first guess, not the end: procfs files report 0, and a file may grow
+  // or shrink while it is read. One small read after the measured part nearly always confirms
+  // the end without growing the text.
+  std::string text;
+  AllocateFor(text, static_cast<std::size_t>(st.st_size), fileName);
+  const std::size_t done = ReadUpTo(file.Get(), text.data(), text.size(), fileName);
+  if (done < text.size()) {
+    text.resize(done);
+    return text;
+  }
+  char more[16 << 10];
+  std::size_t got = 0;
+  do {
+    got = ReadUpTo(file.Get(), more, sizeof more, fileName);
+    try {
+      text.append(more, got);
+    } catch (const std::bad_alloc&) {
+      throw EFTooLargeError(fileName);
+    } catch (const std::length_error&) {
+      throw EFTooLargeError(fileName);
+    }
+  } while (got == sizeof more);
   return text;
 }
 
 void WriteStringToFile(const std::string& fileName, std::string_view contents) {
-  FileDescriptor file(
-      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (!file.Valid()) throw EFCreateError(fileName);
-  if (!IsRegular(file.Get())) throw EFCreateError(fileName);
-  MakeBlocking(file.Get());
+  WriteReplacing(fileName, contents, nullptr);
+}
 
-  // A short or failed write (a full disk, a size limit) must not leave an output that looks
-  // complete, so the partial file is removed before the error is raised.
-  auto fail = [&]() {
-    ::unlink(fileName.c_str());
-    throw EFWriteError(fileName);
-  };
-  std::size_t done = 0;
-  while (done < contents.size()) {
-    ssize_t wrote = ::write(file.Get(), contents.data() + done, contents.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      file.Close();
-      fail();
-    }
-    if (wrote == 0) {
-      file.Close();
-      fail();
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
-  if (!file.Close()) fail();
+void WriteStringToFile(const std::string& fileName, std::string_view contents,
+                       const FileIdentity& mustNotBe) {
+  WriteReplacing(fileName, contents, &mustNotBe);
 }
 
 }  // namespace tavrin

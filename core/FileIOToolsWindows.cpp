@@ -1,8 +1,14 @@
 // Whole-file I/O on Windows.
 //
 // Files are opened without sharing: while we hold a file nobody else can open it, and a file that
-// another program holds open, even one that lets others read it, cannot be read or written here.
+// another program holds open, even one that lets others read it, cannot be read or replaced here.
+//
+// An output is never written in place. Its bytes go to a new file in the output's folder, which is
+// moved over the output's name once it is complete: a failed write leaves any older output as it
+// was, and the move replaces the name itself, never a file that a link at the name leads to.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -39,20 +45,20 @@ class FileHandle {
   HANDLE handle_;
 };
 
+// A byte string cut at a NUL would name another file to the system.
+bool HoldsNul(const std::string& fileName) {
+  return fileName.find('\0') != std::string::npos;
+}
+
 // Devices, consoles and pipes open like files ("NUL", "CON", "\\.\pipe\..."); only a file on a
 // disk holds contents to read or replace.
 bool IsDiskFile(HANDLE handle) {
   return ::GetFileType(handle) == FILE_TYPE_DISK;
 }
 
-// The size is the end position; the file pointer is put back where it was (the start).
-bool MeasureSize(HANDLE handle, std::uint64_t& size) {
-  LARGE_INTEGER zero{}, here{}, end{};
-  if (!::SetFilePointerEx(handle, zero, &here, FILE_CURRENT)) return false;
-  if (!::SetFilePointerEx(handle, zero, &end, FILE_END)) return false;
-  if (!::SetFilePointerEx(handle, here, nullptr, FILE_BEGIN)) return false;
-  size = static_cast<std::uint64_t>(end.QuadPart);
-  return true;
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}};
 }
 
 void AllocateFor(std::string& text, std::uint64_t size, const std::string& fileName) {
@@ -66,55 +72,193 @@ void AllocateFor(std::string& text, std::uint64_t size, const std::string& fileN
   }
 }
 
-}  // namespace
-
-std::string ReadFileToString(const std::string& fileName) {
-  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid() || !IsDiskFile(file.Get())) throw EFOpenError(fileName);
-
-  std::uint64_t size = 0;
-  if (!MeasureSize(file.Get(), size)) throw EFReadError(fileName);
-
-  std::string text;
-  AllocateFor(text, size, fileName);
+// Fills the buffer from the file; returns less than its size only at the end of the file.
+std::size_t ReadUpTo(HANDLE file, char* buffer, std::size_t size, const std::string& fileName) {
   std::size_t done = 0;
-  while (done < text.size()) {
-    const auto want = static_cast<DWORD>(std::min(text.size() - done, kMaxChunk));
+  while (done < size) {
+    const auto want = static_cast<DWORD>(std::min(size - done, kMaxChunk));
     DWORD got = 0;
-    if (!::ReadFile(file.Get(), text.data() + done, want, &got, nullptr)) {
-      throw EFReadError(fileName);
-    }
-    if (got == 0) break;  // the file shrank while we read it: keep what was there
+    if (!::ReadFile(file, buffer + done, want, &got, nullptr)) throw EFReadError(fileName);
+    if (got == 0) break;
     done += got;
   }
-  text.resize(done);
-  return text;
+  return done;
 }
 
-void WriteStringToFile(const std::string& fileName, std::string_view contents) {
-  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid() || !IsDiskFile(file.Get())) throw EFCreateError(fileName);
+// Where a name's folder part ends: after its last separator, or after a drive ("C:") when it has
+// none. The name is walked by characters of the ANSI code page, whose second bytes may be '\'.
+std::size_t FolderPartLength(const std::string& name) {
+  std::size_t end = name.size() >= 2 && name[1] == ':' ? 2 : 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte == '\\' || byte == '/') {
+      end = i + 1;
+    } else if (::IsDBCSLeadByte(byte) && i + 1 < name.size()) {
+      ++i;
+    }
+  }
+  return end;
+}
 
-  // A short or failed write (a full disk, a quota) must not leave an output that looks
-  // complete, so the partial file is removed before the error is raised. Without sharing the
-  // name can only be deleted once our handle is closed.
-  auto fail = [&]() {
-    if (file.Valid()) file.Close();
-    ::DeleteFileA(fileName.c_str());
-    throw EFWriteError(fileName);
-  };
+// Looks at an output's name without following a link and says whether a file is there, and its
+// attributes. Only nothing, or a disk file other than the input that is not read-only, may be
+// replaced. The look takes no sharing, so it fails while anyone else holds the file open.
+bool CheckReplaceable(const std::string& fileName, const FileIdentity* input, DWORD& attributes) {
+  FileHandle existing(
+      ::CreateFileA(fileName.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!existing.Valid()) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return false;
+    throw EFCreateError(fileName);
+  }
+  constexpr DWORD kRefused =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsDiskFile(existing.Get()) || !::GetFileInformationByHandle(existing.Get(), &info) ||
+      (info.dwFileAttributes & kRefused) != 0 || (input != nullptr && IdentityOf(info) == *input)) {
+    throw EFCreateError(fileName);
+  }
+  attributes = info.dwFileAttributes;
+  return true;
+}
+
+// A name for the new file that nobody can pick ahead of us. Creating it exclusively already
+// keeps us off anything planted there; an unguessable name keeps such a plant from blocking us.
+std::string TemporaryName() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  unsigned char random[12] = {};
+  ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  std::string name = ".tavrin-";
+  for (unsigned char byte : random) name += kLetters[byte & 63];
+  return name;
+}
+
+// The new file, deleted again unless it has been moved into place.
+class PendingFile {
+ public:
+  PendingFile(const std::string& folder, DWORD attributes) {
+    for (int attempt = 0; attempt < 16 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
+      path_ = folder + TemporaryName();
+      handle_ = ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              attributes, nullptr);
+      if (handle_ == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    created_ = handle_ != INVALID_HANDLE_VALUE;
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() {
+    // Without sharing the name can only be deleted once our handle is closed.
+    if (handle_ != INVALID_HANDLE_VALUE) Close();
+    if (created_) ::DeleteFileA(path_.c_str());
+  }
+  bool Created() const { return created_; }
+  HANDLE Get() const { return handle_; }
+  // Closes now and reports whether the close succeeded (a delayed write error shows here).
+  bool Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return ::CloseHandle(handle) != 0;
+  }
+  bool MoveTo(const std::string& fileName) {
+    if (!::MoveFileExA(path_.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    created_ = false;  // it is the output now
+    return true;
+  }
+
+ private:
+  std::string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  bool created_ = false;
+};
+
+void WriteReplacing(const std::string& fileName, std::string_view contents,
+                    const FileIdentity* input) {
+  if (HoldsNul(fileName)) throw EFCreateError(fileName);
+  const std::size_t folderLength = FolderPartLength(fileName);
+  if (folderLength == fileName.size()) throw EFCreateError(fileName);
+
+  // A replacement keeps the attributes of the file it replaces that say how it is shown.
+  DWORD older = 0;
+  const bool replacing = CheckReplaceable(fileName, input, older);
+  const DWORD kept = replacing ? older & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+                               : 0;
+  PendingFile file(fileName.substr(0, folderLength), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+  if (!file.Created()) throw EFCreateError(fileName);
+
   std::size_t done = 0;
   while (done < contents.size()) {
     const auto want = static_cast<DWORD>(std::min(contents.size() - done, kMaxChunk));
     DWORD wrote = 0;
     if (!::WriteFile(file.Get(), contents.data() + done, want, &wrote, nullptr) || wrote == 0) {
-      fail();
+      throw EFWriteError(fileName);
     }
     done += wrote;
   }
-  if (!file.Close()) fail();
+  // No FlushFileBuffers: it costs a disk round trip per file, many times the conversion of a
+  // small page, and an output can always be made again from its input, which is never touched.
+  if (!file.Close()) throw EFWriteError(fileName);
+
+  // The name is looked at again just before the move, so that what was put there during the
+  // write is refused too. Should a link still appear in between, the move replaces the link
+  // itself, never what it leads to.
+  CheckReplaceable(fileName, input, older);
+  if (!file.MoveTo(fileName)) throw EFCreateError(fileName);
+}
+
+}  // namespace
+
+std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  // The type is known before the open, so a folder is never opened; the open handle is checked
+  // again, which also turns away devices ("NUL", "CON").
+  if (HoldsNul(fileName)) throw EFOpenError(fileName);
+  const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw EFOpenError(fileName);
+  }
+  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.Valid() || !IsDiskFile(file.Get()) ||
+      !::GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw EFOpenError(fileName);
+  }
+  identity = IdentityOf(info);
+
+  // The reported size is a first guess, not the end: the file may grow or shrink while it is
+  // read. One small read after the measured part nearly always confirms the end.
+  std::string text;
+  AllocateFor(text, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, fileName);
+  const std::size_t done = ReadUpTo(file.Get(), text.data(), text.size(), fileName);
+  if (done < text.size()) {
+    text.resize(done);
+    return text;
+  }
+  char more[16 << 10];
+  std::size_t got = 0;
+  do {
+    got = ReadUpTo(file.Get(), more, sizeof more, fileName);
+    try {
+      text.append(more, got);
+    } catch (const std::bad_alloc&) {
+      throw EFTooLargeError(fileName);
+    } catch (const std::length_error&) {
+      throw EFTooLargeError(fileName);
+    }
+  } while (got == sizeof more);
+  return text;
+}
+
+void WriteStringToFile(const std::string& fileName, std::string_view contents) {
+  WriteReplacing(fileName, contents, nullptr);
+}
+
+void WriteStringToFile(const std::string& fileName, std::string_view contents,
+                       const FileIdentity& mustNotBe) {
+  WriteReplacing(fileName, contents, &mustNotBe);
 }
 
 }  // namespace tavrin

@@ -1,10 +1,9 @@
 #include "FileList.h"
 
-#include <cctype>
-
 #include <QFile>
 #include <QMimeData>
 #include <QUrl>
+#include <cctype>
 
 namespace tavrin {
 
@@ -54,6 +53,14 @@ bool LocalPathOfUri(std::string_view uri, std::string& path) {
   return !path.empty();
 }
 
+// A decoded name may hold a NUL ("%00"), where the system would end it: the path is cut there
+// when it is listed, so that the row, the file read and the output's name all agree.
+std::string CutAtFirstNul(std::string path) {
+  const std::size_t nul = path.find('\0');
+  if (nul != std::string::npos) path.resize(nul);
+  return path;
+}
+
 }  // namespace
 
 std::string FileNameOfPath(std::string_view path) {
@@ -73,13 +80,15 @@ std::vector<std::string> LocalPathsFromMimeData(const QMimeData& mime) {
       if (uri.isEmpty() || uri.startsWith('#')) continue;
       std::string path;
       if (LocalPathOfUri(std::string_view(uri.constData(), uri.size()), path)) {
-        paths.push_back(std::move(path));
+        paths.push_back(CutAtFirstNul(std::move(path)));
       }
     }
     return paths;
   }
   for (const QUrl& url : mime.urls()) {
-    if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    if (url.isLocalFile()) {
+      paths.push_back(CutAtFirstNul(QFile::encodeName(url.toLocalFile()).toStdString()));
+    }
   }
   return paths;
 }

@@ -14,7 +14,8 @@ inline constexpr char kPathSeparator = '/';
 // The last component of a path (a trailing separator ignored); the whole path when it has none.
 std::string FileNameOfPath(std::string_view path);
 
-// The local files a drop carries, in order, as exact bytes. Non-local URLs are ignored.
+// The local files a drop carries, in order, as exact bytes, each cut at its first NUL (which
+// the system would take as the name's end). Non-local URLs are ignored.
 std::vector<std::string> LocalPathsFromMimeData(const QMimeData& mime);
 
 }  // namespace tavrin

@@ -508,8 +508,8 @@ void TFMain::tmiFileRunClick() {
     SetRowState(item, QStringLiteral("開始"), kImageConverting);
     RepaintNowAndThen(item);
     const std::string path = item->data(kColumnPath, kPathRole).toByteArray().toStdString();
-    std::string output = TavrinWithCEntity(ReadFileToString(path));
-    WriteStringToFile(path + ".txt", output);
+    ConvertFileBeside(path,
+                      [this](std::string text) { return TavrinWithCEntity(std::move(text)); });
     SetRowState(item, QStringLiteral("完了"), kImageConverted);
     item->setSelected(false);
   }

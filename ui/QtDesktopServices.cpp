@@ -97,7 +97,10 @@ int QtDesktopServices::MessageBox(QWidget* owner, const QString& text, const QSt
 
 std::uint32_t QtDesktopServices::GetFileAttributes(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return kInvalidFileAttributes;
+  // A NUL would end the name early, and the attributes would be another file's.
+  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
+    return kInvalidFileAttributes;
+  }
   return S_ISREG(st.st_mode) ? kFileAttributeNormal : kFileAttributeDirectory;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,10 +12,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "FileIOTools.h"
 #include "TempDir.h"
+#ifndef _WIN32
+#include "ChildProcess.h"
+#endif
 
 namespace tavrin {
 namespace {
@@ -64,14 +70,22 @@ void ExpectError(const std::function<void()>& action, const std::string& message
   }
 }
 
+// A name holding a NUL byte never reaches the system, where it would name the file before it.
+std::string WithNul(const std::string& name, std::string_view after) {
+  return name + '\0' + std::string(after);
+}
+
 TEST(FileIOToolsTest, OpenErrorsNameTheFileAsPassed) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
+  WriteBytes(dir / "page.html", "<p>page</p>");
   std::vector<std::string> names = {dir / "missing", dir / "no/such/file", dir / "folder",
-                                    "CEntity-missing.txt"};
+                                    "CEntity-missing.txt", WithNul(dir / "page.html", ".evil")};
 #ifndef _WIN32
   ::mkfifo((dir / "fifo").c_str(), 0600);
+  std::filesystem::create_symlink("/dev/null", dir / "device");
   names.push_back(dir / "fifo");
+  names.push_back(dir / "device");
 #endif
   for (const std::string& name : names) {
     ExpectError<EFOpenError>([&] { ReadFileToString(name); }, "ファイル " + name + " は開けません");
@@ -81,7 +95,9 @@ TEST(FileIOToolsTest, OpenErrorsNameTheFileAsPassed) {
 TEST(FileIOToolsTest, CreateErrorsNameTheFileAsPassed) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
-  std::vector<std::string> names = {dir / "no/such/out.txt", dir / "folder"};
+  WriteBytes(dir / "page.html", "<p>page</p>");
+  std::vector<std::string> names = {dir / "no/such/out.txt", dir / "folder",
+                                    WithNul(dir / "page.html", ".txt")};
 #ifndef _WIN32
   ::mkfifo((dir / "fifo").c_str(), 0600);
   names.push_back(dir / "fifo");
@@ -91,6 +107,116 @@ TEST(FileIOToolsTest, CreateErrorsNameTheFileAsPassed) {
                                "ファイル " + name + " を作成できません");
   }
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+  EXPECT_EQ(ReadBytes(dir / "page.html"), "<p>page</p>");
+}
+
+// Everything under a folder, links not followed: kind, permissions, and contents or target.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> entries;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    const fs::file_status status = entry.symlink_status();
+    std::string& shown = entries[fs::relative(entry.path(), root).generic_string()];
+    shown = std::to_string(static_cast<int>(status.type())) + " " +
+            std::to_string(static_cast<int>(status.permissions())) + " ";
+    if (fs::is_symlink(status)) shown += fs::read_symlink(entry.path()).string();
+    if (fs::is_regular_file(status)) shown += ReadBytes(entry.path().string());
+  }
+  return entries;
+}
+
+// What may stand at an output's name when a file is converted beside itself. Only nothing, or
+// an older output that may be written, is replaced; anything else stops with the create error
+// and nothing anywhere changes, neither the input nor what a link leads to.
+TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& input, const std::string& output)> make;
+    bool replaced;
+  };
+  const std::vector<Case> cases = {
+      {"nothing", [](auto&, auto&) {}, true},
+      {"an older output",
+       [](auto&, const std::string& output) {
+         WriteBytes(output, "older");
+         fs::permissions(output,
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+       },
+       true},
+      {"a read-only older output",
+       [](auto&, const std::string& output) {
+         WriteBytes(output, "older");
+         fs::permissions(output,
+                         fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+       },
+       false},
+      {"a folder", [](auto&, const std::string& output) { fs::create_directory(output); }, false},
+      {"a hard link to the input",
+       [](const std::string& input, const std::string& output) {
+         fs::create_hard_link(input, output);
+       },
+       false},
+#ifndef _WIN32
+      {"a link to a file outside",
+       [](auto&, const std::string& output) { fs::create_symlink("../outside/precious", output); },
+       false},
+      {"a link to the input",
+       [](auto&, const std::string& output) { fs::create_symlink("page.html", output); }, false},
+      {"a dangling link",
+       [](auto&, const std::string& output) { fs::create_symlink("../outside/new", output); },
+       false},
+      {"a link to a folder",
+       [](auto&, const std::string& output) { fs::create_symlink("../outside", output); }, false},
+      {"a FIFO", [](auto&, const std::string& output) { ::mkfifo(output.c_str(), 0666); }, false},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    fs::create_directory(dir / "work");
+    fs::create_directory(dir / "outside");
+    WriteBytes(dir / "outside/precious", "precious");
+    WriteBytes(dir / "fresh", "");
+    const fs::perms freshPerms = fs::status(dir / "fresh").permissions();
+    const std::string input = dir / "work/page.html";
+    const std::string output = input + ".txt";
+    WriteBytes(input, "<p>page</p>");
+    c.make(input, output);
+    const bool older = fs::is_regular_file(fs::symlink_status(output));
+    const fs::perms olderPerms = older ? fs::status(output).permissions() : freshPerms;
+    std::map<std::string, std::string> expected = Snapshot(dir.Path());
+#ifndef _WIN32
+    // A reader waiting at a FIFO must not be handed an end of file by a writer that comes and goes.
+    const int reader = fs::is_fifo(fs::symlink_status(output))
+                           ? ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                           : -1;
+#endif
+
+    auto convert = [](std::string text) { return "converted " + text; };
+    if (c.replaced) {
+      ConvertFileBeside(input, convert);
+      EXPECT_EQ(ReadBytes(output), "converted <p>page</p>");
+      EXPECT_EQ(fs::status(output).permissions(), olderPerms);
+      expected["work/page.html.txt"] = Snapshot(dir.Path())["work/page.html.txt"];
+    } else {
+      ExpectError<EFCreateError>([&] { ConvertFileBeside(input, convert); },
+                                 "ファイル " + output + " を作成できません");
+    }
+    EXPECT_EQ(Snapshot(dir.Path()), expected);
+#ifndef _WIN32
+    if (reader >= 0) {
+      pollfd poll{reader, POLLIN, 0};
+      EXPECT_EQ(::poll(&poll, 1, 0), 0) << "a writer opened the FIFO";
+      ::close(reader);
+    }
+#endif
+    // Windows removes no read-only file, and the folder must go.
+    std::error_code ignored;
+    if (fs::is_regular_file(fs::symlink_status(output))) {
+      fs::permissions(output, fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+  }
 }
 
 TEST(FileIOToolsTest, ErrorsFormTheExpectedHierarchy) {
@@ -112,13 +238,21 @@ int InChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndLeavesNoPartialOutput) {
+// Files whose reported size is not their length: procfs reports 0.
+TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
+  TempDir dir;
+  std::filesystem::create_symlink("/proc/version", dir / "version.html");
+  const std::string contents = ReadFileToString(dir / "version.html");
+  EXPECT_NE(contents, "");
+  EXPECT_EQ(contents, ReadBytes("/proc/version"));
+}
+
+TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
   TempDir dir;
   const std::string out = dir / "out.txt";
+  WriteBytes(out, "older output");
   int status = InChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{65536, 65536};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+    if (!testing::FileSizeLimit(65536)()) return 4;
     try {
       WriteStringToFile(out, std::string(1 << 20, 'x'));
     } catch (const EFWriteError& e) {
@@ -129,7 +263,8 @@ TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndLeavesNoPartialOutput) {
     return 1;
   });
   EXPECT_EQ(status, 0);
-  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(ReadBytes(out), "older output");
+  EXPECT_EQ(Snapshot(dir.Path()).size(), 1u) << "the unfinished file is removed";
 }
 
 TEST(FileIOToolsTest, ReadOnlyOutputIsACreateErrorForAnOrdinaryUser) {

@@ -50,7 +50,10 @@ TEST_F(CodePageFromSystem, ConversionOfAShiftJisFileFollowsIt) {
   // ソ is 0x83 0x5C: its second byte is a backslash, which the table turns into a slash.
   const std::string so = "\x83\x5C";
   testing::TempDir dir;
-  const std::string path = dir / "sjis.html";
+  // Under 932 the name itself ends in ソ: its output goes beside it, not into a folder named by
+  // the byte before that backslash.
+  const std::string path =
+      dir.Path().string() + "\\" + (::GetACP() == 932 ? "sjis" + so + ".html" : "sjis.html");
   testing::WriteBytes(path, "<p>" + so + "\\</p>");
   WriteStringToFile(path + ".txt", ConvertWithTable(ReadFileToString(path), {{"\\", "/"}}));
   const std::string expected = ::GetACP() == 932 ? so + "/" : "\x83//";
