@@ -181,8 +181,8 @@ void WindowBehaviour::tmiFileRunClick() {
       lastPaint = Clock::now();
       painted = true;
     }
-    std::string output = TavrinWithCEntity(ReadFileToString(path));
-    WriteStringToFile(path + ".txt", output);
+    ConvertFileBeside(path,
+                      [this](std::string text) { return TavrinWithCEntity(std::move(text)); });
     SetRowState(row, RowState::kConverted);
     view_.SetRowSelected(row, false);
   }
