@@ -124,6 +124,15 @@ inline ChildSetup AsUser(const passwd& user) {
   };
 }
 
+// A copy of the program in folder, which the caller has opened to everyone: a user dropped to
+// may not reach the build, e.g. when the checkout lies in root's home.
+inline std::string ReachableCopy(const std::string& program, const std::filesystem::path& folder) {
+  const std::filesystem::path copy = folder / std::filesystem::path(program).filename();
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, std::filesystem::perms(0755));
+  return copy.string();
+}
+
 // The headless harness: named by TAVRIN_CONVERT (the test build sets it), else looked for
 // beside the build's tests; "" when there is none.
 inline std::string ConvertToolPath() {

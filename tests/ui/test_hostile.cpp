@@ -101,6 +101,11 @@ std::map<std::string, std::string> TrashedFiles() {
   return trashed;
 }
 
+std::string SelfPath() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error).string();
+}
+
 // What a child run of the window reports: the task text of each row and every box shown.
 struct WindowReport {
   ChildResult child;
@@ -118,14 +123,14 @@ WindowReport ParseReport(ChildResult child) {
 }
 
 // Lists the files in a fresh window of a child process set up as asked, runs, and reports.
+// The child is this test program, or the copy of it named by program.
 WindowReport RunWindowInChild(const std::vector<std::string>& files, const std::string& folder,
-                              const testing::ChildSetup& setup) {
+                              const testing::ChildSetup& setup, std::string program = {}) {
   std::string list;
   for (const std::string& file : files) list += file + '\n';
-  std::error_code error;
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (program.empty()) program = SelfPath();
   return ParseReport(
-      testing::RunChild({self}, setup, folder, {std::string(kChildFilesVariable) + "=" + list}));
+      testing::RunChild({program}, setup, folder, {std::string(kChildFilesVariable) + "=" + list}));
 }
 
 // The child's side: one window, the files dropped in order, one run, then the report.
@@ -200,9 +205,9 @@ class HostileTest : public QObject {
   }
 
   // The harness on the given files, with the window's table, in the work folder.
-  ChildResult Convert(const std::vector<std::string>& files,
-                      const testing::ChildSetup& setup = {}) {
-    std::vector<std::string> argv = {testing::ConvertToolPath()};
+  ChildResult Convert(const std::vector<std::string>& files, const testing::ChildSetup& setup = {},
+                      const std::string& tool = testing::ConvertToolPath()) {
+    std::vector<std::string> argv = {tool};
     argv.insert(argv.end(), files.begin(), files.end());
     return testing::RunChild(argv, setup, work_->Path().string());
   }
@@ -515,8 +520,12 @@ class HostileTest : public QObject {
     const QString createError =
         QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(rewritten));
 
+    // The programs run from a copy the user can reach, wherever the checkout lies.
+    const std::filesystem::path bin = At("bin");
+    std::filesystem::create_directory(bin);
     const WindowReport window =
-        RunWindowInChild({first, rewritten, blocked, last}, work_->Path(), testing::AsUser(*user));
+        RunWindowInChild({first, rewritten, blocked, last}, work_->Path(), testing::AsUser(*user),
+                         testing::ReachableCopy(SelfPath(), bin));
     QVERIFY2(window.child.status == 0, window.child.err.c_str());
     QCOMPARE(window.tasks, (QStringList{"完了", "開始", "未処理", "未処理"}));
     QCOMPARE(window.boxes, QStringList{createError + "."});
@@ -526,7 +535,8 @@ class HostileTest : public QObject {
 
     if (HaveConvertTool()) {
       WriteBytes(first + ".txt", "old");
-      const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user));
+      const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user),
+                                      testing::ReachableCopy(testing::ConvertToolPath(), bin));
       QCOMPARE(run.status, 1);
       QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
       QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
