@@ -1,64 +1,98 @@
 #include "ShownText.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
+
+#include "CodePage.h"
+#include "ShownText.h"
 
 namespace tavrin {
 
 namespace {
 
-void AppendCodePoint(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+constexpr char32_t kPictureOfNul = 0x2400;
+constexpr char32_t kPictureOfDelete = 0x2421;
+
+// Characters that must not show as themselves in a name: they would break the line, change the
+// order in which the rest is drawn, hide, or pass for the picture of a control character.
+bool MustBeEscaped(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C || c == 0x200E ||
+         c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         (c >= kPictureOfNul && c <= kPictureOfDelete) || (c >= 0xD800 && c <= 0xDFFF);
+}
+
+bool IsUpperHexDigit(char32_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+  return c <= '9' ? c - '0' : c - 'A' + 10;
+}
+
+// A piece of a name: one character shown as itself (or as its picture), or bytes shown as \xNN.
+struct Piece {
+  std::string_view bytes;
+  char32_t c;
+  bool escaped;
+};
+
+std::vector<Piece> SplitName(std::string_view bytes, platform::NameCodec* codec,
+                             const LeadByteSet& leadBytes) {
+  std::vector<Piece> pieces;
+  std::string again;
+  while (!bytes.empty()) {
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    // A byte below 0x80 is ASCII in every code set, as a path's separators must be, also where
+    // the C library's table makes 0x5C a yen sign and 0x7E an overline.
+    if (first < 0x80 || codec == nullptr) {
+      const DecodedCharacter next = codec == nullptr ? NextUtf8(bytes) : DecodedCharacter{first, 1};
+      const std::size_t length = next.length == 0 ? 1 : next.length;
+      pieces.push_back(
+          {bytes.substr(0, length), next.c, next.length == 0 || MustBeEscaped(next.c)});
+      bytes.remove_prefix(length);
+      continue;
+    }
+    DecodedCharacter next = codec->Next(bytes);
+    bool escaped = next.length == 0 || MustBeEscaped(next.c);
+    if (next.length == 0) {
+      // A lead byte without a character still takes the byte after it, when that can be a
+      // second byte: read alone, that byte would pair with the next and show a wrong character.
+      const bool pairs = leadBytes.Contains(first) && bytes.size() >= 2 &&
+                         static_cast<unsigned char>(bytes[1]) >= 0x40;
+      next.length = pairs ? 2 : 1;
+    }
+    if (!escaped) {
+      // A character that two byte sequences decode to would make two names look the same: only
+      // the spelling the code set writes it with shows as the character.
+      again.clear();
+      escaped = !codec->Encode(next.c, again) || again != bytes.substr(0, next.length);
+    }
+    pieces.push_back({bytes.substr(0, next.length), next.c, escaped});
+    bytes.remove_prefix(next.length);
+  }
+  return pieces;
+}
+
+// True where a backslash shown as itself would start what reads as an escape.
+bool StartsEscapeLookalike(const std::vector<Piece>& pieces, std::size_t i) {
+  const auto plain = [&](std::size_t k) { return k < pieces.size() && !pieces[k].escaped; };
+  return pieces[i].c == U'\\' && plain(i + 1) && pieces[i + 1].c == U'x' && plain(i + 2) &&
+         IsUpperHexDigit(pieces[i + 2].c) && plain(i + 3) && IsUpperHexDigit(pieces[i + 3].c);
+}
+
+void AppendEscaped(std::string& out, std::string_view bytes) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  for (char byte : bytes) {
+    const auto b = static_cast<unsigned char>(byte);
+    out += "\\x";
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0xF]);
   }
 }
 
 void ReplacementCharacter(unsigned char, std::string& out) {
-  AppendCodePoint(0xFFFD, out);
-}
-
-void HexEscape(unsigned char byte, std::string& out) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  out += "\\x";
-  out.push_back(kDigits[byte >> 4]);
-  out.push_back(kDigits[byte & 0xF]);
-}
-
-// The length of the valid UTF-8 sequence at the start of bytes, or 0.
-std::size_t ValidSequence(std::string_view bytes) {
-  const auto b0 = static_cast<unsigned char>(bytes[0]);
-  if (b0 < 0x80) return 1;
-  std::size_t length;
-  char32_t min;
-  char32_t c;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2, min = 0x80, c = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3, min = 0x800, c = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4, min = 0x10000, c = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (b & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return length;
+  AppendUtf8(out, 0xFFFD);
 }
 
 // The first code point of valid UTF-8 and its length.
@@ -95,54 +129,124 @@ void AppendShownLine(std::string_view line, std::size_t maxLine, std::string& ou
 
 }  // namespace
 
-void DecodeUtf8(std::string_view bytes, std::string& out, platform::InvalidByte invalid) {
-  out.reserve(out.size() + bytes.size());
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    // Runs of ASCII are by far the most common: copy them in one piece.
-    std::size_t run = at;
-    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
-    out.append(bytes.substr(at, run - at));
-    at = run;
-    if (at == bytes.size()) break;
-    if (const std::size_t length = ValidSequence(bytes.substr(at)); length > 0) {
-      out.append(bytes.substr(at, length));
-      at += length;
-    } else {
-      invalid(static_cast<unsigned char>(bytes[at]), out);
-      ++at;
-    }
-  }
-}
-
 std::string ShownText(std::string_view bytes) {
   std::string out;
+  out.reserve(bytes.size());
   platform::DecodeContents(bytes, out, ReplacementCharacter);
   return out;
 }
 
+DecodedCharacter NextUtf8(std::string_view bytes) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = at(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length;
+  char32_t c;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    c = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    c = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {};
+  }
+  if (bytes.size() < length) return {};
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char next = at(i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return {};
+    c = (c << 6) | (next & 0x3F);
+  }
+  return {c, length};
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 std::string ShownPath(std::string_view bytes) {
-  // Undecodable bytes are first marked with 0xFF, which valid UTF-8 never holds, so that they
-  // can be told from text that merely looks like an escape.
-  std::string decoded;
-  platform::DecodeName(bytes, decoded, [](unsigned char byte, std::string& out) {
-    out.push_back('\xFF');
-    out.push_back(static_cast<char>(byte));
-  });
+  return ShownPath(bytes, CurrentCodeSetName());
+}
+
+std::string ShownPath(std::string_view bytes, const std::string& codeSet) {
+  // Most names are printable ASCII: nothing to decode or mark.
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char b) { return b >= 0x20 && b < 0x7F && b != '\\'; })) {
+    return std::string(bytes);
+  }
+  platform::NameCodec* codec = platform::NameCodecFor(codeSet);
+  const std::vector<Piece> pieces =
+      SplitName(bytes, codec, codec != nullptr ? LeadByteSetForCodeSet(codeSet) : LeadByteSet());
   std::string out;
-  out.reserve(decoded.size());
-  for (std::size_t at = 0; at < decoded.size(); ++at) {
-    const auto c = static_cast<unsigned char>(decoded[at]);
-    if (c == 0xFF && at + 1 < decoded.size()) {
-      HexEscape(static_cast<unsigned char>(decoded[++at]), out);
-    } else if (c < 0x20) {
-      AppendCodePoint(0x2400 + c, out);
-    } else if (c == 0x7F) {
-      AppendCodePoint(0x2421, out);
-    } else if (c == '\\' && at + 1 < decoded.size() && decoded[at + 1] == 'x') {
-      HexEscape(c, out);
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
+    if (piece.escaped || StartsEscapeLookalike(pieces, i)) {
+      AppendEscaped(out, piece.bytes);
+    } else if (piece.c < 0x20) {
+      AppendUtf8(out, kPictureOfNul + piece.c);
+    } else if (piece.c == 0x7F) {
+      AppendUtf8(out, kPictureOfDelete);
     } else {
+      AppendUtf8(out, piece.c);
+    }
+  }
+  return out;
+}
+
+std::string ReadShownPath(std::string_view shown) {
+  return ReadShownPath(shown, CurrentCodeSetName());
+}
+
+std::string ReadShownPath(std::string_view shown, const std::string& codeSet) {
+  platform::NameCodec* codec = platform::NameCodecFor(codeSet);
+  std::string out;
+  out.reserve(shown.size());
+  for (std::size_t i = 0; i < shown.size();) {
+    if (shown[i] == '\\' && i + 3 < shown.size() && shown[i + 1] == 'x' &&
+        IsUpperHexDigit(static_cast<unsigned char>(shown[i + 2])) &&
+        IsUpperHexDigit(static_cast<unsigned char>(shown[i + 3]))) {
+      out.push_back(static_cast<char>(HexValue(shown[i + 2]) * 16 + HexValue(shown[i + 3])));
+      i += 4;
+      continue;
+    }
+    const DecodedCharacter next = NextUtf8(shown.substr(i));
+    if (next.length == 0) {  // not UTF-8 at all: the byte stands for itself
+      out.push_back(shown[i++]);
+      continue;
+    }
+    i += next.length;
+    const char32_t c = next.c;
+    if (c >= kPictureOfNul && c < kPictureOfNul + 0x20) {
+      out.push_back(static_cast<char>(c - kPictureOfNul));
+    } else if (c == kPictureOfDelete) {
+      out.push_back('\x7F');
+    } else if (c < 0x80) {
       out.push_back(static_cast<char>(c));
+    } else if (codec == nullptr || !codec->Encode(c, out)) {
+      AppendUtf8(out, c);
     }
   }
   return out;

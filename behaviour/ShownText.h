@@ -11,25 +11,57 @@ namespace tavrin {
 // U+FFFD.
 std::string ShownText(std::string_view bytes);
 
-// A path or file name for display, the same wherever it is shown: decoded like the names of
-// the file system, every control character (a line break, a tab) shown as its picture so the
-// name stays on one line, and every byte that cannot be decoded shown as \xNN. A backslash
-// that stands before "x" is shown as \x5C, so no shown name can be read as another.
+// The one way a file name or path is shown, wherever it is shown. Decoded as the file system's
+// names are (the user's code set on POSIX, the C locale reading UTF-8; UTF-8 on Windows), with:
+// - each control character (C0 and DEL) as its picture (U+2400...), so a name stays on one line;
+// - each byte that does not decode, and each character that would break the line, reorder the
+//   text or pass for one of those pictures (C1 controls, line and paragraph separators, bidi
+//   controls, the pictures themselves, a second code for the same character), as \xNN;
+// - a backslash as itself, except where x and two upper-case hex digits follow it: then it is
+//   \x5C, so that every \xNN shown is an escape and nothing else is. Names with a plain
+//   backslash, common where names come from other systems, read as they are.
+// Different names never show the same, and ReadShownPath gives the bytes back.
 std::string ShownPath(std::string_view bytes);
+std::string ShownPath(std::string_view bytes, const std::string& codeSet);
+
+// The bytes a name shown by ShownPath stands for: \xNN and the pictures as their bytes,
+// everything else encoded as the file system's names are. For names the user types, too.
+std::string ReadShownPath(std::string_view shown);
+std::string ReadShownPath(std::string_view shown, const std::string& codeSet);
 
 // The lines of a preview text: CR LF, CR and LF each end a line (shown as LF); a line longer
 // than maxLine characters is cut into pieces after its last space where it has one.
 std::string ShownLines(std::string_view utf8, std::size_t maxLine = 8192);
 
+// The first character of some bytes and how many bytes it takes; 0 bytes when the first byte
+// begins no character that decodes.
+struct DecodedCharacter {
+  char32_t c = 0;
+  std::size_t length = 0;
+};
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, so that each
+// character has exactly one spelling.
+DecodedCharacter NextUtf8(std::string_view bytes);
+void AppendUtf8(std::string& out, char32_t c);
+
 namespace platform {
-// Appends the bytes decoded to UTF-8: file contents in the user's code page, or names as the
-// file system holds them. Each byte that begins no valid character is handed to invalid.
+
+// File contents in the user's code page appended as UTF-8; each byte that begins no valid
+// character is handed to invalid.
 using InvalidByte = void (*)(unsigned char byte, std::string& out);
 void DecodeContents(std::string_view bytes, std::string& out, InvalidByte invalid);
-void DecodeName(std::string_view bytes, std::string& out, InvalidByte invalid);
-}  // namespace platform
 
-// Appends valid UTF-8 as it is and hands each byte of an invalid sequence to invalid.
-void DecodeUtf8(std::string_view bytes, std::string& out, platform::InvalidByte invalid);
+// One character at a time to and from the code set of file names, where that is not UTF-8.
+class NameCodec {
+ public:
+  virtual ~NameCodec() = default;
+  virtual DecodedCharacter Next(std::string_view bytes) = 0;
+  virtual bool Encode(char32_t c, std::string& out) = 0;
+};
+// The codec for names in codeSet, or null when names are read as UTF-8.
+NameCodec* NameCodecFor(const std::string& codeSet);
+
+}  // namespace platform
 
 }  // namespace tavrin

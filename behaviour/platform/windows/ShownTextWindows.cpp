@@ -59,8 +59,8 @@ void DecodeContents(std::string_view bytes, std::string& out, InvalidByte invali
   }
 }
 
-void DecodeName(std::string_view bytes, std::string& out, InvalidByte invalid) {
-  DecodeUtf8(bytes, out, invalid);
+NameCodec* NameCodecFor(const std::string&) {
+  return nullptr;  // names are carried as UTF-8
 }
 
 }  // namespace tavrin::platform
