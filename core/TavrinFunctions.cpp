@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "FindBytes.h"
 #include "MultiPatternSearch.h"
 
 namespace tavrin {
@@ -90,10 +91,10 @@ class Matcher {
       start = hit + 1;
       if (start > last) return kNone;
     }
-    const void* hit = ::memmem(start, static_cast<std::size_t>(data_ + searchEnd_ - start),
-                               pattern_.data(), size);
+    const char* hit = FindBytes(start, static_cast<std::size_t>(data_ + searchEnd_ - start),
+                                pattern_.data(), size);
     if (hit == nullptr) return kNone;
-    return static_cast<std::size_t>(static_cast<const char*>(hit) - data_);
+    return static_cast<std::size_t>(hit - data_);
   }
 
   std::size_t RunBefore(std::size_t candidate) {
