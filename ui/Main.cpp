@@ -335,7 +335,7 @@ void TFMain::BuildToolBars() {
   }
 }
 
-void TFMain::MaximiseBand(QToolBar* band) {
+void TFMain::MaximiseBand(TCoolBand* band) {
   // The bands of band's row, left to right.
   QList<TCoolBand*> row;
   for (TCoolBand* other : {ttbMain, ttbMenu}) {
@@ -344,8 +344,8 @@ void TFMain::MaximiseBand(QToolBar* band) {
     }
   }
   std::sort(row.begin(), row.end(),
-            [](const QToolBar* a, const QToolBar* b) { return a->x() < b->x(); });
-  const qsizetype at = row.indexOf(static_cast<TCoolBand*>(band));
+            [](const TCoolBand* a, const TCoolBand* b) { return a->x() < b->x(); });
+  const qsizetype at = row.indexOf(band);
   if (at < 0) return;
   // Every band after it goes as far right as it can, the last first; then the band itself goes
   // as far left as it can. Each move is clamped at the other bands' minimum widths.

@@ -75,7 +75,7 @@ class TFMain : public QMainWindow {
   void tmeViewDblClick();
 
   // Widens band to all of its row that the other bands of the row leave at their minimum width.
-  void MaximiseBand(QToolBar* band);
+  void MaximiseBand(TCoolBand* band);
 
   void CEntityLoad();
   std::string TavrinWithCEntity(std::string text);

@@ -159,26 +159,31 @@ class FittingMessageBox : public QMessageBox {
     pane_->SetSize(QSize(0, 0));
     layout()->activate();
     const QSize room = available.size() - layout()->totalMinimumSize() - Decoration();
+    const int bar = pane_->verticalScrollBar()->sizeHint().width();
+    const QSize most = room.expandedTo(QSize(bar * 3, fontMetrics().height() * 3));
 
     label->setWordWrap(false);
     QSize text = label->sizeHint();
     const int wrapWidth = std::min(available.width() / 2, 500);
     if (text.width() > wrapWidth) {
+      // As Qt's box does: wrapped at that width, or at the longest word's where it is wider.
       label->setWordWrap(true);
-      text = QSize(wrapWidth, label->heightForWidth(wrapWidth));
+      const int width =
+          std::min(std::max(wrapWidth, label->minimumSizeHint().width()), most.width());
+      text = QSize(width, label->heightForWidth(width));
     }
-    // Where the text does not fit, its pane scrolls, with room for the scroll bar beside it.
-    const int bar = pane_->verticalScrollBar()->sizeHint().width();
-    const QSize least(bar * 3, fontMetrics().height() * 3);
-    const int highest = std::max(room.height(), least.height());
+    // Where the text does not fit, its pane scrolls, with room for the scroll bars: across when
+    // a word is wider than the screen, down when the lines are more than it holds.
+    const int widest =
+        label->wordWrap() ? std::max(text.width(), label->minimumSizeHint().width()) : text.width();
     QSize pane = text;
-    if (pane.height() > room.height()) {
-      pane.rwidth() += bar;
-      pane.setHeight(highest);
+    if (widest > most.width()) {
+      pane.setWidth(most.width());
+      pane.rheight() += bar;
     }
-    if (pane.width() > room.width()) {
-      pane.setWidth(std::max(room.width(), least.width()));
-      pane.setHeight(std::min(pane.height() + bar, highest));
+    if (pane.height() > most.height()) {
+      pane.setHeight(most.height());
+      pane.setWidth(std::min(pane.width() + bar + fontMetrics().averageCharWidth(), most.width()));
     }
     pane_->SetSize(pane);
 
@@ -188,7 +193,7 @@ class FittingMessageBox : public QMessageBox {
     const int narrow = title.horizontalAdvance(windowTitle()) + kTitleBarButtons -
                        layout()->totalMinimumSize().width();
     if (narrow > 0) {
-      pane.setWidth(std::min(pane.width() + narrow, std::max(room.width(), least.width())));
+      pane.setWidth(std::min(pane.width() + narrow, most.width()));
       pane_->SetSize(pane);
     }
   }

@@ -121,6 +121,7 @@ class CommandsTest : public QObject {
     QByteArray huge;
     for (int i = 0; i < 200000; ++i) huge += "&e" + QByteArray::number(i) + ";=r\r\n";
     QTest::newRow("200,000 rows") << huge << "行を省略)";
+    QTest::newRow("a word wider than the screen") << QByteArray(4000, 'x') + "=end" << "end";
   }
   void theTableCheckBoxFitsTheScreen() {
     QFETCH(QByteArray, table);
@@ -153,8 +154,10 @@ class CommandsTest : public QObject {
       QVERIFY(label != nullptr && pane != nullptr);
       QCOMPARE(label->text(), box->text());
       pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
-      // The label's last pixel rows, where the last line stands, are in view.
-      QCOMPARE(label->visibleRegion().boundingRect().bottom(), label->height() - 1);
+      pane->horizontalScrollBar()->setValue(pane->horizontalScrollBar()->maximum());
+      // The label's last pixel rows and columns, where the text ends, are in view.
+      const QRect seen = label->visibleRegion().boundingRect();
+      QCOMPARE(seen.bottomRight(), QPoint(label->width() - 1, label->height() - 1));
     });
     QtDesktopServices real;
     QCOMPARE(real.MessageBox(&w, call.text, call.caption, call.flags), kIdOk);
