@@ -121,7 +121,8 @@ class CommandsTest : public QObject {
     QByteArray huge;
     for (int i = 0; i < 200000; ++i) huge += "&e" + QByteArray::number(i) + ";=r\r\n";
     QTest::newRow("200,000 rows") << huge << "行を省略)";
-    QTest::newRow("a word wider than the screen") << QByteArray(4000, 'x') + "=end" << "end";
+    QTest::newRow("a word wider than the screen") << QByteArray(4000, 'x') + "=end"
+                                                  << "end";
   }
   void theTableCheckBoxFitsTheScreen() {
     QFETCH(QByteArray, table);
