@@ -1,14 +1,12 @@
 // tavrin: program start.
+#include "Main.h"
+
+#include <QApplication>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
-#include <QApplication>
-
 #include "CodePage.h"
-#include "ErrorHandler.h"
-#include "ImageList.h"
-#include "Main.h"
 #include "QtDesktopServices.h"
 
 namespace {
@@ -34,11 +32,8 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 
   QApplication app(argc, argv);
+  tavrin::SetUpApplication();
   tavrin::LoadQtJapanese(app);
-  QApplication::setApplicationName(QString::fromUtf8(tavrin::kApplicationTitle));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(tavrin::kApplicationTitle));
-  QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
-  QApplication::setWindowIcon(tavrin::ProgramIcon());
   tavrin::InitCodePageFromLocale();
 
   tavrin::QtDesktopServices services;

@@ -240,8 +240,6 @@ void TFFileSearch::BuildLayout() {
   btnBrowse_->setObjectName(QStringLiteral("btnBrowse"));
   edtPattern_ = new QLineEdit(QString::fromLatin1(kDefaultPatterns), this);
   edtPattern_->setObjectName(QStringLiteral("edtPattern"));
-  edtPattern_->setToolTip(
-      QStringLiteral("* は任意の文字列、? は任意の 1 文字。; で区切って複数指定できます。"));
   chkSubfolders_ = new QCheckBox(QStringLiteral("サブフォルダも検索する(&S)"), this);
   chkSubfolders_->setObjectName(QStringLiteral("chkSubfolders"));
   chkSubfolders_->setChecked(true);

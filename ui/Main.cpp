@@ -1,5 +1,7 @@
 #include "Main.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,9 +11,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyleOptionToolBar>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTimer>
@@ -19,6 +23,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "AboutBox.h"
 #include "DesktopServices.h"
@@ -80,6 +85,41 @@ bool IsInside(const QWidget* widget, const QWidget* container) {
   return widget != nullptr && (widget == container || container->isAncestorOf(widget));
 }
 
+// No control carries a hint text, so no tooltip is ever shown; without this, Qt would show a
+// toolbar button's caption as its tooltip.
+class NoToolTips : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
+// Whether the file at path is large enough that its conversion is worth showing as it happens.
+bool TakesLong(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && st.st_size >= kLongFileBytes;
+}
+
+// Moves band the way a drag on its gripper does: by dx pixels along its row, pushing or
+// squeezing its neighbours down to their minimum widths, never past them.
+void DragGripper(TCoolBand* band, int dx) {
+  const QPoint from = band->GripperRect().center();
+  const QPoint to = from + QPoint(dx, 0);
+  const QPoint globalFrom = band->mapToGlobal(from);
+  QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(band, &press);
+  // A first step past the drag distance starts the move, the second one makes it.
+  for (const QPoint& at :
+       {from + QPoint(dx > 0 ? 1 : -1, 0) * (QApplication::startDragDistance() + 1), to}) {
+    QMouseEvent move(QEvent::MouseMove, at, band->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(band, &move);
+  }
+  QMouseEvent release(QEvent::MouseButtonRelease, to, band->mapToGlobal(to), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(band, &release);
+}
+
 // The preview shows the text as a memo would: up to its first NUL.
 std::string_view UpToFirstNul(const std::string& text) {
   return std::string_view(text).substr(0, text.find('\0'));
@@ -129,6 +169,18 @@ qsizetype SliceEnd(const QString& text, qsizetype from) {
 
 }  // namespace
 
+void SetUpApplication() {
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+  QApplication::setWindowIcon(ProgramIcon());
+}
+
+QRect TCoolBand::GripperRect() const {
+  QStyleOptionToolBar option;
+  initStyleOption(&option);
+  return style()->subElementRect(QStyle::SE_ToolBarHandle, &option, this);
+}
+
 TFMain::TFMain(DesktopServices& services, QWidget* parent)
     : QMainWindow(parent), services_(services) {
   FMain = this;
@@ -144,6 +196,7 @@ TFMain::TFMain(DesktopServices& services, QWidget* parent)
     move(screen->availableGeometry().center() - rect().center());
   }
   connect(qApp, &QApplication::focusChanged, this, &TFMain::OnFocusChanged);
+  qApp->installEventFilter(new NoToolTips(this));
   previewFeeder_ = new QTimer(this);
   previewFeeder_->setInterval(0);
   connect(previewFeeder_, &QTimer::timeout, this, &TFMain::FeedPreview);
@@ -158,12 +211,23 @@ TFMain::~TFMain() {
 
 template <typename Handler>
 void TFMain::Guarded(Handler&& handler) {
-  // A batch run holds the window: nothing else may start until it ends.
+  // A batch run holds the window: nothing else may start until it ends. Input waits in the
+  // queue meanwhile (see RepaintNowAndThen); drops are kept by dropEvent.
   if (busy_) return;
   try {
     handler();
   } catch (const std::exception& error) {
     ShowError(services_, error);
+  }
+  // Drops that came during a run are handled once it is over, error box included, in order.
+  while (!busy_ && !dropsDuringRun_.empty()) {
+    const std::unique_ptr<QMimeData> mime = std::move(dropsDuringRun_.front());
+    dropsDuringRun_.pop_front();
+    try {
+      DropFiles(*mime);
+    } catch (const std::exception& error) {
+      ShowError(services_, error);
+    }
   }
 }
 
@@ -224,7 +288,7 @@ void TFMain::BuildActions() {
 
 void TFMain::BuildToolBars() {
   // The two bands of the cool bar: the icon toolbar and the menu row, side by side and movable.
-  ttbMain = new QToolBar(QStringLiteral("ttbMain"), this);
+  ttbMain = new TCoolBand(QStringLiteral("ttbMain"), this);
   ttbMain->setObjectName(QStringLiteral("ttbMain"));
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -254,11 +318,40 @@ void TFMain::BuildToolBars() {
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
 
-  ttbMenu = new QToolBar(QStringLiteral("ttbMenu"), this);
+  ttbMenu = new TCoolBand(QStringLiteral("ttbMenu"), this);
   ttbMenu->setObjectName(QStringLiteral("ttbMenu"));
   ttbMenu->setMinimumSize(170, 20);
   ttbMenu->addWidget(tmmMain);
   addToolBar(Qt::TopToolBarArea, ttbMenu);
+
+  // The bands stay in the cool bar: moved and sized there with their grippers, never hidden,
+  // floated or docked at another edge.
+  for (TCoolBand* band : {ttbMain, ttbMenu}) {
+    band->setAllowedAreas(Qt::TopToolBarArea);
+    band->setFloatable(false);
+    band->setMovable(true);
+    band->toggleViewAction()->setEnabled(false);
+    band->installEventFilter(this);
+  }
+}
+
+void TFMain::MaximiseBand(TCoolBand* band) {
+  // The bands of band's row, left to right.
+  QList<TCoolBand*> row;
+  for (TCoolBand* other : {ttbMain, ttbMenu}) {
+    if (other->isVisible() && toolBarArea(other) == Qt::TopToolBarArea && other->y() == band->y()) {
+      row.append(other);
+    }
+  }
+  std::sort(row.begin(), row.end(),
+            [](const TCoolBand* a, const TCoolBand* b) { return a->x() < b->x(); });
+  const qsizetype at = row.indexOf(band);
+  if (at < 0) return;
+  // Every band after it goes as far right as it can, the last first; then the band itself goes
+  // as far left as it can. Each move is clamped at the other bands' minimum widths.
+  const int far = 2 * width() + 1;
+  for (qsizetype i = row.size() - 1; i > at; --i) DragGripper(row[i], far);
+  if (at > 0) DragGripper(row[at], -far);
 }
 
 void TFMain::BuildPages() {
@@ -339,6 +432,8 @@ void TFMain::BuildPages() {
   tmeViewPath->setFrameShape(QFrame::NoFrame);
   tmeViewPath->document()->setDocumentMargin(1);
   tmeViewPath->setFixedHeight(QFontMetrics(tmeViewPath->font()).height() + 4);
+  // The path line never takes the focus: entering the page puts it in the text.
+  tmeViewPath->setFocusPolicy(Qt::NoFocus);
   tmeView = new QPlainTextEdit(pnlView);
   tmeView->setObjectName(QStringLiteral("tmeView"));
   tmeView->setReadOnly(true);
@@ -474,12 +569,15 @@ void TFMain::tmiFileCloseClick() {
 
 // ---- batch run ----
 
-void TFMain::RepaintNowAndThen(QTreeWidgetItem* current) {
+void TFMain::RepaintNowAndThen(QTreeWidgetItem* current, const std::string& path) {
   // The run stays inside this one command, but the window keeps painting (and answering the
   // desktop) every few tens of milliseconds; input waits until the run is over. The list is
   // scrolled to the current row only when it is painted: scrolling for every row of a long
-  // batch would cost more than the conversion of a small file, and nobody could see it.
-  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
+  // batch would cost more than the conversion of a small file, and nobody could see it. A row
+  // whose file takes long is painted whatever the time, or it would look untouched throughout.
+  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs && !TakesLong(path)) {
+    return;
+  }
   sinceRepaint_.start();
   lvwResult->scrollToItem(current);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -506,8 +604,8 @@ void TFMain::tmiFileRunClick() {
     finish.current = item;
     item->setSelected(true);
     SetRowState(item, QStringLiteral("開始"), kImageConverting);
-    RepaintNowAndThen(item);
     const std::string path = item->data(kColumnPath, kPathRole).toByteArray().toStdString();
+    RepaintNowAndThen(item, path);
     ConvertFileBeside(path,
                       [this](std::string text) { return TavrinWithCEntity(std::move(text)); });
     SetRowState(item, QStringLiteral("完了"), kImageConverted);
@@ -568,8 +666,12 @@ void TFMain::lvwResultDblClick() {
   const int before = viewEnters_;
   tpcMain->setCurrentWidget(ttsView);
   tmeView->setFocus(Qt::OtherFocusReason);
-  // When the window is not active no focus change is announced; the preview is rebuilt anyway.
-  if (viewEnters_ == before) ttsViewEnter();
+  // When the window is not active no focus change is announced; the focus is in the page all
+  // the same, so the preview is rebuilt now and not again when the window is activated.
+  if (viewEnters_ == before) {
+    lastFocus_ = tmeView;
+    ttsViewEnter();
+  }
 }
 
 void TFMain::tmeViewDblClick() {
@@ -577,8 +679,16 @@ void TFMain::tmeViewDblClick() {
   lvwResult->setFocus(Qt::OtherFocusReason);
 }
 
-void TFMain::OnFocusChanged(QWidget* old, QWidget* now) {
-  if (IsInside(now, ttsView) && !IsInside(old, ttsView)) Guarded([this] { ttsViewEnter(); });
+void TFMain::OnFocusChanged(QWidget*, QWidget* now) {
+  // Only a move between this window's own controls counts. The focus leaving for a message box,
+  // a menu or another program and coming back is no move, whatever Qt reports as its origin;
+  // so is a visit to the menu row, which hands the focus back when it closes.
+  if (now == nullptr || now->window() != this || IsInside(now, ttbMain) || IsInside(now, ttbMenu)) {
+    return;
+  }
+  const bool entered = IsInside(now, ttsView) && !IsInside(lastFocus_, ttsView);
+  lastFocus_ = now;
+  if (entered) Guarded([this] { ttsViewEnter(); });
 }
 
 // ---- desktop commands ----
@@ -627,17 +737,25 @@ void TFMain::tmiHelpVersionClick() {
 // ---- events ----
 
 void TFMain::dragEnterEvent(QDragEnterEvent* event) {
-  if (!busy_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TFMain::dragMoveEvent(QDragMoveEvent* event) {
-  if (!busy_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TFMain::dropEvent(QDropEvent* event) {
-  if (busy_) return;
   event->acceptProposedAction();
   const QMimeData* mime = event->mimeData();
+  if (busy_) {
+    // A drop is no user input that the run holds back: it arrives while the run paints. Its
+    // list is kept (the drag's own data goes with the event) and handled after the run.
+    auto kept = std::make_unique<QMimeData>();
+    const QString uriList = QStringLiteral("text/uri-list");
+    kept->setData(uriList, mime->data(uriList));
+    dropsDuringRun_.push_back(std::move(kept));
+    return;
+  }
   Guarded([&] { DropFiles(*mime); });
 }
 
@@ -651,6 +769,15 @@ void TFMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick && (watched == ttbMain || watched == ttbMenu)) {
+    auto* band = static_cast<TCoolBand*>(watched);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton &&
+        band->GripperRect().contains(mouse->position().toPoint())) {
+      MaximiseBand(band);
+      return true;
+    }
+  }
   if (event->type() == QEvent::MouseButtonDblClick) {
     if (watched == lvwResult->viewport()) {
       Guarded([this] { lvwResultDblClick(); });

@@ -3,6 +3,9 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
+#include <QToolBar>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -20,7 +23,6 @@ class QPlainTextEdit;
 class QStatusBar;
 class QTimer;
 class QTabWidget;
-class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -32,6 +34,22 @@ class DesktopServices;
 inline constexpr int kImageWaiting = 0;
 inline constexpr int kImageConverting = 1;
 inline constexpr int kImageConverted = 3;
+
+// A file at least this large takes longer to read and convert than a repaint of the window
+// costs, so its row is always shown as being converted before the work starts.
+inline constexpr long long kLongFileBytes = 1 << 20;
+
+// Names the application for the desktop. It sets no display name: Qt would append one to the
+// caption of every window but the main one.
+void SetUpApplication();
+
+// A band of the cool bar: a toolbar whose gripper the window watches for double clicks.
+class TCoolBand : public QToolBar {
+ public:
+  using QToolBar::QToolBar;
+  // Where the gripper is drawn, in the band's coordinates.
+  QRect GripperRect() const;
+};
 
 class TFMain : public QMainWindow {
   Q_OBJECT
@@ -56,6 +74,9 @@ class TFMain : public QMainWindow {
   void lvwResultDblClick();
   void tmeViewDblClick();
 
+  // Widens band to all of its row that the other bands of the row leave at their minimum width.
+  void MaximiseBand(TCoolBand* band);
+
   void CEntityLoad();
   std::string TavrinWithCEntity(std::string text);
 
@@ -79,6 +100,8 @@ class TFMain : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The bands offer no menu to hide them with.
+  QMenu* createPopupMenu() override { return nullptr; }
 
  private:
   // Runs a handler; an error ends it and is shown by the application's error box.
@@ -94,7 +117,7 @@ class TFMain : public QMainWindow {
   void SetStatusText(const QString& text);
   void SetRowState(QTreeWidgetItem* item, const QString& taskText, int image);
   void FitPathColumn();
-  void RepaintNowAndThen(QTreeWidgetItem* current);
+  void RepaintNowAndThen(QTreeWidgetItem* current, const std::string& path);
   void OnFocusChanged(QWidget* old, QWidget* now);
   void ShowPreview(QString text);
   void FeedPreview();
@@ -105,7 +128,11 @@ class TFMain : public QMainWindow {
   std::unique_ptr<TableConverter> converter_;
   LeadByteSet converterLeadBytes_;
   bool busy_ = false;
+  // Drops that arrived while a run held the window, handled in order once it ends.
+  std::deque<std::unique_ptr<QMimeData>> dropsDuringRun_;
   int viewEnters_ = 0;
+  // The control of this window that last had the focus, kept while the focus is elsewhere.
+  QPointer<QWidget> lastFocus_;
   QElapsedTimer sinceRepaint_;
   QString previewText_;         // the whole text being shown
   qsizetype previewShown_ = 0;  // how much of it the memo has taken
@@ -113,8 +140,8 @@ class TFMain : public QMainWindow {
 
  public:
   // The window's controls, named as the rest of the program knows them.
-  QToolBar* ttbMain = nullptr;
-  QToolBar* ttbMenu = nullptr;
+  TCoolBand* ttbMain = nullptr;
+  TCoolBand* ttbMenu = nullptr;
   QMenuBar* tmmMain = nullptr;
   QMenu* tmiFile = nullptr;
   QMenu* tmiEdit = nullptr;

@@ -3,11 +3,19 @@
 #include <sys/stat.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShowEvent>
 #include <QTranslator>
+#include <algorithm>
 #include <memory>
 
 #include "FileSearch.h"
@@ -68,13 +76,150 @@ QString ShownText(const QString& text) {
   return shown + QStringLiteral("\n…(以下 %1 行を省略)").arg(omitted);
 }
 
+// The text pane of a message box: as large as the text, up to what the screen leaves.
+class TextPane : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  QSize sizeHint() const override { return size_; }
+  QSize minimumSizeHint() const override { return size_; }
+  // The box's layout learns of it even before the pane is first shown.
+  void SetSize(QSize size) {
+    size_ = size;
+    updateGeometry();
+    if (parentWidget() != nullptr && parentWidget()->layout() != nullptr) {
+      parentWidget()->layout()->invalidate();
+    }
+  }
+
+ private:
+  QSize size_;
+};
+
+// A message box that never outgrows the screen: a text taller or wider than the screen leaves
+// room for scrolls in its pane, so that the caption and the buttons stay in view. Qt's box sizes
+// itself to its layout, so the box's own label moves into a pane whose size is set here.
+class FittingMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+  // About what a title bar takes beside the caption: the icon and the window buttons.
+  static constexpr int kTitleBarButtons = 160;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    PutTextInPane();
+    FitPaneToScreen();
+    QMessageBox::showEvent(event);
+  }
+
+  void changeEvent(QEvent* event) override {
+    QMessageBox::changeEvent(event);
+    // A new style lays the box out afresh, with the label back in its old place.
+    if (event->type() == QEvent::StyleChange && isVisible()) {
+      PutTextInPane();
+      FitPaneToScreen();
+    }
+  }
+
+ private:
+  QLabel* Text() const { return findChild<QLabel*>(QStringLiteral("qt_msgbox_label")); }
+
+  void PutTextInPane() {
+    auto* grid = qobject_cast<QGridLayout*>(layout());
+    QLabel* label = Text();
+    const int index = grid != nullptr && label != nullptr ? grid->indexOf(label) : -1;
+    if (index < 0) return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(index, &row, &column, &rows, &columns);
+    delete grid->takeAt(index);
+    delete pane_;  // one that lost the label to a new layout
+    pane_ = new TextPane(this);
+    pane_->setFrameShape(QFrame::NoFrame);
+    pane_->setWidgetResizable(true);
+    pane_->setWidget(label);
+    label->setAutoFillBackground(false);
+    pane_->viewport()->setAutoFillBackground(false);
+    grid->addWidget(pane_, row, column, rows, columns);
+    // Made during the box's own showing, after its children were shown.
+    pane_->show();
+  }
+
+  // The pane takes the text's size, its lines wrapped as Qt's box wraps them, and no more than
+  // the screen's working area leaves beside the box's margins, icon, buttons and frame.
+  void FitPaneToScreen() {
+    QLabel* label = Text();
+    if (pane_ == nullptr || label == nullptr) return;
+    const QScreen* where = parentWidget() != nullptr ? parentWidget()->screen() : screen();
+    if (where == nullptr) where = QGuiApplication::primaryScreen();
+    if (where == nullptr) return;
+    const QRect available = where->availableGeometry();
+
+    pane_->SetSize(QSize(0, 0));
+    layout()->activate();
+    const QSize room = available.size() - layout()->totalMinimumSize() - Decoration();
+    const int bar = pane_->verticalScrollBar()->sizeHint().width();
+    const QSize most = room.expandedTo(QSize(bar * 3, fontMetrics().height() * 3));
+
+    label->setWordWrap(false);
+    QSize text = label->sizeHint();
+    const int wrapWidth = std::min(available.width() / 2, 500);
+    if (text.width() > wrapWidth) {
+      // As Qt's box does: wrapped at that width, or at the longest word's where it is wider.
+      label->setWordWrap(true);
+      const int width =
+          std::min(std::max(wrapWidth, label->minimumSizeHint().width()), most.width());
+      text = QSize(width, label->heightForWidth(width));
+    }
+    // Where the text does not fit, its pane scrolls, with room for the scroll bars: across when
+    // a word is wider than the screen, down when the lines are more than it holds.
+    const int widest =
+        label->wordWrap() ? std::max(text.width(), label->minimumSizeHint().width()) : text.width();
+    QSize pane = text;
+    if (widest > most.width()) {
+      pane.setWidth(most.width());
+      pane.rheight() += bar;
+    }
+    if (pane.height() > most.height()) {
+      pane.setHeight(most.height());
+      pane.setWidth(std::min(pane.width() + bar + fontMetrics().averageCharWidth(), most.width()));
+    }
+    pane_->SetSize(pane);
+
+    // Wide enough for the window system to show the whole caption beside its buttons.
+    const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+    layout()->activate();
+    const int narrow = title.horizontalAdvance(windowTitle()) + kTitleBarButtons -
+                       layout()->totalMinimumSize().width();
+    if (narrow > 0) {
+      pane.setWidth(std::min(pane.width() + narrow, most.width()));
+      pane_->SetSize(pane);
+    }
+  }
+
+  // The window frame around the box, as the frames of the windows already shown measure it,
+  // and at least a title bar's height.
+  QSize Decoration() const {
+    QSize most(0, fontMetrics().height() * 3);
+    for (const QWidget* window : QApplication::topLevelWidgets()) {
+      if (window != this && window->isVisible()) {
+        most = most.expandedTo(window->frameGeometry().size() - window->geometry().size());
+      }
+    }
+    return most;
+  }
+
+  TextPane* pane_ = nullptr;
+};
+
 }  // namespace
 
 int QtDesktopServices::MessageBox(QWidget* owner, const QString& text, const QString& caption,
                                   unsigned flags) {
-  QMessageBox box(owner);
+  FittingMessageBox box(owner);
   box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
   box.setWindowTitle(caption);
+  // Shown as it is: a text that starts like a tag is no markup.
+  box.setTextFormat(Qt::PlainText);
   box.setText(ShownText(text));
   box.setIcon(IconFor(flags));
   // The button texts are set here so that they read in Japanese without a Qt translation.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,13 @@ class FakeDesktopServices : public DesktopServices {
   std::vector<std::string> trashCalls;     // each pathList as passed
   std::vector<std::string> searchWindows;  // each folder opened
   int folderPickers = 0;
+  // Runs inside each box, where the user would answer it: a test can take the focus away and
+  // give it back as a real modal box does.
+  std::function<void()> whileBoxShows;
 
   int MessageBox(QWidget*, const QString& text, const QString& caption, unsigned flags) override {
     messageBoxes.push_back({text, caption, flags});
+    if (whileBoxShows) whileBoxShows();
     if (!messageBoxAnswers.empty()) {
       int answer = messageBoxAnswers.front();
       messageBoxAnswers.pop_front();

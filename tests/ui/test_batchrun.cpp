@@ -1,16 +1,67 @@
 // The batch run and the preview page, on real files in a temporary folder.
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 
 #include "CodePage.h"
 #include "Main.h"
 #include "WindowFixture.h"
 
 using namespace tavrin;
+
+namespace {
+
+// Calls back for every event a watched object receives.
+class EventTap : public QObject {
+ public:
+  explicit EventTap(std::function<void(QEvent*)> onEvent) : onEvent_(std::move(onEvent)) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    onEvent_(event);
+    return false;
+  }
+
+ private:
+  std::function<void(QEvent*)> onEvent_;
+};
+
+// What a modal box does to the focus on a desktop: its window takes the focus until it is
+// closed, then the window manager activates the main window again. Says whether both became
+// active in turn.
+bool ShowAModalBox(QWidget& window) {
+  QDialog box(&window);
+  bool boxActive = false;
+  QTimer::singleShot(0, &box, [&] {
+    boxActive = QTest::qWaitForWindowActive(&box);
+    box.accept();
+  });
+  box.exec();
+  QApplication::setActiveWindow(&window);
+  return QTest::qWaitForWindowActive(&window) && boxActive;
+}
+
+// Ways the focus may move on the main window.
+enum FocusMove {
+  kCtrlTab,          // page change from the keyboard
+  kRightOnTheTabs,   // page change on the tab strip itself
+  kTabKey,           // the Tab key
+  kClickOnTheText,   // a click into tmeView
+  kClickOnThePath,   // a click on tmeViewPath
+  kDoubleClickRow,   // a double click on the list's row
+  kDoubleClickText,  // a double click on tmeView
+  kOtherWindow,      // another window activated, then this one again
+  kModalBox,         // a modal box opened and closed
+  kMenu,             // a menu opened from the keyboard and closed
+};
+
+}  // namespace
 
 class BatchRunTest : public QObject {
   Q_OBJECT
@@ -151,6 +202,48 @@ class BatchRunTest : public QObject {
     QCOMPARE(w.RowTaskText(1), QStringLiteral("完了"));
   }
 
+  // A drop is no input that the run holds back: it arrives while the run paints, and is handled
+  // once the run is over.
+  void dropsDuringARunAreListedAfterIt() {
+    TFMain& w = Open();
+    const QStringList paths = List(w, {"a", "b"});
+    const QStringList late = {Path("late1.html"), Path("late2.html")};
+    for (const QString& path : late) testing::WriteFile(path, "<i>late</i>");
+    bool accepted = true;
+    int rowsDuringTheRun = -1;
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& text) {
+      if (text != QStringLiteral("実行開始")) return;
+      accepted &= testing::DropLocalFiles(&w, {late[0]});
+      accepted &= testing::DropLocalFiles(&w, {late[1], late[0]});
+      rowsDuringTheRun = w.RowCount();
+    });
+    w.tmiFileRun->trigger();
+    QVERIFY(accepted);
+    QCOMPARE(rowsDuringTheRun, 2);
+    const QStringList listed = {paths[0], paths[1], late[0], late[1], late[0]};
+    QCOMPARE(w.RowCount(), int(listed.size()));
+    for (int row = 0; row < w.RowCount(); ++row) {
+      QCOMPARE(w.RowPath(row), listed[row].toStdString());
+      QCOMPARE(w.RowTaskText(row), QString::fromUtf8(row < 2 ? "完了" : "未処理"));
+    }
+    QVERIFY(!QFile::exists(late[0] + ".txt"));
+  }
+
+  // However soon after the last paint a long file comes, the list is painted with its row
+  // started before its conversion begins.
+  void aLongFileIsShownStartedWhileItConverts() {
+    TFMain& w = Open();
+    List(w, {"tiny", QByteArray(kLongFileBytes, 'x')});
+    QStringList paintedStates;
+    EventTap tap([&](QEvent* event) {
+      if (event->type() == QEvent::Paint) paintedStates << w.RowTaskText(1);
+    });
+    w.lvwResult->viewport()->installEventFilter(&tap);
+    w.tmiFileRun->trigger();
+    QVERIFY2(paintedStates.contains(QStringLiteral("開始")), qPrintable(paintedStates.join(' ')));
+    QCOMPARE(w.RowTaskText(1), QStringLiteral("完了"));
+  }
+
   void previewWithoutSelectionEmptiesBothMemos() {
     TFMain& w = Open();
     List(w, {"<b>x</b>"});
@@ -240,6 +333,106 @@ class BatchRunTest : public QObject {
     testing::WriteFile(Path("a0.html"), "<h1>changed</h1>");
     w.lvwResultDblClick();
     QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("changed"));
+  }
+
+  // The preview is rebuilt when the focus moves into the page from another control of the
+  // window, and only then. Offscreen, the window system's part is played by activating other
+  // windows: Qt then reports the focus as coming from nowhere, as it does on a desktop. The
+  // file is gone, so each rebuild shows one error box; every box, like a real one, takes the
+  // focus away and gives it back.
+  void thePreviewIsRebuiltWhenTheFocusEntersThePageFromOutside_data() {
+    QTest::addColumn<QString>("start");  // list, tabs, tabsOnView, text
+    QTest::addColumn<int>("move");
+    QTest::addColumn<QString>("focusAfter");
+    QTest::addColumn<int>("rebuilds");
+    QTest::newRow("page change from the list") << "list" << int(kCtrlTab) << "tmeView" << 1;
+    QTest::newRow("double click on the row") << "list" << int(kDoubleClickRow) << "tmeView" << 1;
+    QTest::newRow("page change on the tab strip") << "tabs" << int(kRightOnTheTabs) << "tabs" << 0;
+    QTest::newRow("Tab key into the page") << "tabsOnView" << int(kTabKey) << "tmeView" << 1;
+    QTest::newRow("click on the text") << "tabsOnView" << int(kClickOnTheText) << "tmeView" << 1;
+    QTest::newRow("click on the path line") << "tabsOnView" << int(kClickOnThePath) << "tabs" << 0;
+    QTest::newRow("double click on the text")
+        << "text" << int(kDoubleClickText) << "lvwResult" << 0;
+    QTest::newRow("window activated again") << "text" << int(kOtherWindow) << "tmeView" << 0;
+    QTest::newRow("modal box closed") << "text" << int(kModalBox) << "tmeView" << 0;
+    QTest::newRow("menu closed") << "text" << int(kMenu) << "tmeView" << 0;
+  }
+  void thePreviewIsRebuiltWhenTheFocusEntersThePageFromOutside() {
+    QFETCH(QString, start);
+    QFETCH(int, move);
+    QFETCH(QString, focusAfter);
+    QFETCH(int, rebuilds);
+    TFMain& w = Open();
+    const QStringList paths = List(w, {"<b>one</b>"});
+    QTreeWidgetItem* row = w.lvwResult->topLevelItem(0);
+    row->setSelected(true);
+    Activate(w);
+    QTabBar* tabs = w.tpcMain->tabBar();
+    if (start == "list") {
+      w.lvwResult->setFocus();
+    } else if (start == "text") {
+      w.lvwResult->setFocus();
+      w.lvwResultDblClick();
+      QCOMPARE(w.tmeView->toPlainText(), QStringLiteral("one"));
+    } else {
+      tabs->setFocus();
+      if (start == "tabsOnView") w.tpcMain->setCurrentWidget(w.ttsView);
+    }
+    QFile::remove(paths[0]);
+    fx_.Fake().whileBoxShows = [&] {
+      // A few rounds are enough to tell one box from boxes without end.
+      if (fx_.Fake().messageBoxes.size() < 3) QVERIFY(ShowAModalBox(w));
+    };
+
+    switch (move) {
+      case kCtrlTab:
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+        break;
+      case kRightOnTheTabs:
+        QTest::keyClick(tabs, Qt::Key_Right);
+        break;
+      case kTabKey:
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        break;
+      case kClickOnTheText:
+        QTest::mouseClick(w.tmeView->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        break;
+      case kClickOnThePath:
+        QTest::mouseClick(w.tmeViewPath->viewport(), Qt::LeftButton, {}, QPoint(10, 5));
+        break;
+      case kDoubleClickRow: {
+        const QPoint at = w.lvwResult->visualItemRect(row).center();
+        QTest::mouseClick(w.lvwResult->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(w.lvwResult->viewport(), Qt::LeftButton, {}, at);
+        break;
+      }
+      case kDoubleClickText:
+        QTest::mouseDClick(w.tmeView->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        break;
+      case kOtherWindow: {
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        Activate(w);
+        break;
+      }
+      case kModalBox:
+        QVERIFY(ShowAModalBox(w));
+        break;
+      case kMenu:
+        QTest::keyClick(&w, Qt::Key_E, Qt::AltModifier);
+        QTRY_VERIFY(w.tmiEdit->isVisible());
+        QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
+        QTRY_VERIFY(!w.tmiEdit->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);  // leaves the menu row
+        break;
+    }
+    QCOMPARE(int(fx_.Fake().messageBoxes.size()), rebuilds);
+    QWidget* expected =
+        focusAfter == "tabs" ? static_cast<QWidget*>(tabs) : w.findChild<QWidget*>(focusAfter);
+    QCOMPARE(QApplication::focusWidget(), expected);
+    QCOMPARE(w.tpcMain->currentWidget(), focusAfter == "lvwResult" ? w.ttsMain : w.ttsView);
   }
 
   void doubleClickOnEmptySpaceShowsEmptyMemos() {

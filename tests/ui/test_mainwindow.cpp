@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,8 +15,11 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
+#include <QWindow>
 
+#include "AboutBox.h"
 #include "ErrorHandler.h"
 #include "FileIOTools.h"
 #include "FileList.h"
@@ -23,6 +28,30 @@
 #include "WindowFixture.h"
 
 using namespace tavrin;
+
+namespace {
+
+// The caption the window system is given for a window titled title. Qt's platform windows
+// append " — " and the application's display name to a title not ending in it, once the
+// application has a display name of its own; without one, applicationDisplayName() gives the
+// application's name, and nothing is appended.
+QString CaptionShown(const QString& title) {
+  const QString name = QCoreApplication::applicationName();
+  const QString probe = name + QStringLiteral("-probe");
+  QCoreApplication::setApplicationName(probe);
+  const QString display = QGuiApplication::applicationDisplayName();
+  QCoreApplication::setApplicationName(name);
+  if (display == probe || title.endsWith(display)) return title;
+  return title + QStringLiteral(" — ") + display;
+}
+
+// A double click on the middle of a band's gripper.
+void DoubleClickGripper(TCoolBand* band) {
+  const QPoint at = band->GripperRect().center();
+  QTest::mouseDClick(band, Qt::LeftButton, {}, at);
+}
+
+}  // namespace
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -110,7 +139,11 @@ class MainWindowTest : public QObject {
                                 "tmiEditListIsRecycled", "tmiEditHR02", "tmiEditCEntity"}));
     QCOMPARE(w.toolBarArea(w.ttbMain), Qt::TopToolBarArea);
     QCOMPARE(w.toolBarArea(w.ttbMenu), Qt::TopToolBarArea);
-    QVERIFY(w.ttbMain->isMovable());
+    for (QToolBar* band : {static_cast<QToolBar*>(w.ttbMain), static_cast<QToolBar*>(w.ttbMenu)}) {
+      QVERIFY(band->isMovable());
+      QVERIFY(!band->isFloatable());
+      QCOMPARE(band->allowedAreas(), Qt::TopToolBarArea);
+    }
     QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
     QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
   }
@@ -135,6 +168,73 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(w.tmiEdit->isVisible());
     QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
     QTRY_VERIFY(!w.tmiEdit->isVisible());
+  }
+
+  // The bands offer no menu (which would show their internal names and hide them); a double
+  // click on a gripper maximises that band, the other one keeping its minimum width.
+  void theBandsHaveNoMenuAndMaximiseOnADoubleClick() {
+    TFMain& w = Open();
+    for (QWidget* target : {static_cast<QWidget*>(w.ttbMain), static_cast<QWidget*>(w.ttbMenu),
+                            static_cast<QWidget*>(w.tmmMain)}) {
+      const QPoint at = target == w.tmmMain
+                            ? QPoint(1, 1)
+                            : static_cast<TCoolBand*>(target)->GripperRect().center();
+      QContextMenuEvent menu(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+      QCoreApplication::sendEvent(target, &menu);
+      QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    }
+    QVERIFY(w.ttbMain->isVisible() && w.ttbMenu->isVisible());
+
+    const int row = w.width();
+    QCOMPARE(w.ttbMain->y(), w.ttbMenu->y());
+    DoubleClickGripper(w.ttbMenu);
+    QTRY_COMPARE(w.ttbMain->width(), w.ttbMain->minimumWidth());
+    QCOMPARE(w.ttbMenu->x(), w.ttbMain->minimumWidth());
+    QCOMPARE(w.ttbMenu->geometry().right(), row - 1);
+
+    DoubleClickGripper(w.ttbMain);
+    QTRY_COMPARE(w.ttbMenu->width(), w.ttbMenu->minimumWidth());
+    QCOMPARE(w.ttbMain->width(), row - w.ttbMenu->minimumWidth());
+    QCOMPARE(w.ttbMenu->geometry().right(), row - 1);
+    QCOMPARE(w.ttbMain->y(), w.ttbMenu->y());
+  }
+
+  // No control carries a hint, so asking any control of the window for one shows nothing.
+  void noToolTipIsEverShown() {
+    TFMain& w = Open();
+    const QList<QWidget*> controls = w.findChildren<QWidget*>();
+    int asked = 0;
+    for (QWidget* control : controls) {
+      if (!control->isVisible()) continue;
+      const QPoint at = control->rect().center();
+      QHelpEvent help(QEvent::ToolTip, at, control->mapToGlobal(at));
+      QCoreApplication::sendEvent(control, &help);
+      QVERIFY2(!QToolTip::isVisible(), qPrintable(control->objectName() + ": " + QToolTip::text()));
+      ++asked;
+    }
+    QVERIFY(asked > 20);
+  }
+
+  // Every caption reaches the window system exactly as given, with nothing appended.
+  void captionsAreExactlyTheirTexts() {
+    SetUpApplication();
+    TFMain& w = Open();  // no table: the error box
+    fx_.Fake().messageBoxAnswers = {kIdNo};
+    w.tmiEditListIsRecycled->trigger();
+    testing::WriteFile(Path("CEntity.txt"), "a=b");
+    w.tmiEditCEntity->trigger();
+    TFAboutBox about(&w);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+
+    QStringList shown;
+    for (const QWindow* window : {w.windowHandle(), about.windowHandle()}) {
+      shown << CaptionShown(window->title());
+    }
+    for (const testing::MessageBoxCall& box : fx_.Fake().messageBoxes) {
+      shown << CaptionShown(box.caption);
+    }
+    QCOMPARE(shown, (QStringList{"tavrin", "バージョン情報", "tavrin", "クッション", "CEntity"}));
   }
 
   void toolButtonsShareTheirItemsActions() {
