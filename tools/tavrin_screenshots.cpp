@@ -1,8 +1,6 @@
 // Pictures of the program for the README: both pages, the About box and the search window.
 //   tavrin-screenshots EXAMPLES_DIR OUTPUT_DIR
 // Run it under a real display server (scripts/screenshots.sh starts one) or offscreen.
-#include <cstdio>
-
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -10,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cstdio>
 
 #include "AboutBox.h"
 #include "CodePage.h"

@@ -2,11 +2,10 @@
 // the folder picker and the search window. Tests replace it with a recording fake.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <QString>
 
 class QWidget;
 

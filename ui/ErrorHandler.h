@@ -1,9 +1,8 @@
 // The one place where an error raised by a handler of the window becomes a message box.
 #pragma once
 
-#include <exception>
-
 #include <QString>
+#include <exception>
 
 namespace tavrin {
 

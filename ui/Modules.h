@@ -1,10 +1,9 @@
 // The window's two wrappers around desktop operations: the trash and the folder picker.
 #pragma once
 
+#include <QString>
 #include <string>
 #include <string_view>
-
-#include <QString>
 
 class QWidget;
 

@@ -12,7 +12,6 @@
 #include <QUrl>
 #include <QWidget>
 #include <QWindow>
-
 #include <cstdlib>
 #include <string>
 
@@ -45,8 +44,8 @@ inline bool DropLocalFiles(QWidget* window, const QStringList& paths, QPoint pos
 
 // Raw bytes of a path as a file URI, percent-encoded, as file managers send them.
 inline QByteArray FileUri(const std::string& path) {
-  return "file://" + QByteArray(path.data(), static_cast<qsizetype>(path.size()))
-                         .toPercentEncoding("/");
+  return "file://" +
+         QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/");
 }
 
 inline void WriteFile(const QString& path, const QByteArray& bytes) {
@@ -81,10 +80,10 @@ class PrivateHome {
 }  // namespace tavrin::testing
 
 // A Qt Test main that gives the whole run a private HOME before the application starts.
-#define TAVRIN_GUI_TEST_MAIN(TestClass)                  \
-  int main(int argc, char** argv) {                      \
-    tavrin::testing::PrivateHome home;                   \
-    QApplication app(argc, argv);                        \
-    TestClass test;                                      \
-    return QTest::qExec(&test, argc, argv);              \
+#define TAVRIN_GUI_TEST_MAIN(TestClass)     \
+  int main(int argc, char** argv) {         \
+    tavrin::testing::PrivateHome home;      \
+    QApplication app(argc, argv);           \
+    TestClass test;                         \
+    return QTest::qExec(&test, argc, argv); \
   }
