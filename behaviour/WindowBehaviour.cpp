@@ -154,8 +154,8 @@ int WindowBehaviour::FirstSelectedRow() const {
 // ---- the batch run ----
 
 void WindowBehaviour::tmiFileRunClick() {
-  view_.SetStatusText(texts::kRunStarted);
   running_ = true;
+  view_.SetStatusText(texts::kRunStarted);
   int current = -1;
   const Finally finish([&] {
     running_ = false;

@@ -12,7 +12,7 @@
 
 #include "AboutBox.h"
 #include "CodePage.h"
-#include "FakeDesktopServices.h"
+#include "FakeDesktop.h"
 #include "FileSearch.h"
 #include "ImageList.h"
 #include "Main.h"
@@ -54,9 +54,7 @@ int main(int argc, char** argv) {
   }
   QDir::setCurrent(work.path());
 
-  tavrin::QtDesktopServices real;
-  tavrin::testing::FakeDesktopServices fake;
-  fake.UseRealFileSystem(&real);
+  tavrin::testing::FakeDesktop fake;
   tavrin::TFMain window(fake);
   window.show();
   for (const QString& name : QDir(work.path()).entryList({"*.html"}, QDir::Files)) {

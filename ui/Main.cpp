@@ -1,7 +1,5 @@
 #include "Main.h"
 
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,31 +24,19 @@
 #include <algorithm>
 
 #include "AboutBox.h"
-#include "DesktopServices.h"
-#include "EntityTable.h"
-#include "ErrorHandler.h"
-#include "FileIOTools.h"
-#include "FileList.h"
+#include "DroppedFiles.h"
 #include "ImageList.h"
-#include "Modules.h"
-#include "TavrinFunctions.h"
 #include "TextCodec.h"
+#include "Texts.h"
 
 namespace tavrin {
-
-TFMain* FMain = nullptr;
 
 namespace {
 
 constexpr int kColumnName = 0;
 constexpr int kColumnPath = 1;
 constexpr int kColumnTask = 2;
-constexpr int kPathRole = Qt::UserRole;
 constexpr int kImageRole = Qt::UserRole + 1;
-constexpr int kRepaintIntervalMs = 30;
-// A memo lays out a whole paragraph at once and takes seconds on one of megabytes, so longer
-// lines are shown in pieces of about this size, broken after a space where there is one.
-constexpr qsizetype kLongestShownLine = 8192;
 // The memo takes a long text in slices of about this many characters, the first at once and
 // the rest from the event loop, so the window never stalls for long.
 constexpr qsizetype kPreviewSlice = 256 * 1024;
@@ -93,12 +79,6 @@ class NoToolTips : public QObject {
   bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
 
-// Whether the file at path is large enough that its conversion is worth showing as it happens.
-bool TakesLong(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && st.st_size >= kLongFileBytes;
-}
-
 // Moves band the way a drag on its gripper does: by dx pixels along its row, pushing or
 // squeezing its neighbours down to their minimum widths, never past them.
 void DragGripper(TCoolBand* band, int dx) {
@@ -120,46 +100,6 @@ void DragGripper(TCoolBand* band, int dx) {
   QCoreApplication::sendEvent(band, &release);
 }
 
-// The preview shows the text as a memo would: up to its first NUL.
-std::string_view UpToFirstNul(const std::string& text) {
-  return std::string_view(text).substr(0, text.find('\0'));
-}
-
-// Appends one line, cut into pieces of at most kLongestShownLine characters, each ending after
-// its last space where it has one, and never between the halves of a surrogate pair.
-void AppendShownLine(QString& out, QStringView line) {
-  while (line.size() > kLongestShownLine) {
-    qsizetype cut = line.lastIndexOf(QLatin1Char(' '), kLongestShownLine - 1) + 1;
-    if (cut <= 0) cut = kLongestShownLine;
-    if (line[cut - 1].isHighSurrogate()) --cut;
-    out.append(line.first(cut));
-    out.append(QLatin1Char('\n'));
-    line = line.sliced(cut);
-  }
-  out.append(line);
-}
-
-// CR LF, CR and LF each end a shown line; over-long lines are cut for display only.
-QString ShownLines(const QString& text) {
-  QString out;
-  out.reserve(text.size() + text.size() / kLongestShownLine + 16);
-  const QChar* data = text.constData();
-  const qsizetype size = text.size();
-  qsizetype at = 0;
-  while (at < size) {
-    qsizetype end = at;
-    while (end < size && data[end] != QLatin1Char('\r') && data[end] != QLatin1Char('\n')) ++end;
-    AppendShownLine(out, QStringView(data + at, end - at));
-    if (end == size) break;
-    out.append(QLatin1Char('\n'));
-    end += (data[end] == QLatin1Char('\r') && end + 1 < size && data[end + 1] == QLatin1Char('\n'))
-               ? 2
-               : 1;
-    at = end;
-  }
-  return out;
-}
-
 // Where the next slice of a long preview ends: after a line break near the slice size.
 qsizetype SliceEnd(const QString& text, qsizetype from) {
   if (text.size() - from <= kPreviewSlice) return text.size();
@@ -170,7 +110,7 @@ qsizetype SliceEnd(const QString& text, qsizetype from) {
 }  // namespace
 
 void SetUpApplication() {
-  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  QApplication::setApplicationName(QString::fromUtf8(texts::kApplicationTitle));
   QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
   QApplication::setWindowIcon(ProgramIcon());
 }
@@ -182,10 +122,9 @@ QRect TCoolBand::GripperRect() const {
 }
 
 TFMain::TFMain(DesktopServices& services, QWidget* parent)
-    : QMainWindow(parent), services_(services) {
-  FMain = this;
+    : QMainWindow(parent), behaviour_(*this, services) {
   setObjectName(QStringLiteral("FMain"));
-  setWindowTitle(QString::fromUtf8(kApplicationTitle));
+  setWindowTitle(QString::fromUtf8(texts::kApplicationTitle));
   setFont(FormFont());
   BuildActions();
   BuildToolBars();
@@ -200,45 +139,25 @@ TFMain::TFMain(DesktopServices& services, QWidget* parent)
   previewFeeder_ = new QTimer(this);
   previewFeeder_->setInterval(0);
   connect(previewFeeder_, &QTimer::timeout, this, &TFMain::FeedPreview);
-  Guarded([this] { FormCreate(); });
+  Forward(&WindowBehaviour::FormCreate);
 }
 
 TFMain::~TFMain() {
   // The widgets go before QObject's own clean-up would cut this link; focus moves meanwhile.
   disconnect(qApp, nullptr, this, nullptr);
-  if (FMain == this) FMain = nullptr;
 }
 
-template <typename Handler>
-void TFMain::Guarded(Handler&& handler) {
-  // A batch run holds the window: nothing else may start until it ends. Input waits in the
-  // queue meanwhile (see RepaintNowAndThen); drops are kept by dropEvent.
-  if (busy_) return;
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowError(services_, error);
-  }
-  // Drops that came during a run are handled once it is over, error box included, in order.
-  while (!busy_ && !dropsDuringRun_.empty()) {
-    const std::unique_ptr<QMimeData> mime = std::move(dropsDuringRun_.front());
-    dropsDuringRun_.pop_front();
-    try {
-      DropFiles(*mime);
-    } catch (const std::exception& error) {
-      ShowError(services_, error);
-    }
-  }
+void TFMain::Forward(void (WindowBehaviour::*handler)()) {
+  behaviour_.Handle([this, handler] { (behaviour_.*handler)(); });
 }
 
 QAction* TFMain::MakeAction(QMenu* menu, const char* name, const QString& caption, int image,
-                            void (TFMain::*handler)()) {
+                            void (WindowBehaviour::*handler)()) {
   QAction* action = menu->addAction(TilMainIcon(image), caption);
   action->setObjectName(QString::fromLatin1(name));
   action->setProperty("imageIndex", image);
   action->setIconVisibleInMenu(true);
-  connect(action, &QAction::triggered, this,
-          [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  connect(action, &QAction::triggered, this, [this, handler] { Forward(handler); });
   return action;
 }
 
@@ -254,36 +173,36 @@ void TFMain::BuildActions() {
   };
   tmiFile = tmmMain->addMenu(QStringLiteral("ファイル(&F)"));
   tmiFile->setObjectName(QStringLiteral("tmiFile"));
-  tmiFileRun =
-      MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4, &TFMain::tmiFileRunClick);
+  tmiFileRun = MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4,
+                          &WindowBehaviour::tmiFileRunClick);
   tmiFileFindFile =
       MakeAction(tmiFile, "tmiFileFindFile", QStringLiteral("ファイル検索ダイアログを表示する(&F)"),
-                 11, &TFMain::tmiFileFindFileClick);
+                 11, &WindowBehaviour::tmiFileFindFileClick);
   addSeparator(tmiFile, "tmiFileHR01");
   tmiFileClose = MakeAction(tmiFile, "tmiFileClose", QStringLiteral("閉じる(&C)"), 5,
-                            &TFMain::tmiFileCloseClick);
+                            &WindowBehaviour::tmiFileCloseClick);
 
   tmiEdit = tmmMain->addMenu(QStringLiteral("編集(&E)"));
   tmiEdit->setObjectName(QStringLiteral("tmiEdit"));
   tmiEditListClear =
       MakeAction(tmiEdit, "tmiEditListClear", QStringLiteral("選択した項目をクリア(&S)"), 6,
-                 &TFMain::tmiEditListClearClick);
+                 &WindowBehaviour::tmiEditListClearClick);
   tmiEditListAllClear =
       MakeAction(tmiEdit, "tmiEditListAllClear", QStringLiteral("リストを全てクリア(&C)"), 7,
-                 &TFMain::tmiEditListAllClearClick);
+                 &WindowBehaviour::tmiEditListAllClearClick);
   addSeparator(tmiEdit, "tmiEditHR01");
   tmiEditListIsRecycled =
       MakeAction(tmiEdit, "tmiEditListIsRecycled", QStringLiteral("リストファイルをごみ箱へ(&R)"),
-                 9, &TFMain::tmiEditListIsRecycledClick);
+                 9, &WindowBehaviour::tmiEditListIsRecycledClick);
   addSeparator(tmiEdit, "tmiEditHR02");
   tmiEditCEntity = MakeAction(tmiEdit, "tmiEditCEntity",
                               QStringLiteral("「CEntity.txt」の読み込みを確認する(&E)"), 10,
-                              &TFMain::tmiEditCEntityClick);
+                              &WindowBehaviour::tmiEditCEntityClick);
 
   tmiHelp = tmmMain->addMenu(QStringLiteral("ヘルプ(&H)"));
   tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
   tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
-                              &TFMain::tmiHelpVersionClick);
+                              &WindowBehaviour::tmiHelpVersionClick);
 }
 
 void TFMain::BuildToolBars() {
@@ -475,11 +394,6 @@ void TFMain::BuildStatusBar() {
   setStatusBar(tsbMain);
 }
 
-void TFMain::SetStatusText(const QString& text) {
-  tsbMainText->setText(text);
-  Q_EMIT statusTextChanged(text);
-}
-
 QString TFMain::StatusText() const {
   return tsbMainText->text();
 }
@@ -489,7 +403,7 @@ int TFMain::RowCount() const {
 }
 
 std::string TFMain::RowPath(int row) const {
-  return lvwResult->topLevelItem(row)->data(kColumnPath, kPathRole).toByteArray().toStdString();
+  return behaviour_.Rows().at(static_cast<std::size_t>(row)).path;
 }
 
 QString TFMain::RowTaskText(int row) const {
@@ -500,12 +414,6 @@ int TFMain::RowImageIndex(int row) const {
   return lvwResult->topLevelItem(row)->data(kColumnName, kImageRole).toInt();
 }
 
-void TFMain::SetRowState(QTreeWidgetItem* item, const QString& taskText, int image) {
-  item->setText(kColumnTask, taskText);
-  item->setIcon(kColumnName, TilMainIcon(image));
-  item->setData(kColumnName, kImageRole, image);
-}
-
 void TFMain::FitPathColumn() {
   QHeaderView* header = lvwResult->header();
   const int rest = lvwResult->viewport()->width() - header->sectionSize(kColumnName) -
@@ -514,131 +422,63 @@ void TFMain::FitPathColumn() {
   header->resizeSection(kColumnPath, std::max(rest, 20));
 }
 
-// ---- creation ----
-
-void TFMain::FormCreate() {
-  // Drops are accepted from here on (see BuildPages); then the table is loaded.
-  CEntityLoad();
-}
-
-void TFMain::CEntityLoad() {
-  CEntityTable = LoadEntityTable(kEntityTableFileName);
-  converter_.reset();
-}
-
-std::string TFMain::TavrinWithCEntity(std::string text) {
-  // Preparing the table's search costs more than converting a small page, so it is done once
-  // per table (and again should the code page change).
-  if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
-    converterLeadBytes_ = CurrentLeadByteSet();
-    converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
-  }
-  return converter_->Convert(std::move(text));
-}
-
-// ---- file list ----
-
 void TFMain::DropFiles(const QMimeData& mime) {
-  for (const std::string& path : LocalPathsFromMimeData(mime)) AddResultList(path);
+  behaviour_.DropFiles(LocalPathsFromMimeData(mime));
 }
 
-void TFMain::AddResultList(const std::string& path) {
-  if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
+// ---- what the behaviour shows ----
+
+void TFMain::RowAppended(const FileListItem& row) {
   auto* item = new QTreeWidgetItem;
-  item->setText(kColumnName, DecodeFileName(FileNameOfPath(path)));
-  item->setText(kColumnPath, DecodeFileName(path));
-  item->setData(kColumnPath, kPathRole,
-                QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-  SetRowState(item, QStringLiteral("未処理"), kImageWaiting);
+  item->setText(kColumnName, FromUtf8(row.shownName));
+  item->setText(kColumnPath, FromUtf8(row.shownPath));
   lvwResult->addTopLevelItem(item);
+  RowChanged(lvwResult->topLevelItemCount() - 1, row);
 }
 
-void TFMain::tmiEditListClearClick() {
-  for (int row = lvwResult->topLevelItemCount() - 1; row >= 0; --row) {
-    if (lvwResult->topLevelItem(row)->isSelected()) delete lvwResult->takeTopLevelItem(row);
-  }
+void TFMain::RowChanged(int row, const FileListItem& state) {
+  QTreeWidgetItem* item = lvwResult->topLevelItem(row);
+  item->setText(kColumnTask, FromUtf8(state.taskText));
+  item->setIcon(kColumnName, TilMainIcon(state.imageIndex));
+  item->setData(kColumnName, kImageRole, state.imageIndex);
 }
 
-void TFMain::tmiEditListAllClearClick() {
+void TFMain::RowRemoved(int row) {
+  delete lvwResult->takeTopLevelItem(row);
+}
+
+void TFMain::RowsCleared() {
   lvwResult->clear();
 }
 
-void TFMain::tmiFileCloseClick() {
-  close();
+bool TFMain::IsRowSelected(int row) const {
+  return lvwResult->topLevelItem(row)->isSelected();
 }
 
-// ---- batch run ----
+void TFMain::SetRowSelected(int row, bool selected) {
+  lvwResult->topLevelItem(row)->setSelected(selected);
+}
 
-void TFMain::RepaintNowAndThen(QTreeWidgetItem* current, const std::string& path) {
-  // The run stays inside this one command, but the window keeps painting (and answering the
-  // desktop) every few tens of milliseconds; input waits until the run is over. The list is
-  // scrolled to the current row only when it is painted: scrolling for every row of a long
-  // batch would cost more than the conversion of a small file, and nobody could see it. A row
-  // whose file takes long is painted whatever the time, or it would look untouched throughout.
-  if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs && !TakesLong(path)) {
-    return;
-  }
-  sinceRepaint_.start();
-  lvwResult->scrollToItem(current);
+void TFMain::ScrollToRow(int row) {
+  lvwResult->scrollToItem(lvwResult->topLevelItem(row));
+}
+
+void TFMain::PaintNow(int row) {
+  // The run stays inside its command; the window paints (and answers the desktop) meanwhile,
+  // while input waits until the run is over.
+  ScrollToRow(row);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void TFMain::tmiFileRunClick() {
-  busy_ = true;
-  SetStatusText(QStringLiteral("実行開始"));
-  sinceRepaint_.invalidate();
-  struct Finish {
-    TFMain* window;
-    QTreeWidgetItem* current = nullptr;
-    ~Finish() {
-      if (current != nullptr) window->lvwResult->scrollToItem(current);
-      window->busy_ = false;
-      window->SetStatusText(QStringLiteral("実行終了"));
-    }
-  } finish{this};
-
-  const int count = lvwResult->topLevelItemCount();
-  for (int row = 0; row < count; ++row) {
-    QTreeWidgetItem* item = lvwResult->topLevelItem(row);
-    if (item == nullptr) break;
-    finish.current = item;
-    item->setSelected(true);
-    SetRowState(item, QStringLiteral("開始"), kImageConverting);
-    const std::string path = item->data(kColumnPath, kPathRole).toByteArray().toStdString();
-    RepaintNowAndThen(item, path);
-    ConvertFileBeside(path,
-                      [this](std::string text) { return TavrinWithCEntity(std::move(text)); });
-    SetRowState(item, QStringLiteral("完了"), kImageConverted);
-    item->setSelected(false);
-  }
+void TFMain::SetStatusText(std::string_view text) {
+  const QString shown = FromUtf8(text);
+  tsbMainText->setText(shown);
+  Q_EMIT statusTextChanged(shown);
 }
 
-// ---- preview ----
-
-void TFMain::ttsViewEnter() {
-  ++viewEnters_;
-  const QList<QTreeWidgetItem*> selected = lvwResult->selectedItems();
-  QTreeWidgetItem* first = nullptr;
-  for (QTreeWidgetItem* item : selected) {
-    if (first == nullptr ||
-        lvwResult->indexOfTopLevelItem(item) < lvwResult->indexOfTopLevelItem(first)) {
-      first = item;
-    }
-  }
-  if (first == nullptr) {
-    ShowPreview(QString());
-    tmeViewPath->clear();
-    return;
-  }
-  const QByteArray path = first->data(kColumnPath, kPathRole).toByteArray();
-  const std::string output = TavrinWithCEntity(ReadFileToString(path.toStdString()));
-  ShowPreview(DecodeBytes(UpToFirstNul(output)));
-  tmeViewPath->setPlainText(DecodeFileName(std::string_view(path.constData(), path.size())));
-}
-
-void TFMain::ShowPreview(QString text) {
+void TFMain::SetPreview(std::string_view shownPath, std::string_view shownText) {
   previewFeeder_->stop();
-  previewText_ = ShownLines(text);
+  previewText_ = FromUtf8(shownText);
   previewShown_ = SliceEnd(previewText_, 0);
   tmeView->setPlainText(previewText_.first(previewShown_));
   if (PreviewComplete()) {
@@ -647,6 +487,7 @@ void TFMain::ShowPreview(QString text) {
   } else {
     previewFeeder_->start();
   }
+  tmeViewPath->setPlainText(FromUtf8(shownPath));
 }
 
 void TFMain::FeedPreview() {
@@ -662,21 +503,21 @@ void TFMain::FeedPreview() {
   }
 }
 
-void TFMain::lvwResultDblClick() {
-  const int before = viewEnters_;
-  tpcMain->setCurrentWidget(ttsView);
-  tmeView->setFocus(Qt::OtherFocusReason);
+void TFMain::ShowPage(Page page) {
+  QWidget* first = page == Page::kView ? static_cast<QWidget*>(tmeView) : lvwResult;
+  tpcMain->setCurrentWidget(page == Page::kView ? ttsView : ttsMain);
+  first->setFocus(Qt::OtherFocusReason);
   // When the window is not active no focus change is announced; the focus is in the page all
-  // the same, so the preview is rebuilt now and not again when the window is activated.
-  if (viewEnters_ == before) {
-    lastFocus_ = tmeView;
-    ttsViewEnter();
-  }
+  // the same, so its activation later is no move into it.
+  lastFocus_ = first;
 }
 
-void TFMain::tmeViewDblClick() {
-  tpcMain->setCurrentWidget(ttsMain);
-  lvwResult->setFocus(Qt::OtherFocusReason);
+void TFMain::ShowAboutBox() {
+  TFAboutBox::Execute(this);
+}
+
+void TFMain::CloseWindow() {
+  close();
 }
 
 void TFMain::OnFocusChanged(QWidget*, QWidget* now) {
@@ -688,50 +529,7 @@ void TFMain::OnFocusChanged(QWidget*, QWidget* now) {
   }
   const bool entered = IsInside(now, ttsView) && !IsInside(lastFocus_, ttsView);
   lastFocus_ = now;
-  if (entered) Guarded([this] { ttsViewEnter(); });
-}
-
-// ---- desktop commands ----
-
-void TFMain::tmiEditListIsRecycledClick() {
-  if (services_.MessageBox(this, QStringLiteral("ファイル群を削除しますか?"),
-                           QStringLiteral("クッション"), mb::kYesNo) == kIdNo) {
-    return;
-  }
-  SetStatusText(QStringLiteral("削除開始"));
-  struct Finish {
-    TFMain* window;
-    ~Finish() { window->SetStatusText(QStringLiteral("削除終了")); }
-  } finish{this};
-  std::string list;
-  for (int row = 0; row < lvwResult->topLevelItemCount(); ++row) {
-    const std::string path = RowPath(row);
-    list.append(path, 0, path.find('\0'));
-    list.push_back('\0');
-  }
-  if (!list.empty()) {
-    MoveFilesToRecycleBin(services_, this, list);
-    lvwResult->clear();
-  }
-}
-
-void TFMain::tmiFileFindFileClick() {
-  const std::string folder =
-      BrowseForFolder(services_, this, QStringLiteral("検索するフォルダを指定してください。"));
-  if (!folder.empty()) services_.OpenSearchWindow(this, folder);
-}
-
-void TFMain::tmiEditCEntityClick() {
-  CEntityLoad();
-  QString text = DecodeBytes(Join(JoinEach(CEntityTable, ' '), '\r'));
-  // Each CR (and each CR LF a field stands for) shows as one line break.
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  services_.MessageBox(this, text, QStringLiteral("CEntity"), mb::kOk);
-}
-
-void TFMain::tmiHelpVersionClick() {
-  TFAboutBox::Execute(this);
+  if (entered) Forward(&WindowBehaviour::ttsViewEnter);
 }
 
 // ---- events ----
@@ -746,23 +544,17 @@ void TFMain::dragMoveEvent(QDragMoveEvent* event) {
 
 void TFMain::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
-  const QMimeData* mime = event->mimeData();
-  if (busy_) {
-    // A drop is no user input that the run holds back: it arrives while the run paints. Its
-    // list is kept (the drag's own data goes with the event) and handled after the run.
-    auto kept = std::make_unique<QMimeData>();
-    const QString uriList = QStringLiteral("text/uri-list");
-    kept->setData(uriList, mime->data(uriList));
-    dropsDuringRun_.push_back(std::move(kept));
-    return;
-  }
-  Guarded([&] { DropFiles(*mime); });
+  // The list is taken now: the drag's data goes with the event, and a drop that arrives while a
+  // run paints is handled after the run.
+  std::vector<std::string> paths = LocalPathsFromMimeData(*event->mimeData());
+  behaviour_.Handle([this, paths = std::move(paths)] { behaviour_.DropFiles(paths); });
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-  // Closing in the middle of a run waits for the run: nothing is left half written.
-  if (busy_) {
+  // Closing in the middle of a run closes after it: nothing is left half written.
+  if (behaviour_.IsRunning()) {
     event->ignore();
+    behaviour_.Handle([this] { close(); });
     return;
   }
   QMainWindow::closeEvent(event);
@@ -780,11 +572,11 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
   }
   if (event->type() == QEvent::MouseButtonDblClick) {
     if (watched == lvwResult->viewport()) {
-      Guarded([this] { lvwResultDblClick(); });
+      Forward(&WindowBehaviour::lvwResultDblClick);
       return true;
     }
     if (watched == tmeView->viewport()) {
-      Guarded([this] { tmeViewDblClick(); });
+      Forward(&WindowBehaviour::tmeViewDblClick);
       return true;
     }
   }

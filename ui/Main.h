@@ -1,17 +1,14 @@
-// The main window: the file list, the preview page and every command of the program.
+// The main window drawn with Qt Widgets: its controls, named as the rest of the program knows
+// them. What the window does is the behaviour's; this face draws and forwards.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QToolBar>
-#include <deque>
-#include <memory>
 #include <string>
 
-#include "CodePage.h"
-#include "TavrinFunctions.h"
-#include "VBLikeFunctions.h"
+#include "WindowBehaviour.h"
+#include "WindowView.h"
 
 class QAction;
 class QFrame;
@@ -28,17 +25,6 @@ class QTreeWidgetItem;
 
 namespace tavrin {
 
-class DesktopServices;
-
-// Task texts and images of a row of the file list.
-inline constexpr int kImageWaiting = 0;
-inline constexpr int kImageConverting = 1;
-inline constexpr int kImageConverted = 3;
-
-// A file at least this large takes longer to read and convert than a repaint of the window
-// costs, so its row is always shown as being converted before the work starts.
-inline constexpr long long kLongFileBytes = 1 << 20;
-
 // Names the application for the desktop. It sets no display name: Qt would append one to the
 // caption of every window but the main one.
 void SetUpApplication();
@@ -51,43 +37,45 @@ class TCoolBand : public QToolBar {
   QRect GripperRect() const;
 };
 
-class TFMain : public QMainWindow {
+class TFMain : public QMainWindow, private WindowView {
   Q_OBJECT
 
  public:
   explicit TFMain(DesktopServices& services, QWidget* parent = nullptr);
   ~TFMain() override;
 
-  // Event handlers, each run through the one error wrapper by the widgets' wiring.
-  void FormCreate();
+  // The window's handlers by their names; the widgets' wiring runs each through the behaviour's
+  // one entry, which shows an error in one box and holds events back while a run works.
+  void FormCreate() { behaviour_.FormCreate(); }
   void DropFiles(const QMimeData& mime);
-  void AddResultList(const std::string& path);
-  void tmiFileRunClick();
-  void tmiFileFindFileClick();
-  void tmiFileCloseClick();
-  void tmiEditListClearClick();
-  void tmiEditListAllClearClick();
-  void tmiEditListIsRecycledClick();
-  void tmiEditCEntityClick();
-  void tmiHelpVersionClick();
-  void ttsViewEnter();
-  void lvwResultDblClick();
-  void tmeViewDblClick();
+  void AddResultList(const std::string& path) { behaviour_.AddResultList(path); }
+  void tmiFileRunClick() { behaviour_.tmiFileRunClick(); }
+  void tmiFileFindFileClick() { behaviour_.tmiFileFindFileClick(); }
+  void tmiFileCloseClick() { behaviour_.tmiFileCloseClick(); }
+  void tmiEditListClearClick() { behaviour_.tmiEditListClearClick(); }
+  void tmiEditListAllClearClick() { behaviour_.tmiEditListAllClearClick(); }
+  void tmiEditListIsRecycledClick() { behaviour_.tmiEditListIsRecycledClick(); }
+  void tmiEditCEntityClick() { behaviour_.tmiEditCEntityClick(); }
+  void tmiHelpVersionClick() { behaviour_.tmiHelpVersionClick(); }
+  void ttsViewEnter() { behaviour_.ttsViewEnter(); }
+  void lvwResultDblClick() { behaviour_.lvwResultDblClick(); }
+  void tmeViewDblClick() { behaviour_.tmeViewDblClick(); }
 
   // Widens band to all of its row that the other bands of the row leave at their minimum width.
   void MaximiseBand(TCoolBand* band);
 
-  void CEntityLoad();
-  std::string TavrinWithCEntity(std::string text);
+  void CEntityLoad() { behaviour_.CEntityLoad(); }
+  std::string TavrinWithCEntity(std::string text) {
+    return behaviour_.TavrinWithCEntity(std::move(text));
+  }
 
-  // What the tests and the status bar read.
-  const ArrayOfArrayOfString& EntityTable() const { return CEntityTable; }
+  // What the tests read: the table in use, and what the controls show.
+  const ArrayOfArrayOfString& EntityTable() const { return behaviour_.EntityTable(); }
   QString StatusText() const;
   int RowCount() const;
   std::string RowPath(int row) const;
   QString RowTaskText(int row) const;
   int RowImageIndex(int row) const;
-  bool IsBusy() const { return busy_; }
   // False while a long preview is still being filled in behind the first screenful.
   bool PreviewComplete() const { return previewShown_ >= previewText_.size(); }
 
@@ -104,36 +92,38 @@ class TFMain : public QMainWindow {
   QMenu* createPopupMenu() override { return nullptr; }
 
  private:
-  // Runs a handler; an error ends it and is shown by the application's error box.
-  template <typename Handler>
-  void Guarded(Handler&& handler);
+  // Hands an event to the behaviour.
+  void Forward(void (WindowBehaviour::*handler)());
 
   void BuildActions();
   void BuildToolBars();
   void BuildPages();
   void BuildStatusBar();
   QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, int image,
-                      void (TFMain::*handler)());
-  void SetStatusText(const QString& text);
-  void SetRowState(QTreeWidgetItem* item, const QString& taskText, int image);
+                      void (WindowBehaviour::*handler)());
   void FitPathColumn();
-  void RepaintNowAndThen(QTreeWidgetItem* current, const std::string& path);
   void OnFocusChanged(QWidget* old, QWidget* now);
-  void ShowPreview(QString text);
   void FeedPreview();
 
-  DesktopServices& services_;
-  ArrayOfArrayOfString CEntityTable;
-  // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
-  std::unique_ptr<TableConverter> converter_;
-  LeadByteSet converterLeadBytes_;
-  bool busy_ = false;
-  // Drops that arrived while a run held the window, handled in order once it ends.
-  std::deque<std::unique_ptr<QMimeData>> dropsDuringRun_;
-  int viewEnters_ = 0;
+  // What the behaviour asks of the face.
+  WindowHandle Handle() override { return static_cast<QWidget*>(this); }
+  void RowAppended(const FileListItem& item) override;
+  void RowChanged(int row, const FileListItem& item) override;
+  void RowRemoved(int row) override;
+  void RowsCleared() override;
+  bool IsRowSelected(int row) const override;
+  void SetRowSelected(int row, bool selected) override;
+  void ScrollToRow(int row) override;
+  void PaintNow(int row) override;
+  void SetStatusText(std::string_view text) override;
+  void SetPreview(std::string_view shownPath, std::string_view shownText) override;
+  void ShowPage(Page page) override;
+  void ShowAboutBox() override;
+  void CloseWindow() override;
+
+  WindowBehaviour behaviour_;
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   QPointer<QWidget> lastFocus_;
-  QElapsedTimer sinceRepaint_;
   QString previewText_;         // the whole text being shown
   qsizetype previewShown_ = 0;  // how much of it the memo has taken
   QTimer* previewFeeder_ = nullptr;
@@ -165,8 +155,5 @@ class TFMain : public QMainWindow {
   QStatusBar* tsbMain = nullptr;
   QLabel* tsbMainText = nullptr;
 };
-
-// The one main window of the program, set as soon as it starts being created.
-extern TFMain* FMain;
 
 }  // namespace tavrin

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "CodePage.h"
-#include "FakeDesktopServices.h"
+#include "FakeDesktop.h"
 #include "FileIOTools.h"
 #include "GeneratedHtml.h"
 #include "Html4Entities.h"
@@ -84,9 +84,7 @@ int main(int argc, char** argv) {
   }
   QDir::setCurrent(dir.path());
 
-  QtDesktopServices real;
-  testing::FakeDesktopServices fake;
-  fake.UseRealFileSystem(&real);
+  testing::FakeDesktop fake;
   TFMain window(fake);
   window.show();
   for (const QString& file : files) window.AddResultList(file.toStdString());

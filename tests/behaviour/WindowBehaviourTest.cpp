@@ -267,13 +267,14 @@ TEST_F(WindowBehaviourTest, AboutAndCloseGoToTheFace) {
 TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
-      {"abc", "abc."},
-      {"end.", "end."},
-      {"x!", "x!"},
+      {"disk full", "disk full."},
+      {"code 7", "code 7."},
+      {"done.", "done."},
+      {"stop!", "stop!"},
       {"x-", "x-"},
-      {"9", "9."},
-      {"開けません", "開けません."},
       {"x ", "x "},
+      {"ファイル a は開けません", "ファイル a は開けません."},
+      {"x \U0001F600", "x \U0001F600."},
   };
   for (const auto& [message, shown] : cases) EXPECT_EQ(WithClosingPeriod(message), shown);
   EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");

@@ -31,10 +31,14 @@ class FakeDesktop : public DesktopServices {
   int folderPickers = 0;
   // File attributes: the real file system's unless a test answers for it.
   std::function<std::uint32_t(const std::string&)> attributes;
+  // Runs inside each box, where the user would answer it: a test can take the focus away and
+  // give it back as a real modal box does.
+  std::function<void()> whileBoxShows;
 
   int MessageBox(WindowHandle, std::string_view text, std::string_view caption,
                  unsigned flags) override {
     messageBoxes.push_back({std::string(text), std::string(caption), flags});
+    if (whileBoxShows) whileBoxShows();
     if (!messageBoxAnswers.empty()) {
       const int answer = messageBoxAnswers.front();
       messageBoxAnswers.pop_front();

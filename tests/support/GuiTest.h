@@ -17,6 +17,11 @@
 
 namespace tavrin::testing {
 
+// The behaviour's UTF-8 texts, for comparing with what Qt shows.
+inline QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
 // Sends enter, move and drop to the window's native window at pos (in widget coordinates);
 // returns whether the drop was accepted.
 inline bool SimulateDrop(QWidget* window, QMimeData* mime, QPoint pos, bool withEnter = true) {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "FakeDesktopServices.h"
+#include "FakeDesktop.h"
 #include "GuiTest.h"
 #include "Main.h"
 #include "QtDesktopServices.h"
@@ -21,8 +21,7 @@ class WindowFixture {
   void SetUp() {
     work_ = std::make_unique<QTemporaryDir>();
     if (!QDir::setCurrent(work_->path())) qFatal("cannot enter %s", qPrintable(work_->path()));
-    fake_ = std::make_unique<FakeDesktopServices>();
-    fake_->UseRealFileSystem(&real_);
+    fake_ = std::make_unique<FakeDesktop>();
   }
 
   // Call from cleanup().
@@ -37,7 +36,7 @@ class WindowFixture {
 
   QString Path(const QString& name) const { return work_->filePath(name); }
   QString Folder() const { return work_->path(); }
-  FakeDesktopServices& Fake() { return *fake_; }
+  FakeDesktop& Fake() { return *fake_; }
 
   // Opens the window; with a table, CEntity.txt holds it first.
   TFMain& Open(std::optional<QByteArray> table = std::nullopt) {
@@ -67,8 +66,7 @@ class WindowFixture {
 
  private:
   std::unique_ptr<QTemporaryDir> work_;
-  QtDesktopServices real_;
-  std::unique_ptr<FakeDesktopServices> fake_;
+  std::unique_ptr<FakeDesktop> fake_;
   std::unique_ptr<TFMain> window_;
 };
 

@@ -42,8 +42,9 @@ class CommandsTest : public QObject {
     QSignalSpy spy(&w, &TFMain::statusTextChanged);
     w.tmiEditListIsRecycled->trigger();
     QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
-    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("ファイル群を削除しますか?"));
-    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("クッション"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].text),
+             QStringLiteral("ファイル群を削除しますか?"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].caption), QStringLiteral("クッション"));
     QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kYesNo);
     QVERIFY(spy.isEmpty());
     QCOMPARE(w.RowCount(), 1);
@@ -91,21 +92,23 @@ class CommandsTest : public QObject {
     TFMain& w = Open("&amp;=&\r\n&nbsp;=&tavri:spe;\r\nx=y=z\r\n");
     w.tmiEditCEntity->trigger();
     QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
-    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("CEntity"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].caption), QStringLiteral("CEntity"));
     QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kOk);
-    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("&amp; &\n&nbsp;  \nx y z\n"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].text),
+             QStringLiteral("&amp; &\n&nbsp;  \nx y z\n"));
 
     // An edit shows at once and is what the next run uses.
     testing::WriteFile(Path("CEntity.txt"), "a=&tavri:ret;");
     w.tmiEditCEntity->trigger();
-    QCOMPARE(fx_.Fake().messageBoxes[1].text, QStringLiteral("a \n"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[1].text), QStringLiteral("a \n"));
     QCOMPARE(w.EntityTable(), (ArrayOfArrayOfString{{"a", "\r\n"}}));
 
     // A deleted file shows the open error and the earlier table stays in use.
     QFile::remove(Path("CEntity.txt"));
     w.tmiEditCEntity->trigger();
     QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{3});
-    QCOMPARE(fx_.Fake().messageBoxes[2].text, QStringLiteral("ファイル CEntity.txt は開けません."));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[2].text),
+             QStringLiteral("ファイル CEntity.txt は開けません."));
     QCOMPARE(fx_.Fake().messageBoxes[2].flags, mb::kOk | mb::kIconError);
     QCOMPARE(w.EntityTable(), (ArrayOfArrayOfString{{"a", "\r\n"}}));
   }
@@ -142,7 +145,7 @@ class CommandsTest : public QObject {
       QVERIFY(QTest::qWaitForWindowExposed(box));
       looked = true;
       QCOMPARE(box->windowTitle(), QStringLiteral("CEntity"));
-      QVERIFY(box->text().startsWith(call.text.left(1000)));
+      QVERIFY(box->text().startsWith(testing::Q(call.text).left(1000)));
       QVERIFY(box->text().trimmed().endsWith(lastLine));
       QVERIFY(box->screen()->availableGeometry().contains(box->frameGeometry()));
       QCOMPARE(box->buttons().size(), 1);

@@ -18,6 +18,7 @@
 #include <random>
 #include <set>
 
+#include "DroppedFiles.h"
 #include "FileList.h"
 #include "FileSearch.h"
 #include "GuiTest.h"

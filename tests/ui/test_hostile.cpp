@@ -17,7 +17,8 @@
 
 #include "ChildProcess.h"
 #include "CodePage.h"
-#include "FakeDesktopServices.h"
+#include "DroppedFiles.h"
+#include "FakeDesktop.h"
 #include "FileIOTools.h"
 #include "FileList.h"
 #include "FileSearch.h"
@@ -29,7 +30,7 @@
 
 using namespace tavrin;
 using tavrin::testing::ChildResult;
-using tavrin::testing::FakeDesktopServices;
+using tavrin::testing::FakeDesktop;
 using tavrin::testing::ReadBytes;
 using tavrin::testing::TempDir;
 using tavrin::testing::WriteBytes;
@@ -139,9 +140,7 @@ int RunWindowAndReport(const char* fileList) {
   char name[] = "test_hostile";
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
-  QtDesktopServices real;
-  FakeDesktopServices fake;
-  fake.UseRealFileSystem(&real);
+  FakeDesktop fake;
   TFMain window(fake);
   window.show();
   std::vector<std::string> files;
@@ -155,7 +154,7 @@ int RunWindowAndReport(const char* fileList) {
     report += "task\t" + window.RowTaskText(row).toUtf8() + "\n";
   }
   for (const testing::MessageBoxCall& box : fake.messageBoxes) {
-    report += "box\t" + box.text.toUtf8().replace('\n', "\\n") + "\n";
+    report += "box\t" + QByteArray::fromStdString(box.text).replace('\n', "\\n") + "\n";
   }
   std::fwrite(report.constData(), 1, static_cast<std::size_t>(report.size()), stdout);
   return 0;
@@ -168,7 +167,7 @@ class HostileTest : public QObject {
 
  private:
   QtDesktopServices real_;
-  std::unique_ptr<FakeDesktopServices> fake_;
+  std::unique_ptr<FakeDesktop> fake_;
   std::unique_ptr<TFMain> window_;
   // Under TMPDIR, which main() puts beside the private HOME: trashed files go to its trash.
   std::unique_ptr<TempDir> work_;
@@ -196,7 +195,7 @@ class HostileTest : public QObject {
 
   QStringList BoxTexts() const {
     QStringList texts;
-    for (const testing::MessageBoxCall& box : fake_->messageBoxes) texts << box.text;
+    for (const testing::MessageBoxCall& box : fake_->messageBoxes) texts << testing::Q(box.text);
     return texts;
   }
 
@@ -227,8 +226,7 @@ class HostileTest : public QObject {
   void init() {
     work_ = std::make_unique<TempDir>();
     QVERIFY(QDir::setCurrent(QString::fromStdString(work_->Path().string())));
-    fake_ = std::make_unique<FakeDesktopServices>();
-    fake_->UseRealFileSystem(&real_);
+    fake_ = std::make_unique<FakeDesktop>();
   }
   void cleanup() {
     window_.reset();

@@ -20,7 +20,7 @@
 #include <QWindow>
 
 #include "AboutBox.h"
-#include "ErrorHandler.h"
+#include "DroppedFiles.h"
 #include "FileIOTools.h"
 #include "FileList.h"
 #include "Main.h"
@@ -69,8 +69,9 @@ class MainWindowTest : public QObject {
   void startsWithoutTableShowingOneError() {
     TFMain& w = Open();
     QCOMPARE(fx_.Fake().messageBoxes.size(), size_t{1});
-    QCOMPARE(fx_.Fake().messageBoxes[0].text, QStringLiteral("ファイル CEntity.txt は開けません."));
-    QCOMPARE(fx_.Fake().messageBoxes[0].caption, QStringLiteral("tavrin"));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].text),
+             QStringLiteral("ファイル CEntity.txt は開けません."));
+    QCOMPARE(testing::Q(fx_.Fake().messageBoxes[0].caption), QStringLiteral("tavrin"));
     QCOMPARE(fx_.Fake().messageBoxes[0].flags, mb::kOk | mb::kIconError);
     QVERIFY(w.EntityTable().empty());
     QVERIFY(w.isVisible());
@@ -232,7 +233,7 @@ class MainWindowTest : public QObject {
       shown << CaptionShown(window->title());
     }
     for (const testing::MessageBoxCall& box : fx_.Fake().messageBoxes) {
-      shown << CaptionShown(box.caption);
+      shown << CaptionShown(testing::Q(box.caption));
     }
     QCOMPARE(shown, (QStringList{"tavrin", "バージョン情報", "tavrin", "クッション", "CEntity"}));
   }
@@ -433,30 +434,6 @@ class MainWindowTest : public QObject {
         }
       }
     }
-  }
-
-  void errorMessagesEndWithAPeriodWhenTheyShould_data() {
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("japanese") << "ファイル a は開けません"
-                              << "ファイル a は開けません.";
-    QTest::newRow("letter") << "disk full"
-                            << "disk full.";
-    QTest::newRow("digit") << "code 7"
-                           << "code 7.";
-    QTest::newRow("period") << "done."
-                            << "done.";
-    QTest::newRow("bang") << "stop!"
-                          << "stop!";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("emoji") << "x \U0001F600"
-                           << "x \U0001F600.";
-  }
-  void errorMessagesEndWithAPeriodWhenTheyShould() {
-    QFETCH(QString, message);
-    QFETCH(QString, shown);
-    QCOMPARE(WithClosingPeriod(message), shown);
   }
 };
 

@@ -490,7 +490,7 @@ class TestTrash : public QObject {
     });
 
     const std::string chosen =
-        services_.BrowseForFolder(nullptr, QStringLiteral("検索するフォルダを指定してください。"));
+        services_.BrowseForFolder(nullptr, "検索するフォルダを指定してください。");
 
     QCOMPARE(answerer.unexpected, 0);
     QCOMPARE(QByteArray::fromStdString(chosen),

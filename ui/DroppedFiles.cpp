@@ -1,4 +1,4 @@
-#include "FileList.h"
+#include "DroppedFiles.h"
 
 #include <QFile>
 #include <QMimeData>
@@ -62,12 +62,6 @@ std::string CutAtFirstNul(std::string path) {
 }
 
 }  // namespace
-
-std::string FileNameOfPath(std::string_view path) {
-  if (!path.empty() && path.back() == kPathSeparator) path.remove_suffix(1);
-  std::size_t at = path.rfind(kPathSeparator);
-  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
-}
 
 std::vector<std::string> LocalPathsFromMimeData(const QMimeData& mime) {
   std::vector<std::string> paths;

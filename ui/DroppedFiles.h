@@ -1,4 +1,4 @@
-// File names and paths of the file list.
+// The files a drop onto the window carries.
 #pragma once
 
 #include <string>
@@ -8,11 +8,6 @@
 class QMimeData;
 
 namespace tavrin {
-
-inline constexpr char kPathSeparator = '/';
-
-// The last component of a path (a trailing separator ignored); the whole path when it has none.
-std::string FileNameOfPath(std::string_view path);
 
 // The local files a drop carries, in order, as exact bytes, each cut at its first NUL (which
 // the system would take as the name's end). Non-local URLs are ignored.

@@ -27,20 +27,15 @@ namespace tavrin {
 
 namespace {
 
-// Icon values beyond the error icon, so that every icon a caller may pass shows sensibly.
-constexpr unsigned kIconQuestion = 0x0020;
-constexpr unsigned kIconWarning = 0x0030;
-constexpr unsigned kIconInformation = 0x0040;
-
 QMessageBox::Icon IconFor(unsigned flags) {
   switch (flags & mb::kIconMask) {
     case mb::kIconError:
       return QMessageBox::Critical;
-    case kIconQuestion:
+    case mb::kIconQuestion:
       return QMessageBox::Question;
-    case kIconWarning:
+    case mb::kIconWarning:
       return QMessageBox::Warning;
-    case kIconInformation:
+    case mb::kIconInformation:
       return QMessageBox::Information;
     default:
       return QMessageBox::NoIcon;
@@ -213,8 +208,21 @@ class FittingMessageBox : public QMessageBox {
 
 }  // namespace
 
-int QtDesktopServices::MessageBox(QWidget* owner, const QString& text, const QString& caption,
-                                  unsigned flags) {
+namespace {
+
+QWidget* Owner(WindowHandle handle) {
+  return static_cast<QWidget*>(handle);
+}
+
+}  // namespace
+
+int QtDesktopServices::MessageBox(WindowHandle owner, std::string_view text,
+                                  std::string_view caption, unsigned flags) {
+  return ShowBox(Owner(owner), FromUtf8(text), FromUtf8(caption), flags);
+}
+
+int QtDesktopServices::ShowBox(QWidget* owner, const QString& text, const QString& caption,
+                               unsigned flags) {
   FittingMessageBox box(owner);
   box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
   box.setWindowTitle(caption);
@@ -249,11 +257,12 @@ std::uint32_t QtDesktopServices::GetFileAttributes(const std::string& path) {
   return S_ISREG(st.st_mode) ? kFileAttributeNormal : kFileAttributeDirectory;
 }
 
-void QtDesktopServices::MoveToTrash(QWidget* owner, std::string_view pathList) {
+void QtDesktopServices::MoveToTrash(WindowHandle handle, std::string_view pathList) {
+  QWidget* owner = Owner(handle);
   const std::vector<std::string> paths = SplitNulList(pathList);
   if (paths.empty()) return;
-  if (MessageBox(owner, ConfirmationText(paths), QStringLiteral("ファイルの削除"),
-                 mb::kYesNo | kIconQuestion) != kIdYes)
+  if (ShowBox(owner, ConfirmationText(paths), QStringLiteral("ファイルの削除"),
+              mb::kYesNo | mb::kIconQuestion) != kIdYes)
     return;
 
   std::unique_ptr<QProgressDialog> progressWindow;
@@ -278,18 +287,18 @@ void QtDesktopServices::MoveToTrash(QWidget* owner, std::string_view pathList) {
   progressWindow.reset();
 
   if (!failures.empty()) {
-    MessageBox(owner, FailureReport(failures, kMaxFailuresListed),
-               QStringLiteral("ファイルの削除エラー"), mb::kOk | mb::kIconError);
+    ShowBox(owner, FailureReport(failures, kMaxFailuresListed),
+            QStringLiteral("ファイルの削除エラー"), mb::kOk | mb::kIconError);
   }
 }
 
-std::string QtDesktopServices::BrowseForFolder(QWidget* owner, const QString& prompt) {
-  return TFFolderPicker::Choose(owner, prompt, TFFolderPicker::HomeFolder());
+std::string QtDesktopServices::BrowseForFolder(WindowHandle owner, std::string_view prompt) {
+  return TFFolderPicker::Choose(Owner(owner), FromUtf8(prompt), TFFolderPicker::HomeFolder());
 }
 
-void QtDesktopServices::OpenSearchWindow(QWidget* owner, const std::string& folder) {
+void QtDesktopServices::OpenSearchWindow(WindowHandle owner, const std::string& folder) {
   // A separate window that lives on its own; parented so that it closes with the main window.
-  auto* window = new TFFileSearch(owner);
+  auto* window = new TFFileSearch(Owner(owner));
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->SetFolder(folder);
   window->show();

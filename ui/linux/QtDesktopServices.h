@@ -1,6 +1,7 @@
 // The desktop services on a Linux desktop, with Qt, POSIX and GIO standing in for the shell.
 #pragma once
 
+#include <QString>
 #include <cstddef>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "Trash.h"
 
 class QCoreApplication;
+class QWidget;
 
 namespace tavrin {
 
@@ -29,12 +31,15 @@ class QtDesktopServices : public DesktopServices {
   // minutes.
   static constexpr qsizetype kLongestShownText = 64 * 1024;
 
-  int MessageBox(QWidget* owner, const QString& text, const QString& caption,
+  int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                  unsigned flags) override;
   std::uint32_t GetFileAttributes(const std::string& path) override;
-  void MoveToTrash(QWidget* owner, std::string_view pathList) override;
-  std::string BrowseForFolder(QWidget* owner, const QString& prompt) override;
-  void OpenSearchWindow(QWidget* owner, const std::string& folder) override;
+  void MoveToTrash(WindowHandle owner, std::string_view pathList) override;
+  std::string BrowseForFolder(WindowHandle owner, std::string_view prompt) override;
+  void OpenSearchWindow(WindowHandle owner, const std::string& folder) override;
+
+  // The box itself, for the desktop's own questions and reports too.
+  int ShowBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags);
 };
 
 }  // namespace tavrin
