@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "MultiPatternSearch.h"
-#include "ReferenceConversion.h"
 #include "TavrinFunctions.h"
+#include "TavrinReference.h"
 
 namespace tavrin {
 namespace {

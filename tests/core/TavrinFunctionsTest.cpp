@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "ReferenceConversion.h"
 #include "TavrinFunctions.h"
+#include "TavrinReference.h"
 
 namespace tavrin {
 namespace {

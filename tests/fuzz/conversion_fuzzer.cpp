@@ -11,8 +11,8 @@
 
 #include "EntityTable.h"
 #include "FuzzSupport.h"
-#include "ReferenceConversion.h"
 #include "TavrinFunctions.h"
+#include "TavrinReference.h"
 
 namespace {
 

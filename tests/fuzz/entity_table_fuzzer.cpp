@@ -7,7 +7,7 @@
 
 #include "EntityTable.h"
 #include "FuzzSupport.h"
-#include "ReferenceConversion.h"
+#include "TavrinReference.h"
 
 namespace {
 

@@ -220,9 +220,11 @@ class HostileTest : public QObject {
     QTest::mouseDClick(w.lvwResult->viewport(), Qt::LeftButton, {}, at);
   }
 
-  static bool HaveConvertTool() { return !testing::ConvertToolPath().empty(); }
-
  private Q_SLOTS:
+  void initTestCase() {
+    // Every case runs the command-line converter beside the window: without it they cannot.
+    QVERIFY2(!testing::ConvertToolPath().empty(), "tavrin-convert not found: set TAVRIN_CONVERT");
+  }
   void init() {
     work_ = std::make_unique<TempDir>();
     QVERIFY(QDir::setCurrent(QString::fromStdString(work_->Path().string())));
@@ -311,12 +313,10 @@ class HostileTest : public QObject {
     QCOMPARE(ReadBytes(path), content);
 
     // The harness names its output the same way.
-    if (HaveConvertTool()) {
-      std::filesystem::remove(path + ".txt");
-      const ChildResult run = Convert({path});
-      QCOMPARE(run.status, 0);
-      QCOMPARE(ReadBytes(path + ".txt"), expected);
-    }
+    std::filesystem::remove(path + ".txt");
+    const ChildResult run = Convert({path});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(ReadBytes(path + ".txt"), expected);
 
     // To the trash: the list hands over the exact bytes; the trash keeps them restorable.
     w.tmiEditListIsRecycled->trigger();
@@ -399,18 +399,16 @@ class HostileTest : public QObject {
     if (change.startsWith("output")) QCOMPARE(ReadBytes(victim), std::string("<b>one</b>"));
     if (change == "output read-only") QCOMPARE(ReadBytes(victim + ".txt"), std::string("older"));
 
-    if (HaveConvertTool()) {
-      std::filesystem::remove(paths[0] + ".txt");
-      const ChildResult run = Convert(paths);
-      QCOMPARE(run.status, 1);
-      QString said = QString::fromUtf8(Bytes(run.err));
-      QVERIFY2(said.contains(message.arg(QString::fromStdString(victim)).chopped(1)),
-               qPrintable(said));
-      QCOMPARE(ReadBytes(paths[0] + ".txt"), std::string("zero"));
-      QVERIFY(!Exists(paths[2] + ".txt"));
-      if (change.startsWith("output")) QCOMPARE(ReadBytes(victim), std::string("<b>one</b>"));
-      if (change == "output read-only") QCOMPARE(ReadBytes(victim + ".txt"), std::string("older"));
-    }
+    std::filesystem::remove(paths[0] + ".txt");
+    const ChildResult run = Convert(paths);
+    QCOMPARE(run.status, 1);
+    QString said = QString::fromUtf8(Bytes(run.err));
+    QVERIFY2(said.contains(message.arg(QString::fromStdString(victim)).chopped(1)),
+             qPrintable(said));
+    QCOMPARE(ReadBytes(paths[0] + ".txt"), std::string("zero"));
+    QVERIFY(!Exists(paths[2] + ".txt"));
+    if (change.startsWith("output")) QCOMPARE(ReadBytes(victim), std::string("<b>one</b>"));
+    if (change == "output read-only") QCOMPARE(ReadBytes(victim + ".txt"), std::string("older"));
   }
 
   // A drop can carry a name with an encoded NUL: the row is the file before the NUL, and its
@@ -443,11 +441,9 @@ class HostileTest : public QObject {
         QStringLiteral("ファイル %1.txt を作成できません").arg(QString::fromStdString(longest));
     QCOMPARE(BoxTexts(), QStringList{createError + "."});
 
-    if (HaveConvertTool()) {
-      const ChildResult run = Convert({longest});
-      QCOMPARE(run.status, 1);
-      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
-    }
+    const ChildResult run = Convert({longest});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
   }
 
   // ---- a disk that fills up, a folder that turns read-only ----
@@ -477,15 +473,13 @@ class HostileTest : public QObject {
     QCOMPARE(ReadBytes(big + ".txt"), std::string("older output"));
     QCOMPARE(FilesIn(work_->Path()), files);
 
-    if (HaveConvertTool()) {
-      std::filesystem::remove(small + ".txt");
-      const ChildResult run = Convert({small, big, after}, limit);
-      QCOMPARE(run.status, 1);
-      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(writeError), run.err.c_str());
-      QCOMPARE(ReadBytes(small + ".txt"), std::string("small & fine"));
-      QCOMPARE(ReadBytes(big + ".txt"), std::string("older output"));
-      QCOMPARE(FilesIn(work_->Path()), files);
-    }
+    std::filesystem::remove(small + ".txt");
+    const ChildResult run = Convert({small, big, after}, limit);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(writeError), run.err.c_str());
+    QCOMPARE(ReadBytes(small + ".txt"), std::string("small & fine"));
+    QCOMPARE(ReadBytes(big + ".txt"), std::string("older output"));
+    QCOMPARE(FilesIn(work_->Path()), files);
   }
 
   // An output is replaced by a new file beside it, which a read-only folder cannot take: the run
@@ -531,17 +525,15 @@ class HostileTest : public QObject {
     QVERIFY(!Exists(blocked + ".txt"));
     QVERIFY(!Exists(last + ".txt"));
 
-    if (HaveConvertTool()) {
-      WriteBytes(first + ".txt", "old");
-      const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user),
-                                      testing::ReachableCopy(testing::ConvertToolPath(), bin));
-      QCOMPARE(run.status, 1);
-      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
-      QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
-      QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("old"));
-      QVERIFY(!Exists(blocked + ".txt"));
-      QVERIFY(!Exists(last + ".txt"));
-    }
+    WriteBytes(first + ".txt", "old");
+    const ChildResult run = Convert({first, rewritten, blocked, last}, testing::AsUser(*user),
+                                    testing::ReachableCopy(testing::ConvertToolPath(), bin));
+    QCOMPARE(run.status, 1);
+    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
+    QCOMPARE(ReadBytes(first + ".txt"), std::string("x"));
+    QCOMPARE(ReadBytes(rewritten + ".txt"), std::string("old"));
+    QVERIFY(!Exists(blocked + ".txt"));
+    QVERIFY(!Exists(last + ".txt"));
     ::chmod(locked.c_str(), 0755);
   }
 
@@ -569,13 +561,11 @@ class HostileTest : public QObject {
     QCOMPARE(ReadBytes(small + ".txt"), std::string("small"));
     QVERIFY(!Exists(huge + ".txt"));
 
-    if (HaveConvertTool()) {
-      const ChildResult run = Convert({small, huge, after}, limit);
-      QCOMPARE(run.status, 1);
-      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(tooLarge), run.err.c_str());
-      QVERIFY(!Exists(huge + ".txt"));
-      QVERIFY(!Exists(after + ".txt"));
-    }
+    const ChildResult run = Convert({small, huge, after}, limit);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(tooLarge), run.err.c_str());
+    QVERIFY(!Exists(huge + ".txt"));
+    QVERIFY(!Exists(after + ".txt"));
   }
 
   void aConversionThatOutgrowsMemoryIsReportedNotACrash() {
@@ -596,13 +586,11 @@ class HostileTest : public QObject {
     QCOMPARE(window.boxes, QStringList{QStringLiteral("メモリが不足しています.")});
     QVERIFY(!Exists(growing + ".txt"));
 
-    if (HaveConvertTool()) {
-      const ChildResult run = Convert({small, growing}, limit);
-      QCOMPARE(run.status, 1);
-      QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(QStringLiteral("メモリが不足しています")),
-               run.err.c_str());
-      QVERIFY(!Exists(growing + ".txt"));
-    }
+    const ChildResult run = Convert({small, growing}, limit);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(QStringLiteral("メモリが不足しています")),
+             run.err.c_str());
+    QVERIFY(!Exists(growing + ".txt"));
   }
 
   // ---- table files that are not tables ----
@@ -664,26 +652,24 @@ class HostileTest : public QObject {
     QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
     QCOMPARE(Bytes(ReadBytes(paths[0] + ".txt")), output);
 
-    if (HaveConvertTool()) {
+    std::filesystem::remove(paths[0] + ".txt");
+    // A big table must not cost many times its size: the harness gets far less memory than
+    // a search structure per table byte would need.
+    const ChildResult run =
+        Convert(paths, kSanitized ? testing::ChildSetup() : testing::AddressSpaceLimit(1ull << 30));
+    // Like the window, the harness says once that CEntity.txt cannot be read and removes tags.
+    QVERIFY2(run.status == 0, run.err.c_str());
+    QCOMPARE(Bytes(ReadBytes(paths[0] + ".txt")), output);
+    QCOMPARE(QString::fromUtf8(Bytes(run.err)).count(Opened("CEntity.txt").chopped(1)),
+             loads ? 0 : 1);
+    // A table named on the command line must be read.
+    if (!loads) {
       std::filesystem::remove(paths[0] + ".txt");
-      // A big table must not cost many times its size: the harness gets far less memory than
-      // a search structure per table byte would need.
-      const ChildResult run = Convert(
-          paths, kSanitized ? testing::ChildSetup() : testing::AddressSpaceLimit(1ull << 30));
-      // Like the window, the harness says once that CEntity.txt cannot be read and removes tags.
-      QVERIFY2(run.status == 0, run.err.c_str());
-      QCOMPARE(Bytes(ReadBytes(paths[0] + ".txt")), output);
-      QCOMPARE(QString::fromUtf8(Bytes(run.err)).count(Opened("CEntity.txt").chopped(1)),
-               loads ? 0 : 1);
-      // A table named on the command line must be read.
-      if (!loads) {
-        std::filesystem::remove(paths[0] + ".txt");
-        const ChildResult named = Convert({"--table", table, paths[0]});
-        QCOMPARE(named.status, 1);
-        QVERIFY2(QString::fromUtf8(Bytes(named.err)).contains(Opened(table).chopped(1)),
-                 named.err.c_str());
-        QVERIFY(!Exists(paths[0] + ".txt"));
-      }
+      const ChildResult named = Convert({"--table", table, paths[0]});
+      QCOMPARE(named.status, 1);
+      QVERIFY2(QString::fromUtf8(Bytes(named.err)).contains(Opened(table).chopped(1)),
+               named.err.c_str());
+      QVERIFY(!Exists(paths[0] + ".txt"));
     }
   }
 

@@ -327,14 +327,13 @@ void TFFileSearch::StartSearch() {
     Finish(State::kNoFolder);
     return;
   }
-  searching_ = true;
   state_ = State::kSearching;
   ShowStatus();
   sliceTimer_.start();
 }
 
 void TFFileSearch::StopSearch() {
-  if (searching_) Finish(State::kStopped);
+  if (IsSearching()) Finish(State::kStopped);
 }
 
 int TFFileSearch::FoundCount() const {
@@ -373,15 +372,14 @@ void TFFileSearch::RunSlice() {
 void TFFileSearch::Finish(State state) {
   sliceTimer_.stop();
   walk_.reset();
-  searching_ = false;
   state_ = state;
   ShowStatus();
   Q_EMIT searchFinished(state == State::kStopped);
 }
 
 void TFFileSearch::ShowStatus() {
-  btnSearch_->setEnabled(!searching_);
-  btnStop_->setEnabled(searching_);
+  btnSearch_->setEnabled(!IsSearching());
+  btnStop_->setEnabled(IsSearching());
   const int count = FoundCount();
   switch (state_) {
     case State::kIdle:

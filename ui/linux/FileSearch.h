@@ -50,7 +50,7 @@ class TFFileSearch : public QWidget {
   // Starts afresh; the search goes on in short slices from the event loop.
   void StartSearch();
   void StopSearch();
-  bool IsSearching() const { return searching_; }
+  bool IsSearching() const { return state_ == State::kSearching; }
   int FoundCount() const;
 
   // Caps the folder entries read per slice (besides the time cap), so slices can be made tiny.
@@ -88,7 +88,6 @@ class TFFileSearch : public QWidget {
   QTimer sliceTimer_;
 
   State state_ = State::kIdle;
-  bool searching_ = false;
   int maxEntriesPerSlice_ = 0;
   std::unique_ptr<Walk> walk_;
 };
