@@ -92,9 +92,10 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
 
 // Makes the named file hold exactly these bytes, creating or replacing it. The bytes go to a new
 // file in the same folder, which replaces the name only once it is complete: on failure any
-// older file of that name is left as it was. A replaced file's permissions carry over. The name
-// must hold nothing or a regular file with write permission (for root too); a link at the name,
-// a folder or a special file is the create error, and nothing is written.
+// older file of that name is left as it was. A replaced file's permissions carry over, and so
+// do its owner and group where the system allows. The name must hold nothing or a regular file
+// with write permission (for root too); a link at the name, a folder or a special file is the
+// create error, and nothing is written.
 void WriteStringToFile(const std::string& fileName, std::string_view contents);
 // The same, and the create error when the name leads to the file `mustNotBe` (the input).
 void WriteStringToFile(const std::string& fileName, std::string_view contents,

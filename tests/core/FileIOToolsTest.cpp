@@ -290,6 +290,25 @@ TEST(FileIOToolsTest, ReadOnlyOutputIsACreateErrorForAnOrdinaryUser) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadBytes(out), "old");
 }
+
+// Root converting in a user's folder replaces the user's older output: it stays theirs, as it
+// did when outputs were rewritten in place, and does not become a file the user cannot write.
+TEST(FileIOToolsTest, AReplacedOutputKeepsItsOwnerAndGroup) {
+  const std::optional<passwd> user = testing::UnprivilegedUser();
+  if (!user) GTEST_SKIP() << "needs root and an unprivileged user to own the older output";
+  TempDir dir;
+  const std::string out = dir / "theirs.txt";
+  WriteBytes(out, "older");
+  ASSERT_EQ(::chown(out.c_str(), user->pw_uid, user->pw_gid), 0);
+  ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+  WriteStringToFile(out, "newer");
+  struct stat st {};
+  ASSERT_EQ(::stat(out.c_str(), &st), 0);
+  EXPECT_EQ(ReadBytes(out), "newer");
+  EXPECT_EQ(st.st_uid, user->pw_uid);
+  EXPECT_EQ(st.st_gid, user->pw_gid);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
 #endif  // !_WIN32
 
 }  // namespace

@@ -187,7 +187,16 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   }
   PendingFile file(folder.Get(), replacing ? 0600 : 0666);
   if (!file.Created()) throw EFCreateError(fileName);
-  if (replacing && ::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
+  if (replacing) {
+    // The older output's owner and group carry over where the system allows it (root, or a group
+    // of ours): root converting in a user's folder must not leave the user a file they cannot
+    // write. Where it is not allowed, the writer owns the new file, as with any new output.
+    if (::fchown(file.Get(), older.st_uid, older.st_gid) != 0) {
+      [[maybe_unused]] const int ignored =
+          ::fchown(file.Get(), static_cast<uid_t>(-1), older.st_gid);
+    }
+    if (::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
+  }
 
   std::size_t done = 0;
   while (done < contents.size()) {
