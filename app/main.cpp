@@ -31,7 +31,11 @@ int main(int argc, char** argv) {
   // A full disk or a file-size limit must become a write error, not end the program.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  QApplication app(argc, argv);
+  // Every argument is a file to list: Qt would take some names ("-style", "-reverse") for its
+  // own options, so it sees none of them.
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication app(qtArgc, qtArgv);
   tavrin::SetUpApplication();
   tavrin::LoadQtJapanese(app);
   tavrin::InitCodePageFromLocale();
