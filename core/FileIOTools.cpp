@@ -1,5 +1,10 @@
 #include "FileIOTools.h"
 
+#include <new>
+#include <stdexcept>
+
+#include "platform/FileIOPlatform.h"
+
 namespace tavrin {
 
 namespace {
@@ -36,4 +41,38 @@ void ConvertFileBeside(const std::string& path,
   WriteStringToFile(path + ".txt", convert(std::move(text)), input);
 }
 
+void WriteStringToFile(const std::string& fileName, std::string_view contents) {
+  platform::WriteReplacing(fileName, contents, nullptr);
+}
+
+void WriteStringToFile(const std::string& fileName, std::string_view contents,
+                       const FileIdentity& mustNotBe) {
+  platform::WriteReplacing(fileName, contents, &mustNotBe);
+}
+
 }  // namespace tavrin
+
+namespace tavrin::platform {
+
+void ReadToEnd(std::string& text, const std::function<std::size_t(char*, std::size_t)>& readUpTo,
+               const std::string& fileName) {
+  const std::size_t done = readUpTo(text.data(), text.size());
+  if (done < text.size()) {
+    text.resize(done);
+    return;
+  }
+  char more[16 << 10];
+  std::size_t got = 0;
+  do {
+    got = readUpTo(more, sizeof more);
+    try {
+      text.append(more, got);
+    } catch (const std::bad_alloc&) {
+      throw EFTooLargeError(fileName);
+    } catch (const std::length_error&) {
+      throw EFTooLargeError(fileName);
+    }
+  } while (got == sizeof more);
+}
+
+}  // namespace tavrin::platform

@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "FileIOTools.h"
+#include "platform/FileIOPlatform.h"
 
 namespace tavrin {
 
@@ -163,6 +164,39 @@ class PendingFile {
   std::string name_;
 };
 
+}  // namespace
+
+std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  // The type is known before the open: opening a FIFO or a device has effects of its own (a
+  // writer let go, a terminal made ours). The open descriptor is checked again, since the name
+  // may have changed in between.
+  struct stat st;
+  if (HoldsNul(fileName) || ::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw EFOpenError(fileName);
+  }
+  FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw EFOpenError(fileName);
+  }
+  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open.
+  // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
+  // reads plain.
+  ::fcntl(file.Get(), F_SETFL, 0);
+  identity = IdentityOf(st);
+
+  std::string text;
+  AllocateFor(text, static_cast<std::size_t>(st.st_size), fileName);
+  platform::ReadToEnd(
+      text,
+      [&](char* buffer, std::size_t size) { return ReadUpTo(file.Get(), buffer, size, fileName); },
+      fileName);
+  return text;
+}
+
+}  // namespace tavrin
+
+namespace tavrin::platform {
+
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* input) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
@@ -218,58 +252,4 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   if (!file.RenameTo(name.c_str())) throw EFCreateError(fileName);
 }
 
-}  // namespace
-
-std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
-  // The type is known before the open: opening a FIFO or a device has effects of its own (a
-  // writer let go, a terminal made ours). The open descriptor is checked again, since the name
-  // may have changed in between.
-  struct stat st;
-  if (HoldsNul(fileName) || ::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw EFOpenError(fileName);
-  }
-  FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw EFOpenError(fileName);
-  }
-  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open.
-  // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
-  // reads plain.
-  ::fcntl(file.Get(), F_SETFL, 0);
-  identity = IdentityOf(st);
-
-  // The reported size is a first guess, not the end: procfs files report 0, and a file may grow
-  // or shrink while it is read. One small read after the measured part nearly always confirms
-  // the end without growing the text.
-  std::string text;
-  AllocateFor(text, static_cast<std::size_t>(st.st_size), fileName);
-  const std::size_t done = ReadUpTo(file.Get(), text.data(), text.size(), fileName);
-  if (done < text.size()) {
-    text.resize(done);
-    return text;
-  }
-  char more[16 << 10];
-  std::size_t got = 0;
-  do {
-    got = ReadUpTo(file.Get(), more, sizeof more, fileName);
-    try {
-      text.append(more, got);
-    } catch (const std::bad_alloc&) {
-      throw EFTooLargeError(fileName);
-    } catch (const std::length_error&) {
-      throw EFTooLargeError(fileName);
-    }
-  } while (got == sizeof more);
-  return text;
-}
-
-void WriteStringToFile(const std::string& fileName, std::string_view contents) {
-  WriteReplacing(fileName, contents, nullptr);
-}
-
-void WriteStringToFile(const std::string& fileName, std::string_view contents,
-                       const FileIdentity& mustNotBe) {
-  WriteReplacing(fileName, contents, &mustNotBe);
-}
-
-}  // namespace tavrin
+}  // namespace tavrin::platform

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "FileIOTools.h"
+#include "platform/FileIOPlatform.h"
 
 namespace tavrin {
 
@@ -173,6 +174,39 @@ class PendingFile {
   bool created_ = false;
 };
 
+}  // namespace
+
+std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  // The type is known before the open, so a folder is never opened; the open handle is checked
+  // again, which also turns away devices ("NUL", "CON").
+  if (HoldsNul(fileName)) throw EFOpenError(fileName);
+  const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw EFOpenError(fileName);
+  }
+  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.Valid() || !IsDiskFile(file.Get()) ||
+      !::GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw EFOpenError(fileName);
+  }
+  identity = IdentityOf(info);
+
+  std::string text;
+  AllocateFor(text, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, fileName);
+  platform::ReadToEnd(
+      text,
+      [&](char* buffer, std::size_t size) { return ReadUpTo(file.Get(), buffer, size, fileName); },
+      fileName);
+  return text;
+}
+
+}  // namespace tavrin
+
+namespace tavrin::platform {
+
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* input) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
@@ -208,57 +242,4 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   if (!file.MoveTo(fileName)) throw EFCreateError(fileName);
 }
 
-}  // namespace
-
-std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
-  // The type is known before the open, so a folder is never opened; the open handle is checked
-  // again, which also turns away devices ("NUL", "CON").
-  if (HoldsNul(fileName)) throw EFOpenError(fileName);
-  const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw EFOpenError(fileName);
-  }
-  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!file.Valid() || !IsDiskFile(file.Get()) ||
-      !::GetFileInformationByHandle(file.Get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw EFOpenError(fileName);
-  }
-  identity = IdentityOf(info);
-
-  // The reported size is a first guess, not the end: the file may grow or shrink while it is
-  // read. One small read after the measured part nearly always confirms the end.
-  std::string text;
-  AllocateFor(text, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, fileName);
-  const std::size_t done = ReadUpTo(file.Get(), text.data(), text.size(), fileName);
-  if (done < text.size()) {
-    text.resize(done);
-    return text;
-  }
-  char more[16 << 10];
-  std::size_t got = 0;
-  do {
-    got = ReadUpTo(file.Get(), more, sizeof more, fileName);
-    try {
-      text.append(more, got);
-    } catch (const std::bad_alloc&) {
-      throw EFTooLargeError(fileName);
-    } catch (const std::length_error&) {
-      throw EFTooLargeError(fileName);
-    }
-  } while (got == sizeof more);
-  return text;
-}
-
-void WriteStringToFile(const std::string& fileName, std::string_view contents) {
-  WriteReplacing(fileName, contents, nullptr);
-}
-
-void WriteStringToFile(const std::string& fileName, std::string_view contents,
-                       const FileIdentity& mustNotBe) {
-  WriteReplacing(fileName, contents, &mustNotBe);
-}
-
-}  // namespace tavrin
+}  // namespace tavrin::platform
