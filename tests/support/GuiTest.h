@@ -13,7 +13,11 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
+
+#include "TempDir.h"
 
 namespace tavrin::testing {
 
@@ -65,22 +69,84 @@ inline QByteArray ReadFile(const QString& path) {
   return file.readAll();
 }
 
-// Every window test runs with HOME in a temporary folder, so nothing touches the user's files.
+// Every window test runs with its home in a temporary folder, set before the application (and
+// GLib, which reads HOME and XDG_DATA_HOME once) starts, so nothing touches the user's files.
+// Test files go under TMPDIR beside it, on the same disk, as a user's files usually are: files
+// sent to the trash then land in this home's trash.
 class PrivateHome {
  public:
   PrivateHome() {
-    ::setenv("HOME", qPrintable(home_.path()), 1);
-    ::setenv("XDG_DATA_HOME", qPrintable(home_.path() + "/.local/share"), 1);
-    ::setenv("XDG_CONFIG_HOME", qPrintable(home_.path() + "/.config"), 1);
-    QDir(home_.path()).mkdir("runtime");
-    QFile::setPermissions(home_.path() + "/runtime",
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ::setenv("XDG_RUNTIME_DIR", qPrintable(home_.path() + "/runtime"), 1);
+    current_ = this;
+    for (const char* folder : {"home/.config", "home/.cache", "tmp"}) {
+      std::filesystem::create_directories(root_ / folder);
+    }
+    std::filesystem::create_directories(root_ / "runtime");
+    std::filesystem::permissions(root_ / "runtime", std::filesystem::perms::owner_all);
+    ::setenv("HOME", Home().c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (Home() + "/.local/share").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (Home() + "/.config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (Home() + "/.cache").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (root_ / "runtime").c_str(), 1);
+    ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+  }
+  ~PrivateHome() { current_ = nullptr; }
+  PrivateHome(const PrivateHome&) = delete;
+  PrivateHome& operator=(const PrivateHome&) = delete;
+
+  static PrivateHome& Current() { return *current_; }
+  const std::filesystem::path& Root() const { return root_.Path(); }
+  std::string Home() const { return root_ / "home"; }
+  std::string TrashDir() const { return root_ / "home/.local/share/Trash"; }
+
+ private:
+  static inline PrivateHome* current_ = nullptr;
+  TempDir root_;
+};
+
+// A fresh folder for one test case, under the private TMPDIR.
+class WorkFolder {
+ public:
+  const std::filesystem::path& Path() const { return dir_.Path(); }
+  std::string At(std::string_view name) const { return dir_ / name; }
+  // Writes a file, making the folders on its way.
+  std::string Put(std::string_view name, std::string_view content = "x") const {
+    const std::string path = At(name);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteBytes(path, content);
+    return path;
   }
 
  private:
-  QTemporaryDir home_;
+  TempDir dir_;
 };
+
+struct TrashedFile {
+  std::string name;         // in the trash
+  std::string content;      // of the file kept in the trash
+  QByteArray pathLine;      // the Path= value as written
+  QByteArray deletionDate;  // the DeletionDate= value
+};
+
+// Everything in the private home's trash, keyed by the original path its info file names.
+inline std::map<std::string, TrashedFile> TrashContents() {
+  std::map<std::string, TrashedFile> trashed;
+  const std::string trash = PrivateHome::Current().TrashDir();
+  const std::string suffix = ".trashinfo";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(trash + "/info", error)) {
+    const std::string infoName = entry.path().filename().string();
+    if (!infoName.ends_with(suffix)) continue;
+    TrashedFile file;
+    file.name = infoName.substr(0, infoName.size() - suffix.size());
+    file.content = ReadBytes(trash + "/files/" + file.name);
+    for (const QByteArray& line : QByteArray::fromStdString(ReadBytes(entry.path())).split('\n')) {
+      if (line.startsWith("Path=")) file.pathLine = line.mid(5);
+      if (line.startsWith("DeletionDate=")) file.deletionDate = line.mid(13);
+    }
+    trashed[QByteArray::fromPercentEncoding(file.pathLine).toStdString()] = file;
+  }
+  return trashed;
+}
 
 }  // namespace tavrin::testing
 

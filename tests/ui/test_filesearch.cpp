@@ -63,13 +63,10 @@ class TestFileSearch : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TempDir> dir_;
-  std::string At(std::string_view name) const { return *dir_ / name; }
+  std::unique_ptr<tavrin::testing::WorkFolder> dir_;
+  std::string At(std::string_view name) const { return dir_->At(name); }
   std::string Put(std::string_view name, std::string_view content = "abc") const {
-    std::string path = At(name);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    WriteBytes(path, content);
-    return path;
+    return dir_->Put(name, content);
   }
   // a.HTML, b.htm and c.txt at the top; d.html, f.css and deeper/e.Htm below.
   void MakeTree() {
@@ -82,7 +79,7 @@ class TestFileSearch : public QObject {
   }
 
  private Q_SLOTS:
-  void init() { dir_ = std::make_unique<TempDir>(); }
+  void init() { dir_ = std::make_unique<tavrin::testing::WorkFolder>(); }
   void cleanup() { dir_.reset(); }
 
   void matchesNamePattern_data() {

@@ -37,9 +37,6 @@ using tavrin::testing::WriteBytes;
 
 namespace {
 
-// Set up by main() before GLib can ask where the home and its trash are.
-TempDir* gRoot = nullptr;
-
 // A child run of this same program takes the window through one batch run (see main()).
 constexpr const char* kChildFilesVariable = "TAVRIN_HOSTILE_RUN_FILES";
 
@@ -77,29 +74,6 @@ void DropRaw(QWidget* window, const std::vector<std::string>& paths) {
   QMimeData mime;
   mime.setData(QStringLiteral("text/uri-list"), list);
   testing::SimulateDrop(window, &mime, {40, 120});
-}
-
-std::string TrashDir() {
-  return *gRoot / "home/.local/share/Trash";
-}
-
-// The original path each trashed file's info names, percent-decoded, with the name it has in
-// the trash.
-std::map<std::string, std::string> TrashedFiles() {
-  std::map<std::string, std::string> trashed;
-  const std::string suffix = ".trashinfo";
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(TrashDir() + "/info", error)) {
-    const std::string infoName = entry.path().filename().string();
-    if (!infoName.ends_with(suffix)) continue;
-    for (const QByteArray& line : Bytes(ReadBytes(entry.path().string())).split('\n')) {
-      if (line.startsWith("Path=")) {
-        trashed[QByteArray::fromPercentEncoding(line.mid(5)).toStdString()] =
-            infoName.substr(0, infoName.size() - suffix.size());
-      }
-    }
-  }
-  return trashed;
 }
 
 std::string SelfPath() {
@@ -326,10 +300,11 @@ class HostileTest : public QObject {
     QVERIFY(TrashFiles(SplitNulList(fake_->trashCalls[0])).empty());
     QVERIFY(!Exists(path));
     QVERIFY(Exists(path + ".txt"));
-    const auto trashed = TrashedFiles();
+    const auto trashed = testing::TrashContents();
     QVERIFY2(trashed.count(path) == 1, "the info file names the original path byte for byte");
-    const std::string inTrash = TrashDir() + "/files/" + trashed.at(path);
-    QCOMPARE(ReadBytes(inTrash), content);
+    QCOMPARE(trashed.at(path).content, content);
+    const std::string inTrash =
+        testing::PrivateHome::Current().TrashDir() + "/files/" + trashed.at(path).name;
     // Restoring is moving it back to the path the info file names.
     std::filesystem::rename(inTrash, path);
     QCOMPARE(ReadBytes(path), content);
@@ -489,8 +464,8 @@ class HostileTest : public QObject {
     const std::optional<passwd> user = testing::UnprivilegedUser();
     if (!user) QSKIP("needs root and a user 'nobody' to drop to: root ignores permission bits");
     // The unprivileged child must reach the folders: open the private ones on the way.
-    for (std::filesystem::path at = work_->Path(); at != gRoot->Path().parent_path();
-         at = at.parent_path()) {
+    for (std::filesystem::path at = work_->Path();
+         at != testing::PrivateHome::Current().Root().parent_path(); at = at.parent_path()) {
       ::chmod(at.c_str(), 0755);
     }
     const std::string writable = At("writable");
@@ -712,16 +687,7 @@ class HostileTest : public QObject {
 
 int main(int argc, char** argv) {
   if (const char* files = std::getenv(kChildFilesVariable)) return RunWindowAndReport(files);
-  // GLib reads HOME and XDG_DATA_HOME once, at first use: they must point here before anything
-  // starts. Test files are made under TMPDIR, on the same disk as this HOME.
-  TempDir root;
-  gRoot = &root;
-  std::filesystem::create_directories(root / "home");
-  std::filesystem::create_directories(root / "tmp");
-  ::setenv("HOME", (root / "home").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
-  ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
-
+  testing::PrivateHome home;
   QApplication app(argc, argv);
   InitCodePageFromLocale();
   HostileTest test;

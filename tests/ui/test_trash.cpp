@@ -26,6 +26,7 @@
 #include <map>
 
 #include "FileSearch.h"
+#include "GuiTest.h"
 #include "Main.h"
 #include "QtDesktopServices.h"
 #include "TempDir.h"
@@ -38,11 +39,8 @@ using tavrin::testing::WriteBytes;
 
 namespace {
 
-// Set up by main() before anything can ask GLib where the home and the trash are.
-TempDir* gRoot = nullptr;
-
 std::string Home() {
-  return *gRoot / "home";
+  return tavrin::testing::PrivateHome::Current().Home();
 }
 
 // Everything under a folder: each entry's path, and for a file its size and modification time.
@@ -75,7 +73,7 @@ std::string GLibTrashError(const std::string& path) {
 }
 
 std::string TrashDir() {
-  return *gRoot / "home/.local/share/Trash";
+  return tavrin::testing::PrivateHome::Current().TrashDir();
 }
 
 bool Exists(const std::string& path) {
@@ -83,42 +81,8 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> ListDir(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  return names;
-}
-
-struct TrashedFile {
-  std::string content;      // of the file kept in the trash
-  QByteArray pathLine;      // the Path= value as written
-  QByteArray deletionDate;  // the DeletionDate= value
-};
-
-// Everything in the trash, keyed by the original path its info file names.
-std::map<std::string, TrashedFile> TrashContents() {
-  std::map<std::string, TrashedFile> trashed;
-  const std::string suffix = ".trashinfo";
-  for (const std::string& infoName : ListDir(TrashDir() + "/info")) {
-    if (!infoName.ends_with(suffix)) continue;
-    const std::string fileName = infoName.substr(0, infoName.size() - suffix.size());
-    TrashedFile file;
-    file.content = ReadBytes(TrashDir() + "/files/" + fileName);
-    const QByteArray info = QByteArray::fromStdString(ReadBytes(TrashDir() + "/info/" + infoName));
-    for (const QByteArray& line : info.split('\n')) {
-      if (line.startsWith("Path=")) file.pathLine = line.mid(5);
-      if (line.startsWith("DeletionDate=")) file.deletionDate = line.mid(13);
-    }
-    trashed[QByteArray::fromPercentEncoding(file.pathLine).toStdString()] = file;
-  }
-  return trashed;
-}
+using tavrin::testing::TrashContents;
+using tavrin::testing::TrashedFile;
 
 // Answers the modal windows that open while a call runs, in order, and records what they said.
 class ModalAnswerer : public QObject {
@@ -199,18 +163,15 @@ class TestTrash : public QObject {
 
  private:
   tavrin::QtDesktopServices services_;
-  // Under TMPDIR, which main() puts beside the private HOME: files then go to the home trash.
-  std::unique_ptr<TempDir> dir_;
-  std::string At(std::string_view name) const { return *dir_ / name; }
+  // Under the private TMPDIR, beside the private HOME: files then go to the home trash.
+  std::unique_ptr<tavrin::testing::WorkFolder> dir_;
+  std::string At(std::string_view name) const { return dir_->At(name); }
   std::string Put(std::string_view name, std::string_view content = "x") const {
-    std::string path = At(name);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    WriteBytes(path, content);
-    return path;
+    return dir_->Put(name, content);
   }
 
  private Q_SLOTS:
-  void init() { dir_ = std::make_unique<TempDir>(); }
+  void init() { dir_ = std::make_unique<tavrin::testing::WorkFolder>(); }
   void cleanup() { dir_.reset(); }
 
   void splitNulList_data() {
@@ -557,21 +518,10 @@ class TestTrash : public QObject {
 };
 
 int main(int argc, char** argv) {
-  // GLib reads HOME and XDG_DATA_HOME once, at first use: they must point here before anything
-  // starts. ~/.local/share is deliberately left missing.
-  TempDir root;
-  gRoot = &root;
-  std::filesystem::create_directories(root / "home");
-  ::setenv("HOME", (root / "home").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-  ::setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
+  tavrin::testing::PrivateHome home;
   // GLib's messages in Japanese where it has them, whatever the machine's language.
   ::setenv("LANGUAGE", "ja", 1);
-  // Test files are made on the same disk as HOME, as a user's files usually are.
-  std::filesystem::create_directories(root / "tmp");
-  ::setenv("TMPDIR", (root / "tmp").c_str(), 1);
-  std::map<std::string, std::string> homeAtStart = Snapshot(root / "home");
+  std::map<std::string, std::string> homeAtStart = Snapshot(home.Home());
   gHomeAtStart = &homeAtStart;
 
   QApplication app(argc, argv);
