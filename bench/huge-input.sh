@@ -7,7 +7,7 @@
 set -euo pipefail
 build=${1:-build/release}
 size=${2:-3G}
-convert="$(cd "$build" 2>/dev/null && pwd)/bench/tavrin-convert"
+convert="$(cd "$build" 2>/dev/null && pwd)/cli/tavrin-convert"
 [ -x "$convert" ] || { echo "huge-input: no $convert; build it first (make build PRESET=release)" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavrin-huge-XXXXXX")

@@ -3,7 +3,7 @@
 
     run.py BUILD_DIR [DATA_DIR]
 
-BUILD_DIR holds a release build (bench/tavrin-convert, bench/tavrin_bench); DATA_DIR (default
+BUILD_DIR holds a release build (cli/tavrin-convert, bench/tavrin_bench); DATA_DIR (default
 build/peers) is where make-corpus.sh put the corpus. RUNS (default 5) runs are made of every
 command, interleaved so that the load of a shared machine falls on all of them alike; the table
 shows the median with the minimum and maximum. Every timed run starts after a sync and with its
@@ -93,7 +93,7 @@ def main():
         sys.exit(__doc__)
     build = os.path.abspath(sys.argv[1])
     data = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build/peers")
-    convert = os.path.join(build, "bench", "tavrin-convert")
+    convert = os.path.join(build, "cli", "tavrin-convert")
     bench = os.path.join(build, "bench", "tavrin_bench")
     corpus = os.path.join(data, "corpus.html")
     small = os.path.join(data, "small")

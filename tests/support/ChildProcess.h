@@ -142,7 +142,7 @@ inline std::string ConvertToolPath() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return {};
-  for (const char* relative : {"../bench/tavrin-convert", "../../bench/tavrin-convert"}) {
+  for (const char* relative : {"../cli/tavrin-convert", "../../cli/tavrin-convert"}) {
     const std::filesystem::path candidate = self.parent_path() / relative;
     if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal().string();
   }
