@@ -248,6 +248,9 @@ TEST_F(WindowBehaviourTest, TableCheckReloadsAndShowsEachRowOnALine) {
   EXPECT_EQ(desktop_.messageBoxes[0].text, "a b c\nbr \n\n&shy; \n");
   EXPECT_EQ(desktop_.messageBoxes[0].caption, "CEntity");
   EXPECT_EQ(desktop_.messageBoxes[0].flags, mb::kOk);
+  const Strings paths = List({{"x.html", "a<br>"}});
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(ReadBytes(paths[0] + ".txt"), "b");  // the next run uses what was shown
 
   // A failed reload keeps the table in use.
   std::filesystem::remove(dir_ / "CEntity.txt");
