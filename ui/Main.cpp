@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "AboutBox.h"
+#include "CoolBand.h"
 #include "DroppedFiles.h"
 #include "ImageList.h"
 #include "TextCodec.h"
@@ -79,27 +80,6 @@ class NoToolTips : public QObject {
   bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
 
-// Moves band the way a drag on its gripper does: by dx pixels along its row, pushing or
-// squeezing its neighbours down to their minimum widths, never past them.
-void DragGripper(TCoolBand* band, int dx) {
-  const QPoint from = band->GripperRect().center();
-  const QPoint to = from + QPoint(dx, 0);
-  const QPoint globalFrom = band->mapToGlobal(from);
-  QMouseEvent press(QEvent::MouseButtonPress, from, globalFrom, Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QCoreApplication::sendEvent(band, &press);
-  // A first step past the drag distance starts the move, the second one makes it.
-  for (const QPoint& at :
-       {from + QPoint(dx > 0 ? 1 : -1, 0) * (QApplication::startDragDistance() + 1), to}) {
-    QMouseEvent move(QEvent::MouseMove, at, band->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QCoreApplication::sendEvent(band, &move);
-  }
-  QMouseEvent release(QEvent::MouseButtonRelease, to, band->mapToGlobal(to), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(band, &release);
-}
-
 // Where the next slice of a long preview ends: after a line break near the slice size.
 qsizetype SliceEnd(const QString& text, qsizetype from) {
   if (text.size() - from <= kPreviewSlice) return text.size();
@@ -113,12 +93,6 @@ void SetUpApplication() {
   QApplication::setApplicationName(QString::fromUtf8(texts::kApplicationTitle));
   QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
   QApplication::setWindowIcon(ProgramIcon());
-}
-
-QRect TCoolBand::GripperRect() const {
-  QStyleOptionToolBar option;
-  initStyleOption(&option);
-  return style()->subElementRect(QStyle::SE_ToolBarHandle, &option, this);
 }
 
 TFMain::TFMain(DesktopServices& services, QWidget* parent)
@@ -208,7 +182,6 @@ void TFMain::BuildActions() {
 void TFMain::BuildToolBars() {
   // The two bands of the cool bar: the icon toolbar and the menu row, side by side and movable.
   ttbMain = new TCoolBand(QStringLiteral("ttbMain"), this);
-  ttbMain->setObjectName(QStringLiteral("ttbMain"));
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
   ttbMain->setMinimumSize(162, 22);
@@ -238,39 +211,9 @@ void TFMain::BuildToolBars() {
   addToolBar(Qt::TopToolBarArea, ttbMain);
 
   ttbMenu = new TCoolBand(QStringLiteral("ttbMenu"), this);
-  ttbMenu->setObjectName(QStringLiteral("ttbMenu"));
   ttbMenu->setMinimumSize(170, 20);
   ttbMenu->addWidget(tmmMain);
   addToolBar(Qt::TopToolBarArea, ttbMenu);
-
-  // The bands stay in the cool bar: moved and sized there with their grippers, never hidden,
-  // floated or docked at another edge.
-  for (TCoolBand* band : {ttbMain, ttbMenu}) {
-    band->setAllowedAreas(Qt::TopToolBarArea);
-    band->setFloatable(false);
-    band->setMovable(true);
-    band->toggleViewAction()->setEnabled(false);
-    band->installEventFilter(this);
-  }
-}
-
-void TFMain::MaximiseBand(TCoolBand* band) {
-  // The bands of band's row, left to right.
-  QList<TCoolBand*> row;
-  for (TCoolBand* other : {ttbMain, ttbMenu}) {
-    if (other->isVisible() && toolBarArea(other) == Qt::TopToolBarArea && other->y() == band->y()) {
-      row.append(other);
-    }
-  }
-  std::sort(row.begin(), row.end(),
-            [](const TCoolBand* a, const TCoolBand* b) { return a->x() < b->x(); });
-  const qsizetype at = row.indexOf(band);
-  if (at < 0) return;
-  // Every band after it goes as far right as it can, the last first; then the band itself goes
-  // as far left as it can. Each move is clamped at the other bands' minimum widths.
-  const int far = 2 * width() + 1;
-  for (qsizetype i = row.size() - 1; i > at; --i) DragGripper(row[i], far);
-  if (at > 0) DragGripper(row[at], -far);
 }
 
 void TFMain::BuildPages() {
@@ -561,15 +504,6 @@ void TFMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonDblClick && (watched == ttbMain || watched == ttbMenu)) {
-    auto* band = static_cast<TCoolBand*>(watched);
-    const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton &&
-        band->GripperRect().contains(mouse->position().toPoint())) {
-      MaximiseBand(band);
-      return true;
-    }
-  }
   if (event->type() == QEvent::MouseButtonDblClick) {
     if (watched == lvwResult->viewport()) {
       Forward(&WindowBehaviour::lvwResultDblClick);

@@ -4,9 +4,9 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QToolBar>
 #include <string>
 
+#include "CoolBand.h"
 #include "WindowBehaviour.h"
 #include "WindowView.h"
 
@@ -28,14 +28,6 @@ namespace tavrin {
 // Names the application for the desktop. It sets no display name: Qt would append one to the
 // caption of every window but the main one.
 void SetUpApplication();
-
-// A band of the cool bar: a toolbar whose gripper the window watches for double clicks.
-class TCoolBand : public QToolBar {
- public:
-  using QToolBar::QToolBar;
-  // Where the gripper is drawn, in the band's coordinates.
-  QRect GripperRect() const;
-};
 
 class TFMain : public QMainWindow, private WindowView {
   Q_OBJECT
@@ -60,9 +52,6 @@ class TFMain : public QMainWindow, private WindowView {
   void ttsViewEnter() { behaviour_.ttsViewEnter(); }
   void lvwResultDblClick() { behaviour_.lvwResultDblClick(); }
   void tmeViewDblClick() { behaviour_.tmeViewDblClick(); }
-
-  // Widens band to all of its row that the other bands of the row leave at their minimum width.
-  void MaximiseBand(TCoolBand* band);
 
   void CEntityLoad() { behaviour_.CEntityLoad(); }
   std::string TavrinWithCEntity(std::string text) {
