@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
-#include <QStyleOptionToolBar>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTimer>
