@@ -500,6 +500,11 @@ void TFMain::closeEvent(QCloseEvent* event) {
     return;
   }
   QMainWindow::closeEvent(event);
+  // Closing the main window ends the program: the windows it opened (a search window) go with
+  // it, or they would keep the program running with no main window.
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child->isWindow()) child->close();
+  }
 }
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {

@@ -348,8 +348,12 @@ class MainWindowTest : public QObject {
     testing::WriteFile(Path("a.html"), "x");
     testing::DropLocalFiles(&w, {Path("a.html")});
     const size_t boxes = fx_.Fake().messageBoxes.size();
+    // A search window the main window opened would otherwise keep the program running.
+    auto* search = new QWidget(&w, Qt::Window);
+    search->show();
     w.tmiFileClose->trigger();
     QVERIFY(!w.isVisible());
+    QVERIFY(!search->isVisible());
     QCOMPARE(fx_.Fake().messageBoxes.size(), boxes);
   }
 
