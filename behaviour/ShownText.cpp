@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "CodePage.h"
-#include "ShownText.h"
 
 namespace tavrin {
 

@@ -36,8 +36,10 @@ class TFMain : public QMainWindow, private WindowView {
   explicit TFMain(DesktopServices& services, QWidget* parent = nullptr);
   ~TFMain() override;
 
-  // The window's handlers by their names; the widgets' wiring runs each through the behaviour's
-  // one entry, which shows an error in one box and holds events back while a run works.
+  // The window's handlers by their names, for programs and tests that drive the window: these
+  // call the behaviour directly, so an error reaches the caller. The widgets' own wiring goes
+  // through the behaviour's one entry, which shows an error in one box and holds events back
+  // while a run works.
   void FormCreate() { behaviour_.FormCreate(); }
   void DropFiles(const QMimeData& mime);
   void AddResultList(const std::string& path) { behaviour_.AddResultList(path); }

@@ -4,10 +4,6 @@
 
 namespace tavrin {
 
-QString DecodeBytes(std::string_view bytes) {
-  return FromUtf8(ShownText(bytes));
-}
-
 QString DecodeFileName(std::string_view bytes) {
   return FromUtf8(ShownPath(bytes));
 }

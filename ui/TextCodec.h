@@ -16,9 +16,6 @@ inline std::string ToUtf8(const QString& text) {
   return text.toStdString();
 }
 
-// File contents for display; undecodable bytes as U+FFFD.
-QString DecodeBytes(std::string_view bytes);
-
 // A file name or path for display, by the one rule of ShownPath; EncodeFileName gives the
 // bytes back, also for names the user types.
 QString DecodeFileName(std::string_view bytes);
