@@ -1,12 +1,11 @@
 #include "WindowBehaviour.h"
 
-#include <filesystem>
-
 #include "EntityTable.h"
 #include "ErrorRule.h"
 #include "FileIOTools.h"
 #include "Modules.h"
 #include "ShownText.h"
+#include "SizeHint.h"
 #include "Texts.h"
 
 namespace tavrin {
@@ -26,13 +25,6 @@ class Finally {
   Step step_;
 };
 
-// The size the file has now, or 0 when it cannot be told; only a hint for painting.
-std::uint64_t SizeHint(const std::string& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(std::filesystem::path(path), error);
-  return error ? 0 : static_cast<std::uint64_t>(size);
-}
-
 }  // namespace
 
 WindowBehaviour::WindowBehaviour(WindowView& view, DesktopServices& services)
@@ -41,17 +33,20 @@ WindowBehaviour::WindowBehaviour(WindowView& view, DesktopServices& services)
 WindowBehaviour::~WindowBehaviour() = default;
 
 void WindowBehaviour::Handle(std::function<void()> handler) {
-  // A batch run holds the window: whatever arrives meanwhile (a drop, a close) waits for it.
-  if (running_) {
+  // A batch run holds the window, and so does the box of the error that ended a command:
+  // whatever arrives meanwhile (a drop, a close) waits for them, in the order it came.
+  if (running_ || showingError_) {
     waiting_.push_back(std::move(handler));
     return;
   }
   try {
     handler();
   } catch (const std::exception& error) {
+    showingError_ = true;
+    const Finally shown([this] { showingError_ = false; });
     ShowError(services_, error);
   }
-  while (!running_ && !waiting_.empty()) {
+  while (!running_ && !showingError_ && !waiting_.empty()) {
     std::function<void()> next = std::move(waiting_.front());
     waiting_.pop_front();
     Handle(std::move(next));
@@ -176,7 +171,8 @@ void WindowBehaviour::tmiFileRunClick() {
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
     const Clock::time_point now = Clock::now();
-    if (!painted || now - lastPaint >= kRepaintInterval || SizeHint(path) >= kLongFileBytes) {
+    if (!painted || now - lastPaint >= kRepaintInterval ||
+        platform::SizeHint(path) >= kLongFileBytes) {
       view_.PaintNow(row);
       lastPaint = Clock::now();
       painted = true;

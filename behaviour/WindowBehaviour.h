@@ -26,7 +26,8 @@ class WindowBehaviour {
 
   // Every event enters through here: the handler runs to its end, and an error ends it and is
   // shown in one box. Events that arrive while a batch run works (the window still paints, so
-  // a drop or a close can come in) are handled after it, in the order they came.
+  // a drop or a close can come in) or while that box is open are handled after them, in the
+  // order they came.
   void Handle(std::function<void()> handler);
   bool IsRunning() const { return running_; }
 
@@ -72,6 +73,7 @@ class WindowBehaviour {
   std::unique_ptr<TableConverter> converter_;
   LeadByteSet converterLeadBytes_;
   bool running_ = false;
+  bool showingError_ = false;
   std::deque<std::function<void()>> waiting_;
   int viewEnters_ = 0;
 };

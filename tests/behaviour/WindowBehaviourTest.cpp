@@ -134,6 +134,21 @@ TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
   EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "未処理"}));
   EXPECT_EQ(rowsWhenClosed, std::vector<std::size_t>{3});
   EXPECT_FALSE(w_.IsRunning());
+
+  // A run that ends in an error: what came during it, then what came while its box was open.
+  std::filesystem::remove(paths[1]);
+  Strings order;
+  view_.duringPaint = [&] {
+    view_.duringPaint = nullptr;
+    w_.Handle([&] { order.push_back("during the run"); });
+  };
+  desktop_.whileBoxShows = [&] {
+    desktop_.whileBoxShows = nullptr;
+    w_.Handle([&] { order.push_back("while the box shows"); });
+    EXPECT_TRUE(order.empty());
+  };
+  Do(&WindowBehaviour::tmiFileRunClick);
+  EXPECT_EQ(order, (Strings{"during the run", "while the box shows"}));
 }
 
 TEST_F(WindowBehaviourTest, ALongFileIsShownConvertingBeforeItsConversion) {
