@@ -61,7 +61,7 @@ QString FailureReport(const std::vector<TrashFailure>& failures, std::size_t max
   return text;
 }
 
-QString ShownText(const QString& text) {
+QString ClippedBoxText(const QString& text) {
   constexpr qsizetype kLongest = QtDesktopServices::kLongestShownText;
   if (text.size() <= kLongest) return text;
   qsizetype cut = text.lastIndexOf(u'\n', kLongest);
@@ -228,7 +228,7 @@ int QtDesktopServices::ShowBox(QWidget* owner, const QString& text, const QStrin
   box.setWindowTitle(caption);
   // Shown as it is: a text that starts like a tag is no markup.
   box.setTextFormat(Qt::PlainText);
-  box.setText(ShownText(text));
+  box.setText(ClippedBoxText(text));
   box.setIcon(IconFor(flags));
   // The button texts are set here so that they read in Japanese without a Qt translation.
   if ((flags & mb::kButtonMask) == mb::kYesNo) {
