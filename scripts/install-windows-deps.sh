@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what cross-building the core for Windows and running its tests under Wine need, and
-# the Japanese locale under which Wine's ANSI code page is 932.
+# Installs what cross-building the core and the window for Windows and running their tests under
+# Wine (the window's on a virtual display) need, and the Japanese locale under which Wine's ANSI code page is 932.
 # Idempotent: prints nothing and touches nothing when everything is present.
 set -euo pipefail
 
@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix googletest
   wine wine64
+  xvfb xauth
   locales
 )
 japanese_locale=ja_JP.UTF-8

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the core, its tests and tavrin-convert for Windows (preset "windows") and runs the
-# tests under Wine twice: in the default ANSI code page (1252, no lead bytes) and in the Japanese
-# one (932, Shift-JIS), which Wine takes from the Unix locale.
+# Cross-builds the core, the window, their tests and tavrin-convert for Windows (preset "windows")
+# and runs the tests under Wine twice: in the default ANSI code page (1252, no lead bytes) and in
+# the Japanese one (932, Shift-JIS), which Wine takes from the Unix locale.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +15,8 @@ cmake --build --preset windows -j "${JOBS:-$(nproc)}"
 WINEPREFIX=$(mktemp -d)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
+# Wine's Recycle Bin is the freedesktop trash under XDG_DATA_HOME: kept inside the prefix.
+export XDG_DATA_HOME="$WINEPREFIX/xdg-data"
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
@@ -23,8 +25,19 @@ trap cleanup EXIT
 wineboot --init >/dev/null 2>&1
 wineserver -w
 
-# TAVRIN_EXPECT_ACP makes the tests check that Wine really runs them in that code page.
-echo "test-windows: code page 1252"
-TAVRIN_EXPECT_ACP=1252 LC_ALL=C.UTF-8 ctest --preset windows
-echo "test-windows: code page 932"
-TAVRIN_EXPECT_ACP=932 LC_ALL=ja_JP.UTF-8 ctest --preset windows
+# TAVRIN_EXPECT_ACP makes the tests check that Wine really runs them in that code page. The
+# window's tests (label "window") run on a virtual display, with a Wine server started there;
+# the rest stay without one.
+run_tests() {
+  local acp=$1 locale=$2
+  echo "test-windows: code page $acp"
+  TAVRIN_EXPECT_ACP=$acp LC_ALL=$locale ctest --preset windows -LE window
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  echo "test-windows: code page $acp, the window on a virtual display"
+  TAVRIN_EXPECT_ACP=$acp LC_ALL=$locale xvfb-run -a ctest --preset windows -L window
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+}
+run_tests 1252 C.UTF-8
+run_tests 932 ja_JP.UTF-8

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "CodePage.h"
@@ -50,14 +51,41 @@ TEST_F(CodePageFromSystem, ConversionOfAShiftJisFileFollowsIt) {
   // ソ is 0x83 0x5C: its second byte is a backslash, which the table turns into a slash.
   const std::string so = "\x83\x5C";
   testing::TempDir dir;
-  // Under 932 the name itself ends in ソ: its output goes beside it, not into a folder named by
-  // the byte before that backslash.
-  const std::string path =
-      dir.Path().string() + "\\" + (::GetACP() == 932 ? "sjis" + so + ".html" : "sjis.html");
+  // Names are UTF-8 whatever the code page: ソ in a name holds no backslash byte, so the output
+  // goes beside the input.
+  const std::string path = dir / "sjisソ.html";
   testing::WriteBytes(path, "<p>" + so + "\\</p>");
   WriteStringToFile(path + ".txt", ConvertWithTable(ReadFileToString(path), {{"\\", "/"}}));
   const std::string expected = ::GetACP() == 932 ? so + "/" : "\x83//";
   EXPECT_EQ(testing::ReadBytes(path + ".txt"), expected);
+}
+
+// Names outside the ANSI code page (and Japanese ones in 1252) name exactly their own file: an
+// ANSI call would miss them or, by best-fit mapping, reach another file.
+TEST_F(CodePageFromSystem, NamesOutsideTheCodePageReadAndWriteTheirOwnFile) {
+  for (const std::string name : {"한글.html", "日本語ソ表.html", "\xF0\x9F\x98\x80.html"}) {
+    testing::TempDir dir;
+    const std::string path = dir / name;
+    testing::WriteBytes(path, "<b>x</b>");
+    EXPECT_EQ(ReadFileToString(path), "<b>x</b>") << name;
+    WriteStringToFile(path + ".txt", "x");
+    EXPECT_EQ(testing::ReadBytes(path + ".txt"), "x") << name;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      ++files;
+      const std::string found = testing::PathText(entry.path().filename());
+      EXPECT_TRUE(found == name || found == name + ".txt") << found;
+    }
+    EXPECT_EQ(files, 2) << name;
+  }
+}
+
+TEST_F(CodePageFromSystem, ANameThatIsNotUtf8OpensNothing) {
+  testing::TempDir dir;
+  const std::string path = dir / "sjis" + std::string("\x83\x5C") + ".html";
+  EXPECT_THROW(ReadFileToString(path), EFOpenError);
+  EXPECT_THROW(WriteStringToFile(path, "x"), EFCreateError);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ class Handle {
 
 // Another open of the file, as a viewer or an editor would hold it.
 HANDLE OpenShared(const std::string& path, DWORD access, DWORD share) {
-  return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+  return ::CreateFileW(testing::NativePath(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 template <typename Error>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DesktopServices.h"
+#include "TempDir.h"
 #include "WindowView.h"
 
 namespace tavrin::testing {
@@ -50,7 +51,7 @@ class FakeDesktop : public DesktopServices {
   std::uint32_t GetFileAttributes(const std::string& path) override {
     if (attributes) return attributes(path);
     std::error_code error;
-    const auto status = std::filesystem::status(std::filesystem::path(path), error);
+    const auto status = std::filesystem::status(NativePath(path), error);
     if (error || !std::filesystem::exists(status)) return kInvalidFileAttributes;
     return std::filesystem::is_regular_file(status) ? kFileAttributeNormal
                                                     : kFileAttributeDirectory;

@@ -13,6 +13,25 @@
 
 namespace tavrin::testing {
 
+// Names are carried as UTF-8, as the program carries them; on Windows the file system takes them
+// as UTF-16, so a test never goes through the ANSI code page either.
+inline std::filesystem::path NativePath(std::string_view name) {
+#ifdef _WIN32
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+  return std::filesystem::path(std::string(name));
+#endif
+}
+
+inline std::string PathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+#else
+  return path.string();
+#endif
+}
+
 class TempDir {
  public:
   TempDir() : path_(MakeNewFolder()) {}
@@ -23,7 +42,7 @@ class TempDir {
     std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& Path() const { return path_; }
-  std::string operator/(std::string_view name) const { return (path_ / name).string(); }
+  std::string operator/(std::string_view name) const { return PathText(path_ / NativePath(name)); }
 
  private:
   static std::filesystem::path MakeNewFolder();
@@ -50,12 +69,12 @@ inline std::filesystem::path TempDir::MakeNewFolder() {
 #endif
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary)
+  std::ofstream(NativePath(path), std::ios::binary)
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

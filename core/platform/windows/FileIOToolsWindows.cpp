@@ -1,5 +1,8 @@
 // Whole-file I/O on Windows.
 //
+// Names arrive as UTF-8 and reach the system as UTF-16: an ANSI call would fail on a name outside
+// the code page or, by best-fit mapping, open another file. A name that is not UTF-8 opens nothing.
+//
 // Files are opened without sharing: while we hold a file nobody else can open it, and a file that
 // another program holds open, even one that lets others read it, cannot be read or replaced here.
 //
@@ -17,6 +20,7 @@
 
 #include "FileIOTools.h"
 #include "platform/FileIOPlatform.h"
+#include "platform/windows/WideText.h"
 
 namespace tavrin {
 
@@ -46,9 +50,10 @@ class FileHandle {
   HANDLE handle_;
 };
 
-// A byte string cut at a NUL would name another file to the system.
-bool HoldsNul(const std::string& fileName) {
-  return fileName.find('\0') != std::string::npos;
+// The name as the system takes it; false for a name it cannot stand for: one holding a NUL
+// (cut there, it would name another file) or one that is not UTF-8.
+bool WideName(const std::string& fileName, std::wstring& wide) {
+  return fileName.find('\0') == std::string::npos && WideFromUtf8(fileName, wide);
 }
 
 // Devices, consoles and pipes open like files ("NUL", "CON", "\\.\pipe\..."); only a file on a
@@ -87,16 +92,11 @@ std::size_t ReadUpTo(HANDLE file, char* buffer, std::size_t size, const std::str
 }
 
 // Where a name's folder part ends: after its last separator, or after a drive ("C:") when it has
-// none. The name is walked by characters of the ANSI code page, whose second bytes may be '\'.
-std::size_t FolderPartLength(const std::string& name) {
-  std::size_t end = name.size() >= 2 && name[1] == ':' ? 2 : 0;
+// none. In UTF-8 no byte of a multi-byte character is a separator.
+std::size_t FolderPartLength(const std::wstring& name) {
+  std::size_t end = name.size() >= 2 && name[1] == L':' ? 2 : 0;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (byte == '\\' || byte == '/') {
-      end = i + 1;
-    } else if (::IsDBCSLeadByte(byte) && i + 1 < name.size()) {
-      ++i;
-    }
+    if (name[i] == L'\\' || name[i] == L'/') end = i + 1;
   }
   return end;
 }
@@ -104,9 +104,10 @@ std::size_t FolderPartLength(const std::string& name) {
 // Looks at an output's name without following a link and says whether a file is there, and its
 // attributes. Only nothing, or a disk file other than the input that is not read-only, may be
 // replaced. The look takes no sharing, so it fails while anyone else holds the file open.
-bool CheckReplaceable(const std::string& fileName, const FileIdentity* input, DWORD& attributes) {
+bool CheckReplaceable(const std::wstring& wideName, const std::string& fileName,
+                      const FileIdentity* input, DWORD& attributes) {
   FileHandle existing(
-      ::CreateFileA(fileName.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+      ::CreateFileW(wideName.c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!existing.Valid()) {
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return false;
@@ -125,23 +126,23 @@ bool CheckReplaceable(const std::string& fileName, const FileIdentity* input, DW
 
 // A name for the new file that nobody can pick ahead of us. Creating it exclusively already
 // keeps us off anything planted there; an unguessable name keeps such a plant from blocking us.
-std::string TemporaryName() {
+std::wstring TemporaryName() {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   unsigned char random[12] = {};
   ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-  std::string name = ".tavrin-";
-  for (unsigned char byte : random) name += kLetters[byte & 63];
+  std::wstring name = L".tavrin-";
+  for (unsigned char byte : random) name += static_cast<wchar_t>(kLetters[byte & 63]);
   return name;
 }
 
 // The new file, deleted again unless it has been moved into place.
 class PendingFile {
  public:
-  PendingFile(const std::string& folder, DWORD attributes) {
+  PendingFile(const std::wstring& folder, DWORD attributes) {
     for (int attempt = 0; attempt < 16 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
       path_ = folder + TemporaryName();
-      handle_ = ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      handle_ = ::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               attributes, nullptr);
       if (handle_ == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
@@ -152,7 +153,7 @@ class PendingFile {
   ~PendingFile() {
     // Without sharing the name can only be deleted once our handle is closed.
     if (handle_ != INVALID_HANDLE_VALUE) Close();
-    if (created_) ::DeleteFileA(path_.c_str());
+    if (created_) ::DeleteFileW(path_.c_str());
   }
   bool Created() const { return created_; }
   HANDLE Get() const { return handle_; }
@@ -162,14 +163,14 @@ class PendingFile {
     handle_ = INVALID_HANDLE_VALUE;
     return ::CloseHandle(handle) != 0;
   }
-  bool MoveTo(const std::string& fileName) {
-    if (!::MoveFileExA(path_.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+  bool MoveTo(const std::wstring& fileName) {
+    if (!::MoveFileExW(path_.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
     created_ = false;  // it is the output now
     return true;
   }
 
  private:
-  std::string path_;
+  std::wstring path_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   bool created_ = false;
 };
@@ -179,12 +180,13 @@ class PendingFile {
 std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
   // The type is known before the open, so a folder is never opened; the open handle is checked
   // again, which also turns away devices ("NUL", "CON").
-  if (HoldsNul(fileName)) throw EFOpenError(fileName);
-  const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
+  std::wstring wideName;
+  if (!WideName(fileName, wideName)) throw EFOpenError(fileName);
+  const DWORD attributes = ::GetFileAttributesW(wideName.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw EFOpenError(fileName);
   }
-  FileHandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  FileHandle file(::CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!file.Valid() || !IsDiskFile(file.Get()) ||
@@ -209,17 +211,18 @@ namespace tavrin::platform {
 
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* input) {
-  if (HoldsNul(fileName)) throw EFCreateError(fileName);
-  const std::size_t folderLength = FolderPartLength(fileName);
-  if (folderLength == fileName.size()) throw EFCreateError(fileName);
+  std::wstring wideName;
+  if (!WideName(fileName, wideName)) throw EFCreateError(fileName);
+  const std::size_t folderLength = FolderPartLength(wideName);
+  if (folderLength == wideName.size()) throw EFCreateError(fileName);
 
   // A replacement keeps the attributes of the file it replaces that say how it is shown.
   DWORD older = 0;
-  const bool replacing = CheckReplaceable(fileName, input, older);
+  const bool replacing = CheckReplaceable(wideName, fileName, input, older);
   const DWORD kept = replacing ? older & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
                                : 0;
-  PendingFile file(fileName.substr(0, folderLength), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+  PendingFile file(wideName.substr(0, folderLength), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
   if (!file.Created()) throw EFCreateError(fileName);
 
   std::size_t done = 0;
@@ -238,8 +241,8 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   // The name is looked at again just before the move, so that what was put there during the
   // write is refused too. Should a link still appear in between, the move replaces the link
   // itself, never what it leads to.
-  CheckReplaceable(fileName, input, older);
-  if (!file.MoveTo(fileName)) throw EFCreateError(fileName);
+  CheckReplaceable(wideName, fileName, input, older);
+  if (!file.MoveTo(wideName)) throw EFCreateError(fileName);
 }
 
 }  // namespace tavrin::platform

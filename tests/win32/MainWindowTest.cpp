@@ -1,0 +1,416 @@
+// The Windows window, created for real and driven with the messages a user's actions send; what
+// it shows is read back from its controls, what it asks of the desktop from the recording fake.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AboutBox.h"
+#include "FakeDesktop.h"
+#include "Main.h"
+#include "TempDir.h"
+#include "Win32DesktopServices.h"
+#include "platform/windows/WideText.h"
+
+namespace tavrin {
+namespace {
+
+using testing::FakeDesktop;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide;
+  WideFromUtf8(utf8, wide);
+  return wide;
+}
+
+std::string TextOf(HWND control) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  return Utf8FromWide(text);
+}
+
+std::string MenuItemCaption(HMENU menu, int position) {
+  wchar_t caption[256] = {};
+  ::GetMenuStringW(menu, static_cast<UINT>(position), caption, 256, MF_BYPOSITION);
+  return Utf8FromWide(caption);
+}
+
+// A drop handle as the shell builds one: DROPFILES, then the wide names each ended by a NUL and
+// the list by one more. The window releases it.
+HDROP BuildDrop(const std::vector<std::string>& paths) {
+  std::wstring list;
+  for (const std::string& path : paths) list += Wide(path) + L'\0';
+  list.push_back(L'\0');
+  const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
+  auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
+  ::GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+class Win32WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_COOL_CLASSES |
+                                                       ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
+    ::InitCommonControlsEx(&controls);
+  }
+  void SetUp() override {
+    saved_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override {
+    window_.reset();
+    Pump();
+    std::filesystem::current_path(saved_);
+  }
+
+  TFMain& Open() {
+    window_ = std::make_unique<TFMain>(fake_);
+    ::ShowWindow(window_->Hwnd(), SW_SHOW);
+    ::SetForegroundWindow(window_->Hwnd());
+    Pump();
+    return *window_;
+  }
+  static void Pump() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+
+  std::string File(const std::string& name, const std::string& contents) {
+    const std::string path = dir_ / name;
+    WriteBytes(path, contents);
+    return path;
+  }
+  void Drop(const std::vector<std::string>& paths) {
+    ::SendMessageW(window_->Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(BuildDrop(paths)), 0);
+  }
+  void Command(int id) { ::SendMessageW(window_->Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+  void DoubleClickList() {
+    NMITEMACTIVATE click{};
+    click.hdr.hwndFrom = window_->lvwResult;
+    click.hdr.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(window_->lvwResult));
+    click.hdr.code = NM_DBLCLK;
+    click.iItem = -1;
+    ::SendMessageW(window_->Hwnd(), WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+  }
+  // A click on a tab: the control asks, changes, and tells.
+  void SelectTab(int index) {
+    NMHDR header{window_->tpcMain, static_cast<UINT_PTR>(::GetDlgCtrlID(window_->tpcMain)),
+                 static_cast<UINT>(TCN_SELCHANGING)};
+    ::SendMessageW(window_->Hwnd(), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+    ::SendMessageW(window_->tpcMain, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    header.code = static_cast<UINT>(TCN_SELCHANGE);
+    ::SendMessageW(window_->Hwnd(), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+  }
+  void SelectRow(int row) {
+    ListView_SetItemState(window_->lvwResult, row, LVIS_SELECTED, LVIS_SELECTED);
+  }
+
+  int RowCount() const { return ListView_GetItemCount(window_->lvwResult); }
+  std::string ItemText(int row, int column) const {
+    wchar_t text[1024] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 1024;
+    ::SendMessageW(window_->lvwResult, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(&item));
+    return Utf8FromWide(text);
+  }
+  int ItemImage(int row) const {
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    ::SendMessageW(window_->lvwResult, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return item.iImage;
+  }
+  std::string StatusText() const {
+    wchar_t text[256] = {};
+    ::SendMessageW(window_->tsbMain, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+    return Utf8FromWide(text);
+  }
+  int CurrentPage() const { return TabCtrl_GetCurSel(window_->tpcMain); }
+
+  TempDir dir_;
+  FakeDesktop fake_;
+  std::unique_ptr<TFMain> window_;
+
+ private:
+  std::filesystem::path saved_;
+};
+
+TEST_F(Win32WindowTest, StartsWithTheLayoutItsControlsAndOneErrorForTheMissingTable) {
+  TFMain& window = Open();
+  EXPECT_EQ(TextOf(window.Hwnd()), "tavrin");
+  for (const char* name : {"tcbMain", "ttbMain", "ttbMenu", "tpcMain", "ttsMain", "ttsView",
+                           "lvwResult", "pnlView", "tmeViewPath", "tmeView", "tsbMain"}) {
+    ASSERT_NE(window.Control(name), nullptr) << name;
+    EXPECT_TRUE(::IsWindow(window.Control(name))) << name;
+    EXPECT_EQ(window.NameOf(window.Control(name)), name);
+  }
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  RECT client;
+  ::GetClientRect(window.Hwnd(), &client);
+  EXPECT_EQ(client.right, ::MulDiv(632, dpi, 96));
+  EXPECT_EQ(client.bottom, ::MulDiv(453, dpi, 96));
+  EXPECT_TRUE(::GetWindowLongPtrW(window.Hwnd(), GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_EQ(::SendMessageW(window.tcbMain, RB_GETBANDCOUNT, 0, 0), 2);
+
+  // The toolbar: its buttons in order with their items' commands and images, and no tooltips.
+  const struct {
+    int command, image;
+  } buttons[] = {{kIdFileRun, 4},
+                 {kIdFileFindFile, 11},
+                 {0, -1},
+                 {kIdEditListClear, 6},
+                 {kIdEditListAllClear, 7},
+                 {0, -1},
+                 {kIdEditListIsRecycled, 9},
+                 {0, -1},
+                 {kIdFileClose, 5}};
+  ASSERT_EQ(::SendMessageW(window.ttbMain, TB_BUTTONCOUNT, 0, 0), 9);
+  for (int i = 0; i < 9; ++i) {
+    TBBUTTON button{};
+    ::SendMessageW(window.ttbMain, TB_GETBUTTON, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(&button));
+    EXPECT_EQ(button.idCommand, buttons[i].command) << ToolButtonName(i);
+    if (buttons[i].command == 0) {
+      EXPECT_TRUE(button.fsStyle & BTNS_SEP) << ToolButtonName(i);
+    } else {
+      EXPECT_EQ(button.iBitmap, buttons[i].image) << ToolButtonName(i);
+    }
+  }
+  EXPECT_STREQ(ToolButtonName(1), "ToolButton9");
+  EXPECT_EQ(::SendMessageW(window.ttbMain, TB_GETTOOLTIPS, 0, 0), 0);
+  EXPECT_FALSE(::GetWindowLongPtrW(window.ttbMain, GWL_STYLE) & TBSTYLE_TOOLTIPS);
+
+  // The menus, their captions with access keys, reached from the menu row's buttons by Alt.
+  const std::vector<std::string> file = {"実行(&R)", "ファイル検索ダイアログを表示する(&F)", "",
+                                         "閉じる(&C)"};
+  const std::vector<std::string> edit = {"選択した項目をクリア(&S)",
+                                         "リストを全てクリア(&C)",
+                                         "",
+                                         "リストファイルをごみ箱へ(&R)",
+                                         "",
+                                         "「CEntity.txt」の読み込みを確認する(&E)"};
+  const std::vector<std::string> help = {"バージョン情報(&A)..."};
+  const struct {
+    HMENU menu;
+    const std::vector<std::string>* captions;
+    wchar_t key;
+    int button;
+  } menus[] = {{window.tmiFile, &file, L'F', kIdMenuFile},
+               {window.tmiEdit, &edit, L'E', kIdMenuEdit},
+               {window.tmiHelp, &help, L'H', kIdMenuHelp}};
+  for (const auto& menu : menus) {
+    ASSERT_EQ(::GetMenuItemCount(menu.menu), static_cast<int>(menu.captions->size()));
+    for (int i = 0; i < ::GetMenuItemCount(menu.menu); ++i) {
+      EXPECT_EQ(MenuItemCaption(menu.menu, i), (*menu.captions)[static_cast<std::size_t>(i)]);
+    }
+    UINT button = 0;
+    EXPECT_TRUE(::SendMessageW(window.ttbMenu, TB_MAPACCELERATORW, menu.key,
+                               reinterpret_cast<LPARAM>(&button)));
+    EXPECT_EQ(static_cast<int>(button), menu.button);
+  }
+
+  // The list's columns, the pages, the empty status bar.
+  HWND header = ListView_GetHeader(window.lvwResult);
+  EXPECT_EQ(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 3);
+  EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0), ::MulDiv(120, dpi, 96));
+  EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 2), ::MulDiv(80, dpi, 96));
+  RECT list;
+  ::GetClientRect(window.lvwResult, &list);
+  EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0) +
+                ListView_GetColumnWidth(window.lvwResult, 1) +
+                ListView_GetColumnWidth(window.lvwResult, 2),
+            list.right);
+  EXPECT_TRUE(ListView_GetExtendedListViewStyle(window.lvwResult) & LVS_EX_FULLROWSELECT);
+  EXPECT_FALSE(::GetWindowLongPtrW(window.lvwResult, GWL_STYLE) & LVS_SHOWSELALWAYS);
+  EXPECT_EQ(TabCtrl_GetItemCount(window.tpcMain), 2);
+  EXPECT_EQ(CurrentPage(), 0);
+  EXPECT_EQ(StatusText(), "");
+  EXPECT_EQ(::GetFocus(), window.tpcMain);
+
+  ASSERT_EQ(fake_.messageBoxes.size(), 1u);
+  EXPECT_EQ(fake_.messageBoxes[0].text, "ファイル CEntity.txt は開けません.");
+  EXPECT_EQ(fake_.messageBoxes[0].caption, "tavrin");
+}
+
+TEST_F(Win32WindowTest, DroppedFilesAreListedAndRunConvertsThem) {
+  Open();
+  const std::vector<std::string> names = {"日本語.html", "한글.html", "\xF0\x9F\x98\x80.htm"};
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(File(name, "<p>" + name + "</p>"));
+  std::filesystem::create_directory(testing::NativePath(dir_ / "フォルダ"));
+  Drop({paths[0], dir_ / "フォルダ", paths[1], paths[2], dir_ / "missing.html"});
+  ASSERT_EQ(RowCount(), 3);
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(ItemText(row, 0), names[static_cast<std::size_t>(row)]);
+    EXPECT_EQ(ItemText(row, 1), paths[static_cast<std::size_t>(row)]);
+    EXPECT_EQ(ItemText(row, 2), "未処理");
+    EXPECT_EQ(ItemImage(row), 0);
+  }
+
+  // Run, from its toolbar button.
+  ::SendMessageW(window_->Hwnd(), WM_COMMAND, MAKEWPARAM(kIdFileRun, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(window_->ttbMain));
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(ItemText(row, 2), "完了");
+    EXPECT_EQ(ItemImage(row), 3);
+    EXPECT_EQ(ReadBytes(paths[static_cast<std::size_t>(row)] + ".txt"),
+              names[static_cast<std::size_t>(row)]);
+  }
+  EXPECT_EQ(StatusText(), "実行終了");
+}
+
+TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
+  TFMain& window = Open();
+  const std::string a = File("a.html", "a"), b = File("b.html", "b");
+  std::vector<std::string> aboutLabels;
+  std::string aboutCaption;
+  window.whileAboutBoxShows = [&](HWND box) {
+    aboutCaption = TextOf(box);
+    for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
+      aboutLabels.push_back(TextOf(::GetDlgItem(box, id)));
+    }
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  fake_.folderAnswers.push_back("C:\\検索");
+  fake_.messageBoxes.clear();
+
+  Command(kIdFileFindFile);
+  EXPECT_EQ(fake_.searchWindows, std::vector<std::string>{"C:\\検索"});
+  Command(kIdEditCEntity);  // the table is still missing: the open error
+  Command(kIdHelpVersion);
+  EXPECT_EQ(aboutCaption, "バージョン情報");
+  ASSERT_EQ(aboutLabels.size(), 4u);
+  EXPECT_EQ(aboutLabels[2], "compired with");
+  EXPECT_TRUE(::IsWindowEnabled(window.Hwnd()));
+
+  Drop({a, b, a});
+  SelectRow(1);
+  Command(kIdEditListClear);
+  EXPECT_EQ(RowCount(), 2);
+  EXPECT_EQ(ItemText(1, 0), "a.html");
+  Command(kIdEditListAllClear);
+  EXPECT_EQ(RowCount(), 0);
+  Drop({a, b});
+  Command(kIdEditListIsRecycled);
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(fake_.trashCalls, std::vector<std::string>{a + '\0' + b + '\0' + '\0'});
+  EXPECT_EQ(StatusText(), "削除終了");
+  ASSERT_EQ(fake_.messageBoxes.size(), 2u);
+  EXPECT_EQ(fake_.messageBoxes[0].text, "ファイル CEntity.txt は開けません.");
+  EXPECT_EQ(fake_.messageBoxes[1].caption, "クッション");
+
+  // Alt+E opens the edit menu from the menu row; its item runs.
+  Drop({a});
+  HMENU shown = nullptr;
+  window.whileMenuShows = [&](HMENU menu) {
+    shown = menu;
+    return static_cast<int>(kIdEditListAllClear);
+  };
+  MSG alt{};
+  alt.hwnd = window.lvwResult;
+  alt.message = WM_SYSKEYDOWN;
+  alt.wParam = 'E';
+  alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
+  EXPECT_TRUE(window.PreTranslateMessage(alt));
+  EXPECT_EQ(shown, window.tmiEdit);
+  EXPECT_EQ(RowCount(), 0);
+
+  Command(kIdFileClose);
+  EXPECT_EQ(window.Hwnd(), nullptr);
+}
+
+TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
+  TFMain& window = Open();
+  const std::string page = File("page.html", "<b>one</b>\ntwo");
+  Drop({page});
+  SelectRow(0);
+  DoubleClickList();
+  EXPECT_EQ(CurrentPage(), 1);
+  EXPECT_TRUE(::IsWindowVisible(window.tmeView));
+  EXPECT_EQ(TextOf(window.tmeViewPath), page);
+  EXPECT_EQ(TextOf(window.tmeView), "one\r\ntwo");
+
+  ::SendMessageW(window.tmeView, WM_LBUTTONDBLCLK, 0, 0);
+  EXPECT_EQ(CurrentPage(), 0);
+  EXPECT_TRUE(::IsWindowVisible(window.lvwResult));
+
+  // From the list, the tab takes the focus into the page: rebuilt.
+  WriteBytes(page, "three");
+  ::SetFocus(window.lvwResult);
+  SelectTab(1);
+  EXPECT_EQ(::GetFocus(), window.tmeView);
+  EXPECT_EQ(TextOf(window.tmeView), "three");
+
+  // From the tab strip, the page keeps its earlier content until the focus enters it.
+  SelectTab(0);
+  ::SetFocus(window.tpcMain);
+  WriteBytes(page, "four");
+  SelectTab(1);
+  EXPECT_EQ(TextOf(window.tmeView), "three");
+  ::SetFocus(window.tmeView);
+  EXPECT_EQ(TextOf(window.tmeView), "four");
+}
+
+// The desktop's own services where Wine has them.
+TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
+  TempDir dir;
+  const std::string file = dir / "ごみ.html";
+  WriteBytes(file, "x");
+  std::filesystem::create_directory(testing::NativePath(dir / "フォルダ"));
+  Win32DesktopServices services;
+  EXPECT_FALSE(services.GetFileAttributes(file) & kFileAttributeDirectory);
+  EXPECT_TRUE(services.GetFileAttributes(dir / "フォルダ") & kFileAttributeDirectory);
+  EXPECT_EQ(services.GetFileAttributes(dir / "missing"), kInvalidFileAttributes);
+  EXPECT_EQ(services.GetFileAttributes((dir / "sjis") + "\x83\x5C"), kInvalidFileAttributes);
+
+  // The shell's own confirmation is answered Yes as it appears.
+  static HHOOK hook = nullptr;
+  hook = ::SetWindowsHookExW(
+      WH_CBT,
+      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (code == HCBT_ACTIVATE) {
+          ::PostMessageW(reinterpret_cast<HWND>(wParam), WM_COMMAND, IDYES, 0);
+        }
+        return ::CallNextHookEx(hook, code, wParam, lParam);
+      },
+      nullptr, ::GetCurrentThreadId());
+  services.MoveToTrash(nullptr, file + '\0' + '\0');
+  ::UnhookWindowsHookEx(hook);
+  EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
+}
+
+TEST(Win32DesktopServicesTest, ABoxShowsAtMostItsLimit) {
+  EXPECT_EQ(BoxText("短い"), L"短い");
+  const std::wstring cut = BoxText(std::string(70000, 'a'));
+  EXPECT_EQ(cut.size(), Win32DesktopServices::kMaxBoxText + 1);
+  EXPECT_EQ(cut.back(), L'\x2026');
+  // Never inside a surrogate pair: here the limit falls after the first half of one.
+  std::string emoji;
+  for (int i = 0; i < 40000; ++i) emoji += "\xF0\x9F\x98\x80";
+  const std::wstring pairs = BoxText(emoji);
+  EXPECT_EQ(pairs.size(), Win32DesktopServices::kMaxBoxText);
+  EXPECT_FALSE(IS_HIGH_SURROGATE(pairs[pairs.size() - 2]));
+}
+
+}  // namespace
+}  // namespace tavrin

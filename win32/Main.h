@@ -1,0 +1,137 @@
+// The main window drawn with Win32 and the common controls: its controls, named as the rest of
+// the program knows them. What the window does is the behaviour's; this face draws and forwards.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "WinApi.h"
+#include "WindowBehaviour.h"
+#include "WindowView.h"
+
+namespace tavrin {
+
+// Command ids of the menu items; the toolbar's buttons send their item's id.
+enum MenuId : int {
+  kIdFileRun = 101,
+  kIdFileFindFile,
+  kIdFileClose,
+  kIdEditListClear,
+  kIdEditListAllClear,
+  kIdEditListIsRecycled,
+  kIdEditCEntity,
+  kIdHelpVersion,
+};
+// The caption buttons of ttbMenu, one for each menu.
+enum MenuButtonId : int { kIdMenuFile = 201, kIdMenuEdit, kIdMenuHelp };
+
+// The name of the toolbar's button at a position, left to right ("ToolButton1"...).
+const char* ToolButtonName(int index);
+
+class TFMain : private WindowView {
+ public:
+  // Creates the window, hidden, and runs its creation handler.
+  explicit TFMain(DesktopServices& services);
+  ~TFMain() override;
+  TFMain(const TFMain&) = delete;
+  TFMain& operator=(const TFMain&) = delete;
+
+  HWND Hwnd() const { return hwnd_; }
+  // Set by the program: closing the window ends the message loop.
+  bool quitWhenClosed = false;
+  // Registers the window classes; once per process, before the first window.
+  static bool RegisterClasses(HINSTANCE instance);
+
+  // Lists a file as if it had been dropped.
+  void AddResultList(const std::string& path);
+  // Keys the window handles before the focused control sees them (Ctrl+Tab between the pages);
+  // true when the message was taken.
+  bool PreTranslateMessage(const MSG& message);
+
+  // The control of a given name ("lvwResult", "ttbMain"...), or null.
+  HWND Control(std::string_view name) const;
+  // The name of one of the window's controls, or "".
+  std::string NameOf(HWND control) const;
+  // Runs while the About box shows, inside its modal loop, given the box: tests read it and close
+  // it there.
+  std::function<void(HWND)> whileAboutBoxShows;
+  // Runs instead of showing a menu's popup, given the popup; tests answer it with an item's id.
+  std::function<int(HMENU)> whileMenuShows;
+  const std::vector<FileListItem>& Rows() const { return behaviour_.Rows(); }
+  const ArrayOfArrayOfString& EntityTable() const { return behaviour_.EntityTable(); }
+
+  // The window's controls and menus, named as the rest of the program knows them.
+  HWND tcbMain = nullptr;
+  HWND ttbMain = nullptr;
+  HWND ttbMenu = nullptr;
+  HWND tpcMain = nullptr;
+  HWND ttsMain = nullptr;
+  HWND ttsView = nullptr;
+  HWND lvwResult = nullptr;
+  HWND pnlView = nullptr;
+  HWND tmeViewPath = nullptr;
+  HWND tmeView = nullptr;
+  HWND tsbMain = nullptr;
+  HIMAGELIST tilMain = nullptr;
+  HMENU tmiFile = nullptr;
+  HMENU tmiEdit = nullptr;
+  HMENU tmiHelp = nullptr;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR id, DWORD_PTR data);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnNotify(const NMHDR& header);
+  void OnCommand(int id);
+  void OnDropFiles(HDROP drop);
+  void OnFocusChanged(HWND now);
+  void OnPageChanged(bool focusWasInOldPage);
+  void OnSysKeyMenu(wchar_t key);
+
+  void Forward(void (WindowBehaviour::*handler)());
+  void BuildFonts();
+  void BuildMenus();
+  void BuildCoolBar();
+  void BuildPages();
+  void BuildStatusBar();
+  void Name(HWND control, const char* name);
+  void Layout();
+  void FitPathColumn();
+  void ShowCurrentPage();
+  void OpenMenu(int button, bool fromKeyboard);
+  int Scaled(int pixels) const;
+
+  // What the behaviour asks of the face.
+  WindowHandle Handle() override { return hwnd_; }
+  void RowAppended(const FileListItem& item) override;
+  void RowChanged(int row, const FileListItem& item) override;
+  void RowRemoved(int row) override;
+  void RowsCleared() override;
+  bool IsRowSelected(int row) const override;
+  void SetRowSelected(int row, bool selected) override;
+  void ScrollToRow(int row) override;
+  void PaintNow(int row) override;
+  void SetStatusText(std::string_view text) override;
+  void SetPreview(std::string_view shownPath, std::string_view shownText) override;
+  void ShowPage(Page page) override;
+  void ShowAboutBox() override;
+  void CloseWindow() override;
+
+  HWND hwnd_ = nullptr;
+  WindowBehaviour behaviour_;
+  UINT dpi_ = 96;
+  HFONT formFont_ = nullptr, uiFont_ = nullptr, fixedFont_ = nullptr;
+  HICON smallIcon_ = nullptr, bigIcon_ = nullptr;
+  std::vector<HBITMAP> menuBitmaps_;
+  std::vector<std::pair<std::string, HWND>> names_;
+  // The control of this window that last had the focus, kept while the focus is elsewhere.
+  HWND lastFocus_ = nullptr;
+  bool focusInOldPage_ = false;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,114 @@
+#include "Win32DesktopServices.h"
+
+#include <algorithm>
+
+#include "WinApi.h"
+#include "platform/windows/WideText.h"
+
+namespace tavrin {
+
+namespace {
+
+HWND Owner(WindowHandle owner) {
+  return static_cast<HWND>(owner);
+}
+
+}  // namespace
+
+std::wstring WideForDisplay(std::string_view utf8) {
+  std::wstring wide;
+  if (!WideFromUtf8(utf8, wide)) {
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    wide.resize(static_cast<std::size_t>(units > 0 ? units : 0));
+    if (units > 0) {
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            units);
+    }
+  }
+  return wide;
+}
+
+std::wstring BoxText(std::string_view utf8) {
+  std::wstring text = WideForDisplay(utf8);
+  if (text.size() > Win32DesktopServices::kMaxBoxText) {
+    std::size_t cut = Win32DesktopServices::kMaxBoxText;
+    if (IS_HIGH_SURROGATE(text[cut - 1])) --cut;
+    text.resize(cut);
+    text += L"\x2026";
+  }
+  return text;
+}
+
+int Win32DesktopServices::MessageBox(WindowHandle owner, std::string_view text,
+                                     std::string_view caption, unsigned flags) {
+  // Without an owner the box is modal for the whole application: the task-modal flag disables
+  // every window of this thread while it shows.
+  UINT type = flags;
+  if (owner == nullptr) type |= MB_TASKMODAL;
+  return ::MessageBoxW(Owner(owner), BoxText(text).c_str(), WideForDisplay(caption).c_str(), type);
+}
+
+std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {
+  std::wstring wide;
+  if (path.find('\0') != std::string::npos || !WideFromUtf8(path, wide)) {
+    return kInvalidFileAttributes;
+  }
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
+  // Only a regular file may be listed: devices and reparse points that are folders count as
+  // folders.
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+    return attributes | kFileAttributeDirectory;
+  }
+  return attributes;
+}
+
+void Win32DesktopServices::MoveToTrash(WindowHandle owner, std::string_view pathList) {
+  // Each path converted on its own, each followed by one NUL, the list by one more.
+  std::wstring list;
+  std::size_t at = 0;
+  while (at < pathList.size()) {
+    const std::size_t end = std::min(pathList.find('\0', at), pathList.size());
+    if (end > at) {
+      std::wstring path;
+      // A path that is not UTF-8 names no file; it is not handed on to name some other one.
+      if (WideFromUtf8(pathList.substr(at, end - at), path)) {
+        list += path;
+        list.push_back(L'\0');
+      }
+    }
+    at = end + 1;
+  }
+  if (list.empty()) return;
+  list.push_back(L'\0');
+  SHFILEOPSTRUCTW operation{};
+  operation.hwnd = Owner(owner);
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = list.c_str();
+  operation.fFlags = FOF_ALLOWUNDO;
+  operation.fAnyOperationsAborted = TRUE;
+  ::SHFileOperationW(&operation);
+}
+
+std::string Win32DesktopServices::BrowseForFolder(WindowHandle owner, std::string_view prompt) {
+  const std::wstring title = WideForDisplay(prompt);
+  BROWSEINFOW browse{};
+  browse.hwndOwner = Owner(owner);
+  browse.lpszTitle = title.c_str();
+  browse.ulFlags = BIF_RETURNONLYFSDIRS;
+  PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&browse);
+  if (chosen == nullptr) return {};
+  wchar_t path[MAX_PATH + 1] = {};
+  const bool converted = ::SHGetPathFromIDListW(chosen, path) != FALSE;
+  ::CoTaskMemFree(chosen);
+  return converted ? Utf8FromWide(path) : std::string();
+}
+
+void Win32DesktopServices::OpenSearchWindow(WindowHandle owner, const std::string& folder) {
+  std::wstring wide;
+  if (!WideFromUtf8(folder, wide)) return;
+  ::ShellExecuteW(Owner(owner), L"find", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace tavrin
