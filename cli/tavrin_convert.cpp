@@ -1,105 +1,375 @@
-// tavrin-convert: the batch run without the window, for benchmarks and cross-checks.
-//   tavrin-convert [--table PATH] [--codepage 932|1252|locale] FILE...
-// Each FILE is read whole, converted with the table and written to FILE + ".txt". The first
-// error stops the run with its message on stderr and exit status 1. Without --table the table
-// is CEntity.txt of the current folder; if that cannot be read, the run goes on with tags only
-// removed, as the window's does, after saying why on stderr.
+// tavrin-convert: the batch run without the window, for shells and scripts. Each FILE is read
+// whole, converted with the table and written to FILE + ".txt", exactly as the window's Run does.
+// Options, exit status and messages: PrintHelp below and the manual page tavrin-convert.1.
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include "BatchRun.h"
 #include "CodePage.h"
 #include "EntityTable.h"
 #include "FileIOTools.h"
+#include "SystemHelpers.h"
 #include "TavrinFunctions.h"
+
+#ifndef TAVRIN_VERSION
+#error "TAVRIN_VERSION must name the project version"
+#endif
 
 namespace {
 
-int Usage() {
+using namespace tavrin;
+
+constexpr int kConverted = 0;
+constexpr int kConversionError = 1;
+constexpr int kUsageError = 2;
+
+void PrintHelp() {
+  std::fputs(
+      "Usage: tavrin-convert [OPTIONS] FILE...\n"
+      "Convert each HTML FILE to plain text, written beside it as FILE.txt: the rows of the\n"
+      "entity table are applied in order, then every run from '<' to the next '>' is removed.\n"
+      "Bytes pass unchanged; no character-set conversion takes place.\n"
+      "\n"
+      "  --table PATH        the entity table (default: CEntity.txt in the current folder;\n"
+      "                      when that cannot be read, say so and only remove tags)\n"
+      "  --codepage CP       lead bytes of double-byte characters: 932 (Shift-JIS),\n"
+      "                      1252 (none) or locale (the user's locale; the default)\n"
+      "  --files-from LIST   also convert the files named in LIST, one name a line\n"
+      "                      (\"-\": standard input); names are taken byte for byte,\n"
+      "                      empty names are skipped\n"
+      "  -0, --null          names in LIST end with a NUL byte, not a newline\n"
+      "  -j, --jobs N        convert N files at a time (default: the processors this\n"
+      "                      process may use); the outcome is that of one at a time\n"
+      "      --keep-going    after a failed file go on with the others, and report\n"
+      "                      every failure at the end\n"
+      "      --quiet         no progress line and no notice about a missing table\n"
+      "      --verbose       a summary line at the end: files, bytes, seconds, MB/s\n"
+      "      --help          show this help and exit\n"
+      "      --version       show the version and exit\n"
+      "  --                  the arguments after it are files, even if they begin with '-'\n"
+      "\n"
+      "FILE operands are converted first, then the names of each LIST in turn. Without\n"
+      "--keep-going the first file that fails, in that order, ends the run: every file\n"
+      "before it is converted, nothing is written for it or any file after it, and an\n"
+      "older FILE.txt stays as it was. A progress line is shown on standard error when it\n"
+      "is a terminal. Error messages are those of the conversion core, in Japanese.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  every file converted\n"
+      "  1  a file could not be converted, or the --table file or a LIST could not be read\n"
+      "  2  usage error (unknown option, missing or bad argument, no FILE)\n",
+      stdout);
+}
+
+void PrintVersion() {
+  std::fputs("tavrin-convert (tavrin) " TAVRIN_VERSION "\n", stdout);
+}
+
+int UsageError(const std::string& message) {
   std::fprintf(stderr,
-               "usage: tavrin-convert [--table PATH] [--codepage 932|1252|locale] FILE...\n");
-  return 2;
+               "tavrin-convert: %s\n"
+               "Try 'tavrin-convert --help' for more information.\n",
+               message.c_str());
+  return kUsageError;
+}
+
+void Report(const std::string& message) {
+  std::fprintf(stderr, "tavrin-convert: %s\n", message.c_str());
+}
+
+struct Options {
+  std::string table = kEntityTableFileName;
+  bool tableGiven = false;
+  std::optional<LeadByteSet> leadBytes;  // none: the locale's
+  std::vector<std::string> lists;
+  char separator = '\n';
+  unsigned jobs = 0;  // 0: the usable processors
+  bool keepGoing = false;
+  bool quiet = false;
+  bool verbose = false;
+  std::vector<std::string> files;
+};
+
+// What parsing the command line ends in, when it does not go on to convert.
+struct Exit {
+  int status;
+};
+
+bool ParseJobs(std::string_view text, unsigned& jobs) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value == 0) return false;
+  jobs = value;
+  return true;
+}
+
+// GNU-style: options and files in any order until "--"; "--name=value" or "--name value";
+// short options may be bundled ("-0j4").
+std::optional<Exit> ParseCommandLine(int argc, char** argv, Options& options) {
+  bool optionsEnded = false;
+  auto addFile = [&](std::string name) -> std::optional<Exit> {
+    if (name.empty()) return Exit{UsageError("empty file name")};
+    options.files.push_back(std::move(name));
+    return std::nullopt;
+  };
+  auto setJobs = [&](std::string_view value) -> std::optional<Exit> {
+    if (!ParseJobs(value, options.jobs)) {
+      return Exit{UsageError("invalid number of jobs: '" + std::string(value) + "'")};
+    }
+    return std::nullopt;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (auto exit = addFile(arg)) return exit;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+      std::optional<std::string> value;
+      if (equals != std::string::npos) value = arg.substr(equals + 1);
+      static constexpr std::string_view kWithValue[] = {"table", "codepage", "files-from", "jobs"};
+      static constexpr std::string_view kFlags[] = {"null",    "keep-going", "quiet",
+                                                    "verbose", "help",       "version"};
+      const bool takesValue = std::ranges::find(kWithValue, name) != std::end(kWithValue);
+      if (!takesValue && std::ranges::find(kFlags, name) == std::end(kFlags)) {
+        return Exit{UsageError("unrecognized option '" + arg + "'")};
+      }
+      if (takesValue && !value) {
+        if (i + 1 >= argc) return Exit{UsageError("option '--" + name + "' requires an argument")};
+        value = argv[++i];
+      }
+      if (!takesValue && value) {
+        return Exit{UsageError("option '--" + name + "' doesn't allow an argument")};
+      }
+      if (name == "table") {
+        options.table = *value;
+        options.tableGiven = true;
+      } else if (name == "codepage") {
+        if (*value == "932") {
+          options.leadBytes = LeadByteSet::ShiftJis();
+        } else if (*value == "1252") {
+          options.leadBytes = LeadByteSet();
+        } else if (*value == "locale") {
+          options.leadBytes.reset();
+        } else {
+          return Exit{UsageError("invalid code page '" + *value + "' (932, 1252 or locale)")};
+        }
+      } else if (name == "files-from") {
+        options.lists.push_back(*value);
+      } else if (name == "jobs") {
+        if (auto exit = setJobs(*value)) return exit;
+      } else if (name == "null") {
+        options.separator = '\0';
+      } else if (name == "keep-going") {
+        options.keepGoing = true;
+      } else if (name == "quiet") {
+        options.quiet = true;
+      } else if (name == "verbose") {
+        options.verbose = true;
+      } else if (name == "help") {
+        PrintHelp();
+        return Exit{kConverted};
+      } else {
+        PrintVersion();
+        return Exit{kConverted};
+      }
+      continue;
+    }
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+      if (arg[at] == '0') {
+        options.separator = '\0';
+      } else if (arg[at] == 'j') {
+        if (at + 1 < arg.size()) {
+          if (auto exit = setJobs(std::string_view(arg).substr(at + 1))) return exit;
+        } else if (i + 1 < argc) {
+          if (auto exit = setJobs(argv[++i])) return exit;
+        } else {
+          return Exit{UsageError("option requires an argument -- 'j'")};
+        }
+        break;
+      } else {
+        return Exit{UsageError(std::string("invalid option -- '") + arg[at] + "'")};
+      }
+    }
+  }
+  if (options.files.empty() && options.lists.empty()) return Exit{UsageError("missing FILE")};
+  return std::nullopt;
+}
+
+// Appends the names in a list (a file, or standard input for "-"), cut at the separator; empty
+// names are skipped, so a list may end with its separator. Raises the open or read error.
+void ReadNameList(const std::string& list, char separator, std::vector<std::string>& files) {
+  const bool standardInput = list == "-";
+  if (standardInput) cli::MakeStdinBinary();
+  std::FILE* in = standardInput ? stdin : std::fopen(list.c_str(), "rb");
+  if (in == nullptr) throw EFOpenError(list);
+  std::string name;
+  char buffer[64 << 10];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    for (const char* at = buffer; at != buffer + got;) {
+      const auto rest = static_cast<std::size_t>(buffer + got - at);
+      const char* end = static_cast<const char*>(std::memchr(at, separator, rest));
+      if (end == nullptr) {
+        name.append(at, rest);
+        break;
+      }
+      name.append(at, static_cast<std::size_t>(end - at));
+      if (!name.empty()) files.push_back(std::move(name));
+      name.clear();
+      at = end + 1;
+    }
+  }
+  const bool failed = std::ferror(in) != 0;
+  if (!standardInput) std::fclose(in);
+  if (failed) throw EFReadError(list);
+  if (!name.empty()) files.push_back(std::move(name));
+}
+
+// The progress line on a terminal: redrawn in place, erased at the end.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::size_t total) : total_(total) {}
+
+  void Draw(std::size_t done, std::size_t bytes, double seconds) {
+    char line[160];
+    const double mb = static_cast<double>(bytes) / 1e6;
+    char left[32] = "--:--";
+    if (done > 0 && seconds > 0) {
+      const auto remaining = static_cast<unsigned long long>(
+          seconds * static_cast<double>(total_ - done) / static_cast<double>(done) + 0.5);
+      std::snprintf(left, sizeof left, "%llu:%02llu", remaining / 60, remaining % 60);
+    }
+    const int length = std::snprintf(line, sizeof line,
+                                     "tavrin-convert: %zu/%zu files, %.1f MB, %.1f MB/s, %s left",
+                                     done, total_, mb, seconds > 0 ? mb / seconds : 0.0, left);
+    const std::size_t size = std::min(static_cast<std::size_t>(std::max(length, 0)), sizeof line);
+    std::string text = "\r" + std::string(line, size);
+    if (size < shown_) text.append(shown_ - size, ' ');
+    shown_ = std::max(shown_, size);
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+  }
+
+  void Erase() {
+    if (shown_ == 0) return;
+    std::fputs(("\r" + std::string(shown_, ' ') + "\r").c_str(), stderr);
+    std::fflush(stderr);
+    shown_ = 0;
+  }
+
+ private:
+  std::size_t total_;
+  std::size_t shown_ = 0;  // the widest line drawn, to be covered by the next
+};
+
+int Convert(const Options& options) {
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+
+  std::vector<std::string> files = options.files;
+  try {
+    for (const std::string& list : options.lists) ReadNameList(list, options.separator, files);
+  } catch (const Exception& e) {
+    Report(e.Message());
+    return kConversionError;
+  }
+
+  ArrayOfArrayOfString table;
+  try {
+    table = LoadEntityTable(options.table);
+  } catch (const Exception& e) {
+    // As in the window: without its table the run removes tags only, after saying why.
+    if (options.tableGiven) {
+      Report(e.Message());
+      return kConversionError;
+    }
+    if (!options.quiet) Report(e.Message());
+  }
+
+  const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
+      1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cli::UsableProcessors(),
+                               files.size())));
+  // Each worker has its own converter; one that memory does not allow is one worker less.
+  std::vector<std::unique_ptr<TableConverter>> converters;
+  try {
+    while (converters.size() < jobs) converters.push_back(std::make_unique<TableConverter>(table));
+  } catch (const std::bad_alloc&) {
+    if (converters.empty()) {
+      Report("メモリが不足しています (" + options.table + ")");
+      return kConversionError;
+    }
+  }
+
+  cli::BatchRun run(files, options.keepGoing);
+  std::vector<std::thread> threads;
+  for (auto& converter : converters) {
+    run.AddWorker();
+    try {
+      threads.emplace_back(&cli::BatchRun::Work, &run, std::ref(*converter));
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (threads.size() < converters.size()) {
+    // The worker that could not start runs here instead, with no progress line.
+    run.Work(*converters[threads.size()]);
+  }
+
+  const bool progress = !options.quiet && !files.empty() && cli::IsTerminal(stderr);
+  std::optional<ProgressLine> line;
+  if (progress) {
+    line.emplace(files.size());
+    line->Draw(0, 0, 0);
+  }
+  while (!run.WaitFinished(std::chrono::milliseconds(100))) {
+    if (line) line->Draw(run.Done(), run.BytesIn(), elapsed());
+  }
+  for (std::thread& thread : threads) thread.join();
+  if (line) line->Erase();
+
+  const auto failures = run.Failures();
+  for (const auto& failure : failures) Report(failure.second);
+  if (options.verbose) {
+    const double seconds = elapsed();
+    std::fprintf(stderr,
+                 "tavrin-convert: %zu files, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s\n",
+                 run.Written(), run.BytesIn(), run.BytesOut(), seconds,
+                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0);
+  }
+  return failures.empty() ? kConverted : kConversionError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace tavrin;
 #ifdef SIGXFSZ
   // A file-size limit must turn into a write error, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  Options options;
+  if (const std::optional<Exit> exit = ParseCommandLine(argc, argv, options)) return exit->status;
   InitCodePageFromLocale();
-
-  std::string tablePath = kEntityTableFileName;
-  bool tableGiven = false;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--table" && i + 1 < argc) {
-      tablePath = argv[++i];
-      tableGiven = true;
-    } else if (arg == "--codepage" && i + 1 < argc) {
-      std::string cp = argv[++i];
-      if (cp == "932") {
-        SetCurrentLeadByteSet(LeadByteSet::ShiftJis());
-      } else if (cp == "1252") {
-        SetCurrentLeadByteSet(LeadByteSet());
-      } else if (cp != "locale") {
-        return Usage();
-      }
-    } else if (arg == "--") {
-      for (++i; i < argc; ++i) files.emplace_back(argv[i]);
-    } else if (arg.starts_with("--")) {
-      return Usage();
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.empty()) return Usage();
-
-  const auto start = std::chrono::steady_clock::now();
-  std::size_t bytesIn = 0, bytesOut = 0, done = 0;
-  int status = 0;
-  const std::string* current = &tablePath;  // what is being worked on, for a message
-  try {
-    ArrayOfArrayOfString table;
-    try {
-      table = LoadEntityTable(tablePath);
-    } catch (const Exception& e) {
-      if (tableGiven) throw;
-      std::fprintf(stderr, "tavrin-convert: %s\n", e.Message().c_str());
-    }
-    TableConverter converter(table);
-    for (const std::string& file : files) {
-      current = &file;
-      std::size_t in = 0, out = 0;
-      ConvertFileBeside(file, [&](std::string text) {
-        in = text.size();
-        std::string output = converter.Convert(std::move(text));
-        out = output.size();
-        return output;
-      });
-      bytesIn += in;
-      bytesOut += out;
-      ++done;
-    }
-  } catch (const Exception& e) {
-    std::fprintf(stderr, "tavrin-convert: %s\n", e.Message().c_str());
-    status = 1;
-  } catch (const std::bad_alloc&) {
-    // A text that outgrows memory while it is converted stops the run like any other error.
-    std::fprintf(stderr, "tavrin-convert: メモリが不足しています (%s)\n", current->c_str());
-    status = 1;
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::fprintf(
-      stderr, "tavrin-convert: %zu files, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s\n", done,
-      bytesIn, bytesOut, seconds, seconds > 0 ? static_cast<double>(bytesIn) / 1e6 / seconds : 0.0);
-  return status;
+  if (options.leadBytes) SetCurrentLeadByteSet(*options.leadBytes);
+  return Convert(options);
 }

@@ -13,6 +13,18 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
         PATTERN "*.html.txt" EXCLUDE)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The command-line converter and its manual page, compressed as Debian keeps manual pages
+# (-n: no name or time stamp, so the same page gives the same bytes).
+install(TARGETS tavrin-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(TAVRIN_CONVERT_MAN ${PROJECT_BINARY_DIR}/cli/tavrin-convert.1.gz)
+add_custom_command(OUTPUT ${TAVRIN_CONVERT_MAN}
+                   COMMAND ${GZIP_PROGRAM} -9nc ${PROJECT_SOURCE_DIR}/cli/tavrin-convert.1
+                           > ${TAVRIN_CONVERT_MAN}
+                   DEPENDS ${PROJECT_SOURCE_DIR}/cli/tavrin-convert.1 VERBATIM)
+add_custom_target(tavrin-convert-man ALL DEPENDS ${TAVRIN_CONVERT_MAN})
+install(FILES ${TAVRIN_CONVERT_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavrin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

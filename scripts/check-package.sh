@@ -11,7 +11,8 @@ echo "package: $deb"
 
 fail() { echo "check-package: $*" >&2; exit 1; }
 contents=$(dpkg-deb --contents "$deb")
-for path in ./usr/bin/tavrin ./usr/share/applications/tavrin.desktop \
+for path in ./usr/bin/tavrin ./usr/bin/tavrin-convert ./usr/share/man/man1/tavrin-convert.1.gz \
+            ./usr/share/applications/tavrin.desktop \
             ./usr/share/icons/hicolor/16x16/apps/tavrin.png \
             ./usr/share/icons/hicolor/32x32/apps/tavrin.png \
             ./usr/share/icons/hicolor/64x64/apps/tavrin.png \
@@ -34,6 +35,14 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/tavrin.desktop"
+# The converter runs from the unpacked root, and its manual page is found by name and formats
+# without warnings.
+"$root/usr/bin/tavrin-convert" --version | grep -q '^tavrin-convert (tavrin) ' \
+  || fail "the unpacked tavrin-convert does not run"
+page=$(MANPATH="$root/usr/share/man" MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings tavrin-convert 2>&1) \
+  || fail "man tavrin-convert failed: $page"
+grep -q 'EXIT STATUS' <<<"$page" || fail "the manual page lacks its exit status"
+grep -q 'warning' <<<"$page" && fail "the manual page formats with warnings: $page"
 # The unpacked program starts, loads its table and keeps running until stopped.
 cd "$root/usr/share/doc/tavrin/examples/utf-8"
 status=0

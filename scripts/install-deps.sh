@@ -12,7 +12,8 @@ packages=(
   fonts-ipafont-gothic
   qt6-translations-l10n libglib2.0-data
   xvfb xauth
-  dpkg-dev desktop-file-utils file
+  dpkg-dev desktop-file-utils file man-db
+  parallel
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -89,6 +91,59 @@ inline ChildResult RunChild(const std::vector<std::string>& argv, const ChildSet
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
+
+// A pseudo-terminal to stand for a child's standard error, for programs that behave
+// differently on a terminal. Raw mode: what the child writes arrives byte for byte.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+    const char* name = ::ptsname(master_);
+    if (name == nullptr) return;
+    // Held open here until Output(): a terminal whose last other end closes reads as ended.
+    terminal_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode{};
+    if (terminal_ < 0 || ::tcgetattr(terminal_, &mode) != 0) return;
+    ::cfmakeraw(&mode);
+    ::tcsetattr(terminal_, TCSANOW, &mode);
+    // Read all along, so a child that writes much never waits for the test.
+    reader_ = std::thread([this] {
+      char buffer[4096];
+      ssize_t got = 0;
+      while ((got = ::read(master_, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) output_.append(buffer, static_cast<std::size_t>(got));
+      }
+    });
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+  ~PseudoTerminal() {
+    Output();
+    if (master_ >= 0) ::close(master_);
+  }
+
+  bool Ready() const { return reader_.joinable(); }
+
+  // Set up in the child: the terminal becomes its standard error.
+  ChildSetup AsStderr() const {
+    return [fd = terminal_] { return ::dup2(fd, 2) == 2; };
+  }
+
+  // Everything written to the terminal; call once the child has ended.
+  const std::string& Output() {
+    if (terminal_ >= 0) ::close(terminal_);
+    terminal_ = -1;
+    if (reader_.joinable()) reader_.join();
+    return output_;
+  }
+
+ private:
+  int master_ = -1;
+  int terminal_ = -1;
+  std::thread reader_;
+  std::string output_;
+};
 
 // A child that may write files of at most this many bytes, and that gets a write error rather
 // than a signal when it tries more: a disk that fills up.

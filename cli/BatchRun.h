@@ -1,0 +1,71 @@
+// A list of files converted beside themselves by several threads, with the outcome of one
+// thread: without keep-going, the first file that fails in list order ends the run, every file
+// before it is written and nothing is written for any file after it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TavrinFunctions.h"
+
+namespace tavrin::cli {
+
+class BatchRun {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  BatchRun(const std::vector<std::string>& files, bool keepGoing);
+
+  // One worker: claims files in list order and converts them with its own converter (a
+  // converter keeps working buffers and serves one thread only). Returns when nothing is left.
+  void Work(TableConverter& converter);
+
+  // Called once per worker that will call Work, before any does.
+  void AddWorker();
+  // Waits until every worker has returned or the timeout passes; true when all have returned.
+  bool WaitFinished(std::chrono::milliseconds timeout);
+
+  // Settled files (written or failed), and the bytes read and written for the written ones.
+  std::size_t Done() const { return done_.load(std::memory_order_relaxed); }
+  std::size_t BytesIn() const { return bytesIn_.load(std::memory_order_relaxed); }
+  std::size_t BytesOut() const { return bytesOut_.load(std::memory_order_relaxed); }
+  std::size_t Written() const { return written_.load(std::memory_order_relaxed); }
+
+  // After the run: the failures to report, in list order (only the first without keep-going).
+  std::vector<std::pair<std::size_t, std::string>> Failures() const;
+
+ private:
+  struct Cancelled {};
+
+  bool MayClaim() const;
+  // Blocks until file i may read its input: the earlier file whose output is i's name is done.
+  void WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock);
+  // Blocks until file i may write: every earlier file is written. Throws Cancelled when an
+  // earlier file failed.
+  void WaitForTurn(std::size_t i);
+  void Settle(std::size_t i, bool cancelled, std::string failure, std::size_t in, std::size_t out);
+
+  const std::vector<std::string>& files_;
+  const bool keepGoing_;
+  // For each file the latest earlier file whose output it is (name + ".txt"), or kNone.
+  std::vector<std::size_t> source_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;       // the next file to claim
+  std::size_t committed_ = 0;  // without keep-going: files [0, committed_) are written
+  std::vector<bool> settled_;  // with keep-going: which files are done
+  std::size_t firstFailure_ = kNone;
+  std::vector<std::pair<std::size_t, std::string>> failures_;
+  unsigned workers_ = 0;
+
+  std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
+};
+
+}  // namespace tavrin::cli

@@ -1,0 +1,331 @@
+// tavrin-convert as a user runs it: the built program in a child process, on files in a
+// temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "TempDir.h"
+
+namespace tavrin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kTable = "&amp;=&\r\n";
+constexpr const char* kInput = "<b>x</b>&amp;";
+constexpr const char* kWithTable = "x&";
+constexpr const char* kTagsOnly = "x&amp;";
+
+class ConvertCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tool_ = ConvertToolPath();
+    ASSERT_FALSE(tool_.empty()) << "tavrin-convert not found: set TAVRIN_CONVERT";
+    WriteBytes(work_ / "CEntity.txt", kTable);
+  }
+
+  ChildResult Run(std::vector<std::string> args, const ChildSetup& setup = {},
+                  const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), tool_);
+    return RunChild(args, setup, work_.Path().string(), env);
+  }
+
+  // Input files f0.html, f1.html ..., each holding its index inside a tag.
+  std::vector<std::string> MakeFiles(int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+      names.push_back("f" + std::to_string(i) + ".html");
+      WriteBytes(work_ / names.back(), "<p>" + std::to_string(i) + "</p>&amp;");
+    }
+    return names;
+  }
+  static std::string Converted(int i) { return std::to_string(i) + "&"; }
+  static std::string Repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+  }
+
+  bool Exists(const std::string& name) const { return fs::exists(work_.Path() / name); }
+  std::string Read(const std::string& name) const { return ReadBytes(work_ / name); }
+
+  TempDir work_;
+  std::string tool_;
+};
+
+// ---- options and exit status ----
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;                    // stdout contains this
+  std::string err;                    // stderr contains this ("" when stderr must be empty)
+  std::optional<std::string> output;  // what a.html.txt (or -a.html.txt) holds, if written
+  bool table = true;                  // CEntity.txt present in the folder
+};
+
+TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
+  const std::string version = TAVRIN_VERSION;
+  const std::vector<OptionCase> cases = {
+      {"help", {"--help"}, 0, "Usage: tavrin-convert [OPTIONS] FILE...", "", std::nullopt},
+      {"help lists statuses", {"--help", "a.html"}, 0, "  2  usage error", "", std::nullopt},
+      {"version", {"--version"}, 0, "tavrin-convert (tavrin) " + version + "\n", "", std::nullopt},
+      {"one file, silent", {"a.html"}, 0, "", "", kWithTable},
+      {"verbose summary",
+       {"--verbose", "a.html"},
+       0,
+       "",
+       "tavrin-convert: 1 files, 13 bytes in",
+       kWithTable},
+      {"all options",
+       {"--table=CEntity.txt", "--codepage", "932", "-j", "1", "--keep-going", "--quiet", "a.html"},
+       0,
+       "",
+       "",
+       kWithTable},
+      {"option after file", {"a.html", "--jobs=2"}, 0, "", "", kWithTable},
+      {"bundled short options", {"-0j3", "a.html"}, 0, "", "", kWithTable},
+      {"table missing: notice",
+       {"a.html"},
+       0,
+       "",
+       "ファイル CEntity.txt は開けません",
+       kTagsOnly,
+       false},
+      {"table missing, quiet", {"--quiet", "a.html"}, 0, "", "", kTagsOnly, false},
+      {"named table missing",
+       {"--table", "none.txt", "a.html"},
+       1,
+       "",
+       "tavrin-convert: ファイル none.txt は開けません\n",
+       std::nullopt},
+      {"input missing",
+       {"none.html"},
+       1,
+       "",
+       "tavrin-convert: ファイル none.html は開けません\n",
+       std::nullopt},
+      {"list missing",
+       {"--files-from", "none.lst"},
+       1,
+       "",
+       "ファイル none.lst は開けません",
+       std::nullopt},
+      {"dash file after --", {"--", "-a.html"}, 0, "", "", kWithTable},
+      {"dash file as option", {"-a.html"}, 2, "", "invalid option -- 'a'", std::nullopt},
+      {"no file", {}, 2, "", "Try 'tavrin-convert --help'", std::nullopt},
+      {"only options", {"--quiet"}, 2, "", "missing FILE", std::nullopt},
+      {"empty name", {"", "a.html"}, 2, "", "empty file name", std::nullopt},
+      {"unknown option", {"--fast", "a.html"}, 2, "", "unrecognized option '--fast'", std::nullopt},
+      {"value missing", {"a.html", "--table"}, 2, "", "requires an argument", std::nullopt},
+      {"flag with value", {"--quiet=yes", "a.html"}, 2, "", "doesn't allow", std::nullopt},
+      {"bad code page", {"--codepage", "437", "a.html"}, 2, "", "437", std::nullopt},
+      {"no jobs", {"-j", "0", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
+      {"jobs not a number", {"--jobs=2x", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
+      {"jobs too many", {"-j99999999999", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
+      {"jobs missing", {"a.html", "-j"}, 2, "", "requires an argument -- 'j'", std::nullopt},
+  };
+  for (const OptionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"a.html", "-a.html"}) {
+      WriteBytes(work_ / name, kInput);
+      fs::remove(work_.Path() / (std::string(name) + ".txt"));
+    }
+    if (c.table) {
+      WriteBytes(work_ / "CEntity.txt", kTable);
+    } else {
+      fs::remove(work_.Path() / "CEntity.txt");
+    }
+    const ChildResult run = Run(c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.out.empty()) {
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+    }
+    if (c.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+    const std::string written = Exists("a.html.txt") ? "a.html.txt" : "-a.html.txt";
+    EXPECT_EQ(Exists(written), c.output.has_value());
+    if (c.output && Exists(written)) {
+      EXPECT_EQ(Read(written), *c.output);
+    }
+  }
+}
+
+// ---- names from a list ----
+
+TEST_F(ConvertCommandTest, FilesFromTakesNamesByteForByte) {
+  const std::vector<std::string> plain = {"-dash.html", "\xff\xfe not utf-8.html", " spaced .html",
+                                          "sub/deep.html"};
+  fs::create_directory(work_.Path() / "sub");
+  struct ListCase {
+    const char* name;
+    bool nul;
+    bool standardInput;
+  };
+  for (const ListCase& c : {ListCase{"lines from a file", false, false},
+                            ListCase{"NUL-separated from standard input", true, true}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> names = plain;
+    if (c.nul) names.push_back("new\nline.html");
+    const char separator = c.nul ? '\0' : '\n';
+    // An empty name between two separators and a separator at the end are skipped.
+    std::string list(1, separator);
+    for (const std::string& name : names) {
+      WriteBytes(work_ / name, kInput);
+      fs::remove(work_.Path() / (name + ".txt"));
+      list += name + separator;
+    }
+    WriteBytes(work_ / "names.lst", list);
+    std::vector<std::string> args = {"--files-from", c.standardInput ? "-" : "names.lst"};
+    if (c.nul) args.push_back("--null");
+    ChildSetup setup;
+    if (c.standardInput) {
+      const std::string path = work_ / "names.lst";
+      setup = [path] {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        return fd >= 0 && ::dup2(fd, 0) == 0;
+      };
+    }
+    const ChildResult run = Run(args, setup);
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string& name : names) EXPECT_EQ(Read(name + ".txt"), kWithTable) << name;
+  }
+}
+
+// ---- several jobs, the outcome of one ----
+
+TEST_F(ConvertCommandTest, JobsStopAtTheFirstFailureInListOrder) {
+  constexpr int kCount = 24, kFailing = 12, kOlder = 18, kLaterFailing = 20;
+  struct FailureCase {
+    const char* name;
+    bool missingInput;  // else a folder stands where the output goes
+    std::string message;
+  };
+  for (const FailureCase& c :
+       {FailureCase{"input missing", true, "ファイル f12.html は開けません"},
+        FailureCase{"output blocked", false, "ファイル f12.html.txt を作成できません"}}) {
+    SCOPED_TRACE(c.name);
+    for (const auto& entry : fs::directory_iterator(work_.Path())) fs::remove_all(entry.path());
+    WriteBytes(work_ / "CEntity.txt", kTable);
+    std::vector<std::string> files = MakeFiles(kCount);
+    if (c.missingInput) {
+      fs::remove(work_.Path() / files[kFailing]);
+    } else {
+      fs::create_directory(work_.Path() / (files[kFailing] + ".txt"));
+      // Long to convert: the other jobs reach the files after it before its write fails.
+      WriteBytes(work_ / files[kFailing], Repeated("<p>12</p>&amp;", 1 << 19));
+    }
+    fs::remove(work_.Path() / files[kLaterFailing]);
+    WriteBytes(work_ / (files[kOlder] + ".txt"), "older");
+
+    std::vector<std::string> args = {"-j", "4"};
+    args.insert(args.end(), files.begin(), files.end());
+    const ChildResult run = Run(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tavrin-convert: " + c.message + "\n");
+    for (int i = 0; i < kFailing; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+    for (int i = kFailing + 1; i < kCount; ++i) {
+      if (i == kOlder) {
+        EXPECT_EQ(Read(files[i] + ".txt"), "older");
+      } else {
+        EXPECT_FALSE(Exists(files[i] + ".txt")) << i;
+      }
+    }
+  }
+}
+
+// An input that an earlier file of the list writes is read as one job would read it: after.
+TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
+  // Long to convert: the second job reaches a.html.txt while a.html is still converting.
+  constexpr int kRepeat = 1 << 19;
+  WriteBytes(work_ / "a.html", Repeated("<i>&amp;amp;</i>", kRepeat));
+  const ChildResult run = Run({"-j", "2", "a.html", "a.html.txt"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Read("a.html.txt.txt") == std::string(kRepeat, '&'));
+}
+
+TEST_F(ConvertCommandTest, KeepGoingConvertsTheRestAndReportsEachFailureInOrder) {
+  constexpr int kCount = 16;
+  std::vector<std::string> files = MakeFiles(kCount);
+  fs::create_directory(work_.Path() / "f3.html.txt");
+  fs::remove(work_.Path() / "f9.html");
+  std::vector<std::string> args = {"--keep-going", "-j", "4"};
+  args.insert(args.end(), files.begin(), files.end());
+  const ChildResult run = Run(args);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "tavrin-convert: ファイル f3.html.txt を作成できません\n"
+            "tavrin-convert: ファイル f9.html は開けません\n");
+  for (int i = 0; i < kCount; ++i) {
+    if (i != 3 && i != 9) {
+      EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+    }
+  }
+}
+
+// ---- progress ----
+
+TEST_F(ConvertCommandTest, ProgressLineOnlyOnATerminalAndErasedAtTheEnd) {
+  const std::vector<std::string> files = MakeFiles(3);
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "quiet" : "not quiet");
+    PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.Ready()) << "no pseudo-terminal";
+    std::vector<std::string> args = files;
+    if (quiet) args.push_back("--quiet");
+    const ChildResult run = Run(args, terminal.AsStderr());
+    EXPECT_EQ(run.status, 0);
+    const std::string shown = terminal.Output();
+    if (quiet) {
+      EXPECT_EQ(shown, "");
+      continue;
+    }
+    EXPECT_NE(shown.find("\rtavrin-convert: 0/3 files, 0.0 MB"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+    // The last thing written blanks the line and returns to its start.
+    const std::size_t blank = shown.find_last_not_of(' ', shown.size() - 2);
+    ASSERT_NE(blank, std::string::npos);
+    EXPECT_EQ(shown[blank], '\r');
+    EXPECT_GE(shown.size() - blank - 2, std::string("tavrin-convert: 0/3 files").size());
+    EXPECT_EQ(shown.back(), '\r');
+  }
+  // Not a terminal: the option table's silent runs.
+}
+
+// ---- many machines: the README's recipe, here with local jobs ----
+
+TEST_F(ConvertCommandTest, GnuParallelRecipe) {
+  ASSERT_EQ(std::system("command -v parallel >/dev/null"), 0)
+      << "GNU parallel not found (scripts/install-deps.sh installs it)";
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) {
+    const std::string folder = "corpus/part" + std::to_string(i % 3);
+    fs::create_directories(work_.Path() / folder);
+    names.push_back(folder + (i == 7 ? "/odd\nname -x.html" : "/page " + std::to_string(i)) +
+                    ".html");
+    WriteBytes(work_ / names.back(), "<p>" + std::to_string(i) + "</p>&amp;");
+  }
+  fs::create_directory(work_.Path() / "parallel-home");
+  const ChildResult run = RunChild(
+      {"/bin/sh", "-c",
+       "find corpus -name '*.html' -print0 | parallel -0 -X -j2 --will-cite \"$TOOL\" --quiet"},
+      {}, work_.Path().string(),
+      {"TOOL=" + tool_, "PARALLEL_HOME=" + (work_ / "parallel-home"),
+       "TMPDIR=" + work_.Path().string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(Read(names[i] + ".txt"), Converted(i)) << names[i];
+}
+
+}  // namespace
+}  // namespace tavrin::testing
