@@ -7,6 +7,10 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "WideText.h"
 #else
 #include <sched.h>
 #include <unistd.h>
@@ -45,6 +49,19 @@ void MakeStdinBinary() {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);
 #endif
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  int count = 0;
+  if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count); wide != nullptr) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
+  }
+#endif
+  return std::vector<std::string>(argv, argv + argc);
 }
 
 }  // namespace tavrin::cli

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace tavrin::cli {
 
@@ -10,6 +12,10 @@ unsigned UsableProcessors();
 
 // Whether the stream is a terminal (a console on Windows), where a progress line belongs.
 bool IsTerminal(std::FILE* stream);
+
+// The program's arguments as the file layer takes names: as given on POSIX; on Windows from
+// the wide command line, as UTF-8, so that a name outside the ANSI code page is not lost.
+std::vector<std::string> Arguments(int argc, char** argv);
 
 // Standard input read as bytes: no CR LF translation, no end at a Ctrl-Z byte.
 void MakeStdinBinary();

@@ -367,8 +367,15 @@ int main(int argc, char** argv) {
   // A file-size limit must turn into a write error, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  std::vector<std::string> arguments = tavrin::cli::Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
   Options options;
-  if (const std::optional<Exit> exit = ParseCommandLine(argc, argv, options)) return exit->status;
+  if (const std::optional<Exit> exit =
+          ParseCommandLine(static_cast<int>(arguments.size()), pointers.data(), options)) {
+    return exit->status;
+  }
   InitCodePageFromLocale();
   if (options.leadBytes) SetCurrentLeadByteSet(*options.leadBytes);
   return Convert(options);

@@ -93,6 +93,7 @@ def main():
         sys.exit(__doc__)
     build = os.path.abspath(sys.argv[1])
     data = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build/peers")
+    # One job, as every peer here runs on one core.
     convert = os.path.join(build, "cli", "tavrin-convert")
     bench = os.path.join(build, "bench", "tavrin_bench")
     corpus = os.path.join(data, "corpus.html")
@@ -120,25 +121,25 @@ def main():
     cases = [
         Case("cat > /dev/null", ["cat", big], size),
         Case("tavrin-convert, empty table (tag removal)",
-             [convert, "--codepage", "1252", "--table", empty, big], size, prepare=fresh),
+             [convert, "-j", "1", "--codepage", "1252", "--table", empty, big], size, prepare=fresh),
         Case("C byte loop, tag removal", [tags_c, big], size, output=sink),
         Case("sed 's/<[^>]*>//g' (line by line)", ["sed", "s/<[^>]*>//g", big], size, output=sink),
         Case("perl, tag removal", [perl, os.path.join(HERE, "tags.pl"), big], size, output=sink),
         Case("tavrin-convert, 252-row table",
-             [convert, "--codepage", "1252", "--table", table, big], size, prepare=fresh),
+             [convert, "-j", "1", "--codepage", "1252", "--table", table, big], size, prepare=fresh),
         Case("tavrin-convert, 252-row table, Shift-JIS lead bytes",
-             [convert, "--codepage", "932", "--table", table, big], size, prepare=fresh),
+             [convert, "-j", "1", "--codepage", "932", "--table", table, big], size, prepare=fresh),
         Case("perl, 252-row table", [perl, os.path.join(HERE, "convert.pl"), table, big], size,
              prepare=fresh),
         Case("python, 252-row table", [python, os.path.join(HERE, "convert.py"), table, big],
              size, prepare=fresh),
         Case("tavrin-convert, adversarial (64 MiB of 0x83, row 0x83)",
-             [convert, "--codepage", "932", "--table", os.path.join(data, "adversarial.txt"),
+             [convert, "-j", "1", "--codepage", "932", "--table", os.path.join(data, "adversarial.txt"),
               adversarial], adversarial_size, prepare=fresh),
         Case("cat, small files (one process, read only)", ["cat"] + small_files,
              files=len(small_files)),
         Case("tavrin-convert, small files, 252-row table",
-             [convert, "--codepage", "1252", "--table", table] + small_files,
+             [convert, "-j", "1", "--codepage", "1252", "--table", table] + small_files,
              files=len(small_files), prepare=fresh_small),
         Case("perl, small files, 252-row table",
              [perl, os.path.join(HERE, "convert.pl"), table] + small_files,
@@ -155,7 +156,7 @@ def main():
 
     # The three conversions must agree byte for byte.
     same = {}
-    for name, argv in (("tavrin", [convert, "--codepage", "1252", "--table", table, big]),
+    for name, argv in (("tavrin", [convert, "-j", "1", "--codepage", "1252", "--table", table, big]),
                        ("perl", [perl, os.path.join(HERE, "convert.pl"), table, big]),
                        ("python", [python, os.path.join(HERE, "convert.py"), table, big])):
         subprocess.run(argv, check=True, stderr=subprocess.DEVNULL, env=ENV)
