@@ -1,103 +1,26 @@
 #include "JpegImage.h"
 
-#include <csetjmp>
-#include <cstddef>
-#include <cstdio>
+#include <cstring>
 
-// jpeglib.h uses size_t and FILE without declaring them.
-#include <jerror.h>
-#include <jpeglib.h>
+#include "JpegPicture.h"
 
 namespace tavrin {
 
-namespace {
-
-// Larger pictures than this are refused rather than allocated.
-constexpr JDIMENSION kMaxSide = 16384;
-
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-// libjpeg's own error_exit would end the process; return to DecodeInto instead.
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  std::longjmp(err->jump, 1);
-}
-
-// Warnings are tolerated, except running out of bytes: libjpeg would pad the missing rows
-// with grey and call that a picture.
-void EmitMessage(j_common_ptr cinfo, int msg_level) {
-  if (msg_level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) ErrorExit(cinfo);
-}
-
-void SilentOutput(j_common_ptr) {}
-
-// Adobe writes CMYK inverted; a plain multiply gives the RGB a viewer would show.
-void CmykRowToRgb(const JSAMPLE* cmyk, uchar* rgb, JDIMENSION width) {
-  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
-    const int k = cmyk[3];
-    rgb[0] = static_cast<uchar>(cmyk[0] * k / 255);
-    rgb[1] = static_cast<uchar>(cmyk[1] * k / 255);
-    rgb[2] = static_cast<uchar>(cmyk[2] * k / 255);
-  }
-}
-
-// Holds no object with a destructor, so a longjmp out of libjpeg skips nothing; the
-// image lives in the caller and is only reached through `out`.
-bool DecodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const QByteArray& bytes,
-                QImage* out, JSAMPLE* volatile* cmyk_row) {
-  if (setjmp(err->jump)) return false;
-
-  jpeg_create_decompress(cinfo);
-  jpeg_mem_src(cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
-               static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(cinfo, TRUE);
-
-  const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-  const bool gray = cinfo->jpeg_color_space == JCS_GRAYSCALE;
-  cinfo->out_color_space = cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_start_decompress(cinfo);
-
-  const JDIMENSION width = cinfo->output_width;
-  const JDIMENSION height = cinfo->output_height;
-  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return false;
-  *out = QImage(static_cast<int>(width), static_cast<int>(height),
-                gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-  if (out->isNull()) return false;
-  if (cmyk) {
-    *cmyk_row = new JSAMPLE[static_cast<std::size_t>(width) * 4];
-  }
-
-  while (cinfo->output_scanline < height) {
-    uchar* line = out->scanLine(static_cast<int>(cinfo->output_scanline));
-    JSAMPROW row = cmyk ? *cmyk_row : line;
-    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return false;
-    if (cmyk) CmykRowToRgb(*cmyk_row, line, width);
-  }
-  jpeg_finish_decompress(cinfo);
-  return true;
-}
-
-}  // namespace
-
 QImage DecodeJpeg(const QByteArray& bytes) {
-  if (bytes.isEmpty()) return QImage();
-
-  jpeg_decompress_struct cinfo{};
-  ErrorManager err{};
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = ErrorExit;
-  err.pub.emit_message = EmitMessage;
-  err.pub.output_message = SilentOutput;
-
-  QImage image;
-  JSAMPLE* volatile cmyk_row = nullptr;
-  const bool ok = DecodeInto(&cinfo, &err, bytes, &image, &cmyk_row);
-  jpeg_destroy_decompress(&cinfo);
-  delete[] cmyk_row;
-  return ok ? image : QImage();
+  const JpegPicture picture =
+      DecodeJpegPicture(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+  if (picture.IsNull()) return QImage();
+  QImage image(picture.width, picture.height,
+               picture.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+  if (image.isNull()) return QImage();
+  // QImage pads its rows; the picture's rows are packed.
+  const std::size_t stride = static_cast<std::size_t>(picture.width * picture.channels);
+  for (int y = 0; y < picture.height; ++y) {
+    std::memcpy(image.scanLine(y), picture.pixels.data() + stride * static_cast<std::size_t>(y),
+                stride);
+  }
+  return image;
 }
 
 }  // namespace tavrin

@@ -1,4 +1,4 @@
-// Decoding of JPEG bytes with libjpeg itself, for the About picture.
+// The About picture as a QImage, decoded by the toolkit-free JpegPicture.
 #pragma once
 
 #include <QByteArray>

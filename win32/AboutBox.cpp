@@ -1,6 +1,11 @@
 #include "AboutBox.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "JpegPicture.h"
 
 namespace tavrin {
 
@@ -25,14 +30,66 @@ std::wstring BuildToolLine() {
   return std::wstring(compiler, compiler + std::char_traits<char>::length(compiler)) + L" / Win32";
 }
 
+// The About picture from the program's resources, decoded by the same code as on Linux, as a
+// 32-bit bitmap of width x height (stretched when the monitor's DPI makes the box larger).
+HBITMAP AboutPicture(int width, int height) {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  HRSRC found = ::FindResourceW(instance, L"ABOUT_JPEG", MAKEINTRESOURCEW(10));  // RT_RCDATA
+  HGLOBAL loaded = found != nullptr ? ::LoadResource(instance, found) : nullptr;
+  const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  if (bytes == nullptr) return nullptr;
+  const JpegPicture picture = DecodeJpegPicture(static_cast<const unsigned char*>(bytes),
+                                                ::SizeofResource(instance, found));
+  if (picture.IsNull()) return nullptr;
+
+  // Blue, green, red and a zero byte, which the static control shows as it is.
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(picture.width * picture.height));
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const unsigned char* p = &picture.pixels[i * static_cast<std::size_t>(picture.channels)];
+    const std::uint32_t r = p[0];
+    const std::uint32_t g = picture.channels == 1 ? p[0] : p[1];
+    const std::uint32_t b = picture.channels == 1 ? p[0] : p[2];
+    pixels[i] = r << 16 | g << 8 | b;
+  }
+  BITMAPINFO source{};
+  source.bmiHeader.biSize = sizeof source.bmiHeader;
+  source.bmiHeader.biWidth = picture.width;
+  source.bmiHeader.biHeight = -picture.height;  // top-down
+  source.bmiHeader.biPlanes = 1;
+  source.bmiHeader.biBitCount = 32;
+  source.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO target = source;
+  target.bmiHeader.biWidth = width;
+  target.bmiHeader.biHeight = -height;
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr) return nullptr;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  ::SetStretchBltMode(dc, HALFTONE);
+  ::SetBrushOrgEx(dc, 0, 0, nullptr);
+  ::StretchDIBits(dc, 0, 0, width, height, 0, 0, picture.width, picture.height, pixels.data(),
+                  &source, DIB_RGB_COLORS, SRCCOPY);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  return bitmap;
+}
+
 LRESULT CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CTLCOLORSTATIC: {
-      // The labels lie over the picture: black, no background of their own.
+      // The labels lie over the picture: black on the part of the picture beneath them, which
+      // the box's brush paints with its origin moved to the label's corner.
       HDC dc = reinterpret_cast<HDC>(wParam);
       ::SetTextColor(dc, RGB(0, 0, 0));
       ::SetBkMode(dc, TRANSPARENT);
-      return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+      const auto brush = reinterpret_cast<HBRUSH>(::GetWindowLongPtrW(box, GWLP_USERDATA));
+      if (brush == nullptr) return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+      RECT label{};
+      ::GetWindowRect(reinterpret_cast<HWND>(lParam), &label);
+      ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&label), 2);
+      ::SetBrushOrgEx(dc, -label.left, -label.top, nullptr);
+      return reinterpret_cast<LRESULT>(brush);
     }
     case WM_CLOSE:
       // The owner takes input again before the box goes, so it becomes the active window.
@@ -88,10 +145,16 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
   font.lfCharSet = DEFAULT_CHARSET;
   lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
   HFONT labelFont = ::CreateFontIndirectW(&font);
-  // The picture is not drawn yet: Image1 holds its place.
-  ::CreateWindowExW(0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | SS_BITMAP, 0, 0,
-                    DpiScaled(owner, kClientWidth), DpiScaled(owner, kClientHeight), box,
-                    reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
+  // Image1 fills the box; it stays below the labels and leaves their places to them.
+  const int pictureWidth = DpiScaled(owner, kClientWidth);
+  const int pictureHeight = DpiScaled(owner, kClientHeight);
+  HWND image1 = ::CreateWindowExW(
+      0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, 0, 0,
+      pictureWidth, pictureHeight, box, reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
+  HBITMAP picture = AboutPicture(pictureWidth, pictureHeight);
+  HBRUSH labelBrush = picture != nullptr ? ::CreatePatternBrush(picture) : nullptr;
+  ::SetWindowLongPtrW(box, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(labelBrush));
+  ::SendMessageW(image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
   const struct {
     int id, y;
     std::wstring text;
@@ -109,6 +172,7 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
                                      box, reinterpret_cast<HMENU>(label.id), instance, nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont), FALSE);
   }
+  ::SetWindowPos(image1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
   // Modal: the owner takes no input until the box is closed.
   if (owner != nullptr) ::EnableWindow(owner, FALSE);
@@ -128,6 +192,9 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
   }
   if (owner != nullptr) ::EnableWindow(owner, TRUE);
   ::DeleteObject(labelFont);
+  // A static control leaves the bitmaps it was given to their owner.
+  if (labelBrush != nullptr) ::DeleteObject(labelBrush);
+  if (picture != nullptr) ::DeleteObject(picture);
 }
 
 }  // namespace tavrin

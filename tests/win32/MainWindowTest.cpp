@@ -2,6 +2,7 @@
 // it shows is read back from its controls, what it asks of the desktop from the recording fake.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -284,8 +285,18 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   const std::string a = File("a.html", "a"), b = File("b.html", "b");
   std::vector<std::string> aboutLabels;
   std::string aboutCaption;
+  BITMAP aboutPicture{};
+  std::uint32_t discPixel = 0;
   window.whileAboutBoxShows = [&](HWND box) {
     aboutCaption = TextOf(box);
+    // The picture decoded from the resources, read back from Image1's bitmap.
+    const auto shown = reinterpret_cast<HBITMAP>(
+        ::SendMessageW(::GetDlgItem(box, kIdImage1), STM_GETIMAGE, IMAGE_BITMAP, 0));
+    if (shown != nullptr && ::GetObjectW(shown, sizeof aboutPicture, &aboutPicture) != 0 &&
+        aboutPicture.bmBits != nullptr && aboutPicture.bmBitsPixel == 32) {
+      discPixel =
+          static_cast<const std::uint32_t*>(aboutPicture.bmBits)[130 * aboutPicture.bmWidth + 90];
+    }
     for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
       aboutLabels.push_back(TextOf(::GetDlgItem(box, id)));
     }
@@ -301,6 +312,11 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(aboutCaption, "バージョン情報");
   ASSERT_EQ(aboutLabels.size(), 4u);
   EXPECT_EQ(aboutLabels[2], "compired with");
+  EXPECT_EQ(aboutPicture.bmWidth, 240);
+  EXPECT_EQ(aboutPicture.bmHeight, 320);
+  // The sign's blue disc, in the right channel order.
+  EXPECT_GT(static_cast<int>(discPixel & 0xFF), static_cast<int>((discPixel >> 16) & 0xFF) + 60)
+      << std::hex << discPixel;
   EXPECT_TRUE(::IsWindowEnabled(window.Hwnd()));
 
   Drop({a, b, a});

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Checks the Windows installer under Wine, in a throwaway prefix: a silent install per user, the
+# installed tavrin-convert.exe converting a page, the installed tavrin.exe opening its window (and
+# closing from its close box), and a silent uninstall that leaves nothing behind.
+# Usage (on a display, e.g. under xvfb-run): scripts/test-windows-installer.sh SETUP.exe BUILD_DIR
+set -euo pipefail
+setup=$(realpath "$1")
+build=$(realpath "$2")
+cd "$(dirname "$0")/.."
+
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export XDG_DATA_HOME="$WINEPREFIX/xdg-data"
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+fail() {
+  echo "test-windows-installer: $*" >&2
+  exit 1
+}
+wineboot --init >/dev/null 2>&1
+wineserver -w
+
+echo "test-windows-installer: silent install"
+wine "$setup" /S
+wineserver -w
+profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
+installed="$profile/AppData/Local/Programs/tavrin"
+shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/tavrin.lnk"
+for f in tavrin.exe tavrin-convert.exe README.md Uninstall.exe examples/shift_jis/CEntity.txt \
+  examples/utf-8/sample-ja.html; do
+  [ -f "$installed/$f" ] || fail "$f is not installed in $installed"
+done
+[ -f "$shortcut" ] || fail "no Start-menu shortcut"
+strings -el "$shortcut" | grep -qi 'examples\\shift_jis$' ||
+  fail "the shortcut does not start in the Shift-JIS examples"
+
+echo "test-windows-installer: the installed tavrin-convert.exe"
+work="$WINEPREFIX/drive_c/work"
+mkdir -p "$work"
+cp "$installed/examples/utf-8/sample-en.html" "$work/page.html"
+wine "$installed/tavrin-convert.exe" --quiet --table "$installed/examples/utf-8/CEntity.txt" \
+  "$work/page.html"
+grep -q 'an escaped &lt;b&gt; stays readable as ＜b＞' "$work/page.html.txt" ||
+  fail "page.html.txt is not the converted page"
+grep -q '<' "$work/page.html.txt" && fail "page.html.txt still holds tags"
+
+echo "test-windows-installer: the installed tavrin.exe opens its window"
+(cd "$installed/examples/shift_jis" && exec wine "$installed/tavrin.exe") &
+program=$!
+wine "$build/tests/tavrin_wait_window.exe" TavrinMain tavrin 60 ||
+  { kill "$program" 2>/dev/null; fail "no window \"tavrin\" appeared"; }
+wait "$program" || fail "tavrin.exe did not end cleanly after its window closed"
+
+echo "test-windows-installer: silent uninstall"
+# The uninstaller copies itself to the temporary folder, starts that copy and returns at once:
+# the Wine server ends when the copy has.
+wine "$installed/Uninstall.exe" /S
+wineserver -w
+[ ! -e "$installed" ] || fail "left behind: $(find "$installed" | head -n 5 | tr '\n' ' ')"
+[ ! -e "$shortcut" ] || fail "the Start-menu shortcut is left behind"
+if wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tavrin' >/dev/null 2>&1; then
+  fail "the uninstall entry is left behind"
+fi
+echo "test-windows-installer: passed"
