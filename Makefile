@@ -33,9 +33,12 @@ bench-peers:
 	@bench/peers/make-corpus.sh build/peers
 	@python3 bench/peers/run.py build/release build/peers
 
-# The core cross-built for Windows, its tests run under Wine in code pages 1252 and 932.
+# The core and the window cross-built for Windows, their tests run under Wine in code pages 1252
+# and 932; then the installer and the portable zip in build/windows/package, the installer checked
+# under Wine.
 windows:
 	@JOBS=$(JOBS) scripts/test-windows.sh
+	@scripts/package-windows.sh build/windows
 
 # The Debian package: build/<preset>/tavrin_<version>_<arch>.deb, checked as an install would.
 package:

@@ -5,7 +5,7 @@
 # Usage: scripts/package-windows.sh [BUILD_DIR]   (default build/windows, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build/windows}
+build=$(realpath "${1:-build/windows}")
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "package-windows: no project version in $build" >&2; exit 1; }

@@ -16,6 +16,7 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+[ -n "${KEEP:-}" ] && trap - EXIT
 fail() {
   echo "test-windows-installer: $*" >&2
   exit 1

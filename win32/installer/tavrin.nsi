@@ -8,6 +8,8 @@
 ;   ICON     the program icon
 ;   OUTFILE  the installer to write
 Unicode true
+; The programs are 64-bit; so is the installer (which a Wine without 32-bit support also runs).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\tavrin"
