@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AboutBox.h"
+#include "DropHandle.h"
 #include "FakeDesktop.h"
 #include "Main.h"
 #include "TempDir.h"
@@ -19,16 +19,11 @@
 namespace tavrin {
 namespace {
 
+using testing::BuildDrop;
 using testing::FakeDesktop;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide;
-  WideFromUtf8(utf8, wide);
-  return wide;
-}
 
 std::string TextOf(HWND control) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
@@ -41,22 +36,6 @@ std::string MenuItemCaption(HMENU menu, int position) {
   wchar_t caption[256] = {};
   ::GetMenuStringW(menu, static_cast<UINT>(position), caption, 256, MF_BYPOSITION);
   return Utf8FromWide(caption);
-}
-
-// A drop handle as the shell builds one: DROPFILES, then the wide names each ended by a NUL and
-// the list by one more. The window releases it.
-HDROP BuildDrop(const std::vector<std::string>& paths) {
-  std::wstring list;
-  for (const std::string& path : paths) list += Wide(path) + L'\0';
-  list.push_back(L'\0');
-  const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
-  HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
-  auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-  drop->pFiles = sizeof(DROPFILES);
-  drop->fWide = TRUE;
-  std::memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
-  ::GlobalUnlock(memory);
-  return static_cast<HDROP>(memory);
 }
 
 class Win32WindowTest : public ::testing::Test {

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the Windows window under Wine on a virtual X server, as a
+# Japanese Windows shows it (code page 932, Shift-JIS examples): docs/screenshots/windows-*.png.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+scripts/install-windows-deps.sh
+# The fonts Wine draws with: a Japanese gothic (found through fontconfig) and Wine's own, whose
+# Marlett draws the caption buttons.
+for p in fonts-ipafont-gothic fonts-wine; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "screenshots-windows: installing $p"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+  fi
+done
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target tavrin-screenshots-windows >/dev/null
+tool="$top/build/windows/tools/tavrin-screenshots-windows.exe"
+
+# A throwaway Wine prefix, as for the tests, with nothing written outside it.
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export XDG_DATA_HOME="$WINEPREFIX/xdg-data" LC_ALL=ja_JP.UTF-8
+shots="$WINEPREFIX/shots"
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineboot --init >/dev/null 2>&1
+wineserver -w
+
+# Wine draws the frames itself (there is no window manager to), and the faces the window asks
+# for stand for the system's Japanese gothic fonts, as on a Japanese Windows.
+regfile="$WINEPREFIX/shots.reg"
+cat >"$regfile" <<'EOF'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"MS PGothic"="IPAPGothic"
+"MS UI Gothic"="IPAPGothic"
+"MS Gothic"="IPAGothic"
+EOF
+# Marlett, for the caption buttons, where this Wine looks first.
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+wine regedit /S "$(winepath -w "$regfile")" >/dev/null 2>&1
+wineserver -w
+
+mkdir -p "$shots"
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  wine "$tool" "$(winepath -w "$top/examples/shift_jis")" "$(winepath -w "$shots")"
+wineserver -w
+
+# BMP to PNG with Python's own zlib: RGB, 8 bits, no filter.
+python3 - "$shots" "$top/docs/screenshots" <<'EOF'
+import pathlib, struct, sys, zlib
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+source, target = map(pathlib.Path, sys.argv[1:])
+for bmp in sorted(source.glob("*.bmp")):
+    data = bmp.read_bytes()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    assert bits == 24 and height > 0, bmp
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):
+        row = data[offset + y * stride: offset + y * stride + width * 3]
+        rgb = bytearray(len(row))
+        rgb[0::3], rgb[1::3], rgb[2::3] = row[2::3], row[1::3], row[0::3]
+        rows.append(b"\0" + bytes(rgb))
+    png = target / (bmp.stem + ".png")
+    png.write_bytes(b"\x89PNG\r\n\x1a\n"
+                    + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                    + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
+                    + chunk(b"IEND", b""))
+    print("wrote", png)
+EOF
