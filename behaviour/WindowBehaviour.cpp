@@ -64,14 +64,18 @@ void WindowBehaviour::CEntityLoad() {
   converter_.reset();
 }
 
-std::string WindowBehaviour::TavrinWithCEntity(std::string text) {
+TableConverter& WindowBehaviour::Converter() {
   // Preparing the table's search costs more than converting a small page, so it is done once
   // per table (and again should the code page change).
   if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
     converterLeadBytes_ = CurrentLeadByteSet();
     converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
   }
-  return converter_->Convert(std::move(text));
+  return *converter_;
+}
+
+std::string WindowBehaviour::TavrinWithCEntity(std::string text) {
+  return Converter().Convert(std::move(text));
 }
 
 std::string WindowBehaviour::EntityTableText() const {
@@ -177,8 +181,7 @@ void WindowBehaviour::tmiFileRunClick() {
       lastPaint = Clock::now();
       painted = true;
     }
-    ConvertFileBeside(path,
-                      [this](std::string text) { return TavrinWithCEntity(std::move(text)); });
+    ConvertFileBeside(path, Converter());
     SetRowState(row, RowState::kConverted);
     view_.SetRowSelected(row, false);
   }

@@ -61,6 +61,8 @@ class WindowBehaviour {
   static constexpr std::uint64_t kLongFileBytes = 4 << 20;
 
  private:
+  // CEntityTable ready to convert with, prepared again after a change of table or code page.
+  TableConverter& Converter();
   void SetRowState(int row, RowState state);
   int FirstSelectedRow() const;
   void RemoveAllRows();

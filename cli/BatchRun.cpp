@@ -88,15 +88,13 @@ void BatchRun::Work(TableConverter& converter) {
         std::unique_lock lock(mutex_);
         WaitForInput(i, lock);
       }
-      ConvertFileBeside(file, [&](std::string text) {
-        in = text.size();
-        std::string output = converter.Convert(std::move(text));
-        out = output.size();
-        // The output stays in memory until every earlier file is written: then it is certain
-        // that a run of one thread would have got this far.
+      // The new output waits, complete but not yet in its name, until every earlier file is
+      // written: then it is certain that a run of one thread would have got this far.
+      const ConvertedSizes sizes = ConvertFileBeside(file, converter, [&] {
         if (!keepGoing_) WaitForTurn(i);
-        return output;
       });
+      in = sizes.in;
+      out = sizes.out;
     } catch (const Cancelled&) {
       cancelled = true;
     } catch (const Exception& e) {

@@ -1,8 +1,11 @@
 #include "FileIOTools.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
+#include "TavrinFunctions.h"
 #include "platform/FileIOPlatform.h"
 
 namespace tavrin {
@@ -39,6 +42,34 @@ void ConvertFileBeside(const std::string& path,
   FileIdentity input;
   std::string text = ReadFileToString(path, input);
   WriteStringToFile(path + ".txt", convert(std::move(text)), input);
+}
+
+ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& converter,
+                                 const std::function<void()>& beforeReplace,
+                                 std::size_t chunkSize) {
+  platform::InputFile input(path);
+  platform::ReplacingFile output(path + ".txt", &input.Identity());
+  // A small file fits one read and needs no more memory than itself; one byte more shows the end
+  // without a second read.
+  chunkSize = static_cast<std::size_t>(
+      std::clamp<std::uint64_t>(input.ReportedSize() + 1, 1, std::max<std::size_t>(chunkSize, 1)));
+  std::unique_ptr<char[]> chunk(new char[chunkSize]);
+  ConvertedSizes sizes;
+  converter.Start();
+  std::size_t got = 0;
+  do {
+    got = input.Read(chunk.get(), chunkSize);
+    sizes.in += got;
+    const std::string_view converted = converter.Feed(std::string_view(chunk.get(), got));
+    output.Write(converted);
+    sizes.out += converted.size();
+  } while (got == chunkSize);
+  const std::string_view rest = converter.Finish();
+  output.Write(rest);
+  sizes.out += rest.size();
+  if (beforeReplace) beforeReplace();
+  output.Commit();
+  return sizes;
 }
 
 void WriteStringToFile(const std::string& fileName, std::string_view contents) {

@@ -9,6 +9,8 @@
 
 namespace tavrin {
 
+class TableConverter;
+
 // The root of the program's own errors. The message is a byte string: fixed texts are UTF-8,
 // a file name inside it is kept exactly as passed.
 class Exception : public std::exception {
@@ -105,5 +107,19 @@ void WriteStringToFile(const std::string& fileName, std::string_view contents,
 // path + ".txt", which is never the input itself under another name.
 void ConvertFileBeside(const std::string& path,
                        const std::function<std::string(std::string)>& convert);
+
+struct ConvertedSizes {
+  std::uint64_t in = 0;
+  std::uint64_t out = 0;
+};
+
+// The same with converter, in bounded memory: the input is read, converted and written a chunk
+// at a time, so a file larger than memory converts too. The output still takes its name only
+// once complete, after beforeReplace (when given) has returned; should it throw, the new output
+// is removed and the exception goes on. chunkSize is for tests: it sets where the chunks end.
+inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
+ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& converter,
+                                 const std::function<void()>& beforeReplace = nullptr,
+                                 std::size_t chunkSize = kConvertChunkSize);
 
 }  // namespace tavrin

@@ -1,6 +1,8 @@
 #include "TavrinFunctions.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -397,6 +399,42 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
 
 }  // namespace
 
+namespace {
+
+// The converted bytes of one chunk. Unlike a string it is not zero-filled when it grows, since
+// tag removal writes it straight away.
+class OutputBuffer {
+ public:
+  void Clear() { size_ = 0; }
+  // Room for size more bytes.
+  char* Room(std::size_t size) {
+    if (capacity_ - size_ < size) Grow(size_ + size);
+    return data_.get() + size_;
+  }
+  void EndAt(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  std::string_view View() const { return {data_.get(), size_}; }
+  void ReleaseIfAbove(std::size_t capacity) {
+    if (capacity_ <= capacity) return;
+    data_.reset();
+    capacity_ = size_ = 0;
+  }
+
+ private:
+  void Grow(std::size_t need) {
+    const std::size_t capacity = std::max(need, 2 * capacity_);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace
+
 // The table's rows that can change anything, ready for one conversion after another.
 class TableConverter::Impl {
  public:
@@ -422,16 +460,28 @@ class TableConverter::Impl {
 
   std::string Convert(std::string text);
 
+  void Start();
+  std::string_view Feed(std::string_view chunk);
+  std::string_view Finish();
+
   // The working buffers are kept for the next text, unless a large text left them large.
   void ReleaseLargeBuffers() {
     for (std::string* buffer : {&piece_, &spare_}) {
       if (buffer->capacity() > 4 * (pieceSize_ + search_.MaxLength())) std::string().swap(*buffer);
     }
+    // Chunks of a file are a few MiB; a stretch without cuts may have left these far larger.
+    constexpr std::size_t kKept = std::size_t{16} << 20;
+    if (tail_.capacity() > kKept) std::string().swap(tail_);
+    if (finished_.capacity() > kKept) std::string().swap(finished_);
+    out_.ReleaseIfAbove(kKept);
   }
 
  private:
   std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
   void ApplyRows(std::string& text, std::size_t searchEnd);
+  void ConvertSpan(std::string_view span);
+  void ConvertWithTail(std::string_view rest);
+  void StripToOut(std::string_view text);
 
   const ArrayOfArrayOfString table_;  // rows_ points into it
   const LeadByteSet leadBytes_;
@@ -446,6 +496,14 @@ class TableConverter::Impl {
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
+
+  // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
+  // has gone by, whether a tag is open, and the converted bytes of the current call.
+  std::string tail_;
+  bool afterNul_ = false;
+  bool inTag_ = false;
+  OutputBuffer out_;
+  std::string finished_;
 };
 
 // The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
@@ -588,6 +646,99 @@ std::string TableConverter::Impl::Convert(std::string text) {
   return output.Finish();
 }
 
+// ---- A text in chunks ----
+//
+// A cut after a cut byte holds in the whole text whatever lies beyond it, so each chunk is
+// converted up to its last cut and the rest waits for the next one. From the first NUL on no row
+// matches, so the text before it is complete once the NUL is seen, and after it only the tags go.
+
+void TableConverter::Impl::StripToOut(std::string_view text) {
+  char* const out = out_.Room(text.size());
+  out_.EndAt(StripTags(text.data(), text.size(), out, inTag_, Target::kApart));
+}
+
+// A stretch that begins and ends at cuts (or at the text's searchable end), converted piece by
+// piece and appended to out_ with its tags removed.
+void TableConverter::Impl::ConvertSpan(std::string_view span) {
+  for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
+    end = NextCut(span.data(), start, span.size());
+    const std::string_view piece = span.substr(start, end - start);
+    marks_.Reset(rows_.size());
+    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
+    if (marks_.None()) {
+      StripToOut(piece);
+      continue;
+    }
+    piece_.assign(piece);
+    ApplyRows(piece_, piece_.size());
+    StripToOut(piece_);
+  }
+}
+
+// The waiting tail and rest, which ends at a cut or at the searchable end, converted as one.
+void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
+  if (tail_.empty()) {
+    ConvertSpan(rest);
+    return;
+  }
+  tail_.append(rest);
+  ConvertSpan(tail_);
+  tail_.clear();
+}
+
+void TableConverter::Impl::Start() {
+  tail_.clear();
+  afterNul_ = false;
+  inTag_ = false;
+  out_.Clear();
+}
+
+std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
+  out_.Clear();
+  if (wholePasses_) {
+    tail_.append(chunk);
+    return {};
+  }
+  if (afterNul_ || rows_.empty()) {
+    StripToOut(chunk);
+    return out_.View();
+  }
+  const std::size_t nul = FirstNul(chunk);
+  if (nul < chunk.size()) {
+    ConvertWithTail(chunk.substr(0, nul));
+    afterNul_ = true;
+    StripToOut(chunk.substr(nul));
+    return out_.View();
+  }
+  std::size_t last = chunk.size();
+  while (last > 0 && !cut_[static_cast<unsigned char>(chunk[last - 1])]) --last;
+  if (last == 0) {
+    tail_.append(chunk);  // no cut in this chunk: all of it waits
+    return out_.View();
+  }
+  std::size_t first = 0;
+  if (!tail_.empty()) {
+    while (!cut_[static_cast<unsigned char>(chunk[first])]) ++first;
+    ConvertWithTail(chunk.substr(0, ++first));
+  }
+  ConvertSpan(chunk.substr(first, last - first));
+  tail_.assign(chunk.substr(last));
+  return out_.View();
+}
+
+std::string_view TableConverter::Impl::Finish() {
+  out_.Clear();
+  if (wholePasses_) {
+    finished_ = Convert(std::move(tail_));
+    tail_.clear();
+    return finished_;
+  }
+  if (!afterNul_) ConvertWithTail({});
+  afterNul_ = false;
+  inTag_ = false;
+  return out_.View();
+}
+
 TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
                                std::size_t pieceSize)
     : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize)) {}
@@ -598,6 +749,19 @@ std::string TableConverter::Convert(std::string text) {
   std::string result = impl_->Convert(std::move(text));
   impl_->ReleaseLargeBuffers();
   return result;
+}
+
+void TableConverter::Start() {
+  impl_->ReleaseLargeBuffers();
+  impl_->Start();
+}
+
+std::string_view TableConverter::Feed(std::string_view chunk) {
+  return impl_->Feed(chunk);
+}
+
+std::string_view TableConverter::Finish() {
+  return impl_->Finish();
 }
 
 bool ReplaceAllInPlace(std::string& text, std::string_view pattern, std::string_view replacement,

@@ -58,6 +58,17 @@ class TableConverter {
   // The same result as ConvertWithTable(text, table, leadBytes).
   std::string Convert(std::string text);
 
+  // The same conversion for a text that arrives in chunks, so that a text of any size needs
+  // memory only for about one chunk: Start, then Feed with each chunk in order, then Finish.
+  // Each call returns the converted bytes that are final so far (a view that lasts until the next
+  // call); joined, they equal Convert on the whole text. The bytes after the last place where no
+  // occurrence can straddle wait for the next chunk. Two cases keep more than a chunk: a stretch
+  // with no such place (text made only of pattern and lead bytes) waits whole, and a table whose
+  // replacements hold a NUL is applied to the whole text at Finish.
+  void Start();
+  std::string_view Feed(std::string_view chunk);
+  std::string_view Finish();
+
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;

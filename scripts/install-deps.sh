@@ -13,7 +13,7 @@ packages=(
   qt6-translations-l10n libglib2.0-data
   xvfb xauth
   dpkg-dev desktop-file-utils file man-db
-  parallel
+  parallel time
 )
 
 missing=()

@@ -1,8 +1,10 @@
-// What the whole-file routines need from each platform, and the steps they share.
+// What the file routines need from each platform, and the steps they share.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -10,9 +12,45 @@
 
 namespace tavrin::platform {
 
-// Writes contents to a new file beside fileName and puts it in that name's place once it is
-// complete; refuses a name that leads to mustNotBe (when given), a link, or anything but a
-// writable regular file.
+// A regular file open for reading from its start; anything else is the open error. On Windows
+// nobody else can open the file while it is held.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& fileName);
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+  const FileIdentity& Identity() const { return identity_; }
+  // The size the file reports at the open: a first guess, for it may change while it is read.
+  std::uint64_t ReportedSize() const { return reportedSize_; }
+  // Fills buffer[0, size) from the file; returns less than size only at its end.
+  std::size_t Read(char* buffer, std::size_t size);
+
+ private:
+  std::string fileName_;
+  std::intptr_t handle_ = -1;
+  FileIdentity identity_;
+  std::uint64_t reportedSize_ = 0;
+};
+
+// A new file beside fileName that takes that name only once Commit finds it complete; removed
+// again if Commit is never reached. Refuses a name that leads to mustNotBe (when given), a link,
+// or anything but a writable regular file, both at the start and just before the replace.
+class ReplacingFile {
+ public:
+  ReplacingFile(const std::string& fileName, const FileIdentity* mustNotBe);
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile();
+  void Write(std::string_view bytes);
+  void Commit();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Writes contents through a ReplacingFile.
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* mustNotBe);
 

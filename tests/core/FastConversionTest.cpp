@@ -75,6 +75,17 @@ ArrayOfArrayOfString RandomTable(std::mt19937& rng) {
   return table;
 }
 
+// The text fed to the converter in chunks of chunkSize bytes (the last may be shorter).
+std::string Streamed(TableConverter& converter, std::string_view text, std::size_t chunkSize) {
+  std::string out;
+  converter.Start();
+  for (std::size_t at = 0; at < text.size(); at += chunkSize) {
+    out.append(converter.Feed(text.substr(at, chunkSize)));
+  }
+  out.append(converter.Finish());
+  return out;
+}
+
 TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
   std::mt19937 rng(61001);
   const std::size_t pieceSizes[] = {1, 2, 3, 5, 16, 33, 1 << 16};
@@ -89,6 +100,55 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
     ASSERT_EQ(converter.Convert(text), expected) << "case " << i << " piece " << pieceSize;
     // The same converter again: its buffers carry nothing over.
     ASSERT_EQ(converter.Convert(text), expected) << "case " << i << " again";
+    const std::size_t chunkSize = 1 + static_cast<std::size_t>(i) % 40;
+    ASSERT_EQ(Streamed(converter, text, chunkSize), expected)
+        << "case " << i << " chunk " << chunkSize;
+  }
+}
+
+// Chunk ends at every place of texts where they matter most, against the whole conversion.
+TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
+  const std::string nul(1, '\0');
+  struct Case {
+    const char* what;
+    ArrayOfArrayOfString table;
+    const LeadByteSet* lead;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"empty text", {{"&amp;", "&"}}, &kNone, ""},
+      {"patterns straddling chunk ends",
+       {{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}},
+       &kNone,
+       "x &amp;lt;b&amp;gt; &lt;i&gt;y&lt;/i&gt; &&amp;amp; z"},
+      {"a NUL early and matches after it",
+       {{"a", "bb"}, {"&x;", ""}},
+       &kNone,
+       "a &x; a" + nul + "a &x; <a> a"},
+      {"a NUL right after a waiting tail", {{"ab", "c"}}, &kNone, "xab" + nul + "ab"},
+      {"tags open across chunks", {{"&gt;", ">"}}, &kNone, "<p title=&gt; long>x<br  >y<z"},
+      {"Shift-JIS lead bytes at chunk ends",
+       {{"\x5C", "/"}, {"\x83", "*"}},
+       &kSjis,
+       "\x83\x5C \x83\x83\x5C \x5C\x83\x83\x83\x5C a\x5C"},
+      {"no place to cut at all", {{"aa", "a"}}, &kNone, std::string(50, 'a')},
+      {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a <b> a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TableConverter converter(c.table, *c.lead, 3);
+    const std::string expected = reference::Convert(c.text, c.table, *c.lead);
+    for (std::size_t chunkSize = 1; chunkSize <= c.text.size() + 1; ++chunkSize) {
+      ASSERT_EQ(Streamed(converter, c.text, chunkSize), expected) << "chunk " << chunkSize;
+    }
+    // Two chunks, split at every place.
+    for (std::size_t split = 0; split <= c.text.size(); ++split) {
+      converter.Start();
+      std::string out(converter.Feed(std::string_view(c.text).substr(0, split)));
+      out.append(converter.Feed(std::string_view(c.text).substr(split)));
+      out.append(converter.Finish());
+      ASSERT_EQ(out, expected) << "split " << split;
+    }
   }
 }
 

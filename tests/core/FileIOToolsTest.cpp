@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FileIOTools.h"
+#include "TavrinFunctions.h"
 #include "TempDir.h"
 #ifndef _WIN32
 #include "ChildProcess.h"
@@ -194,14 +195,21 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
 #endif
 
     auto convert = [](std::string text) { return "converted " + text; };
+    // The same checks when the output is written in chunks.
+    TableConverter converter({{"page", "PAGE"}}, LeadByteSet());
+    auto inChunks = [&] { ConvertFileBeside(input, converter, nullptr, 4); };
     if (c.replaced) {
       ConvertFileBeside(input, convert);
       EXPECT_EQ(ReadBytes(output), "converted <p>page</p>");
+      EXPECT_EQ(fs::status(output).permissions(), olderPerms);
+      inChunks();
+      EXPECT_EQ(ReadBytes(output), "PAGE");
       EXPECT_EQ(fs::status(output).permissions(), olderPerms);
       expected["work/page.html.txt"] = Snapshot(dir.Path())["work/page.html.txt"];
     } else {
       ExpectError<EFCreateError>([&] { ConvertFileBeside(input, convert); },
                                  "ファイル " + output + " を作成できません");
+      ExpectError<EFCreateError>(inChunks, "ファイル " + output + " を作成できません");
     }
     EXPECT_EQ(Snapshot(dir.Path()), expected);
 #ifndef _WIN32
@@ -217,6 +225,36 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
       fs::permissions(output, fs::perms::owner_write, fs::perm_options::add, ignored);
     }
   }
+}
+
+// Chunks of every size give the whole conversion: matches, tags and the NUL straddle their ends.
+TEST(FileIOToolsTest, ConvertingInChunksWritesTheWholeConversion) {
+  TempDir dir;
+  const ArrayOfArrayOfString table = {{"&amp;", "&"}, {"&lt;", "<"}, {"x", "yy"}};
+  const LeadByteSet sjis = LeadByteSet::ShiftJis();
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += (i % 5) ? "&amp;lt;b>x &lt;" : "<p>\x83\x5Cx</p>\r\n";
+  text += std::string("\0&amp;<b>x", 11);
+  const std::string input = dir / "page.html";
+  const std::string output = input + ".txt";
+  WriteBytes(input, text);
+  const std::string expected = ConvertWithTable(text, table, sjis);
+  TableConverter converter(table, sjis);
+  for (std::size_t chunkSize :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
+    const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize);
+    ASSERT_EQ(ReadBytes(output), expected) << chunkSize;
+    EXPECT_EQ(sizes.in, text.size());
+    EXPECT_EQ(sizes.out, expected.size());
+  }
+  // An output given up just before it takes its name leaves the older one and nothing else.
+  WriteBytes(output, "older");
+  EXPECT_THROW(ConvertFileBeside(
+                   input, converter, [] { throw std::runtime_error("stop"); }, 7),
+               std::runtime_error);
+  EXPECT_EQ(ReadBytes(output), "older");
+  EXPECT_EQ(ReadBytes(input), text);
+  EXPECT_EQ(Snapshot(dir.Path()).size(), 2u);
 }
 
 TEST(FileIOToolsTest, ErrorsFormTheExpectedHierarchy) {
@@ -249,22 +287,34 @@ TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
 
 TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
   TempDir dir;
-  const std::string out = dir / "out.txt";
-  WriteBytes(out, "older output");
-  int status = InChild([&] {
-    if (!testing::FileSizeLimit(65536)()) return 4;
-    try {
-      WriteStringToFile(out, std::string(1 << 20, 'x'));
-    } catch (const EFWriteError& e) {
-      return e.Message() == "ファイル " + out + " に書き込めません" ? 0 : 2;
-    } catch (...) {
-      return 3;
-    }
-    return 1;
-  });
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadBytes(out), "older output");
-  EXPECT_EQ(Snapshot(dir.Path()).size(), 1u) << "the unfinished file is removed";
+  const std::string in = dir / "out";
+  const std::string out = in + ".txt";
+  const std::string text(1 << 20, 'x');
+  WriteBytes(in, text);
+  TableConverter converter({{"x", "y"}}, LeadByteSet());
+  const std::vector<std::pair<const char*, std::function<void()>>> writes = {
+      {"whole", [&] { WriteStringToFile(out, text); }},
+      {"in chunks", [&] { ConvertFileBeside(in, converter, nullptr, 4096); }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    WriteBytes(out, "older output");
+    int status = InChild([&] {
+      if (!testing::FileSizeLimit(65536)()) return 4;
+      try {
+        write();
+      } catch (const EFWriteError& e) {
+        return e.Message() == "ファイル " + out + " に書き込めません" ? 0 : 2;
+      } catch (...) {
+        return 3;
+      }
+      return 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadBytes(out), "older output");
+    EXPECT_EQ(ReadBytes(in), text);
+    EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "the unfinished file is removed";
+  }
 }
 
 TEST(FileIOToolsTest, ReadOnlyOutputIsACreateErrorForAnOrdinaryUser) {

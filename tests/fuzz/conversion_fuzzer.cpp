@@ -3,7 +3,8 @@
 // Input: one flag byte, then the table, then 0x1D, then the text (no 0x1D: an empty table and
 // the whole rest as text). Flag bit 0 picks the Shift-JIS lead bytes; bit 3 set gives the table
 // as raw rows (rows cut at 0x1E, fields at 0x1F, so fields can hold any other byte), clear as
-// the contents of a table file; bits 1-2 pick the piece size of the piecewise converter.
+// the contents of a table file; bits 1-2 pick the piece size of the piecewise converter, bits
+// 4-7 the chunk size (1 to 16 bytes) of the conversion in chunks.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -118,6 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A converter keeps no trace of the text before: the next one comes out right too.
   const std::string reversed(text.rbegin(), text.rend());
   TAVRIN_FUZZ_CHECK(converter.Convert(reversed) == reference::Convert(reversed, table, lead));
+
+  // In chunks: every chunk end is a place where a match, a tag or a NUL may straddle.
+  const std::size_t chunkSize = 1 + (flags >> 4);
+  std::string chunked;
+  converter.Start();
+  for (std::size_t at = 0; at < text.size(); at += chunkSize) {
+    chunked.append(converter.Feed(std::string_view(text).substr(at, chunkSize)));
+  }
+  chunked.append(converter.Finish());
+  TAVRIN_FUZZ_CHECK(chunked == expected);
 
   CheckRemoveTags(text);
   if (!table.empty()) CheckReplaceAll(text, table.front(), lead);

@@ -514,7 +514,7 @@ class HostileTest : public QObject {
 
   // ---- a file larger than the memory there is ----
 
-  void aFileTooLargeForMemoryIsRefusedWithItsOwnMessage() {
+  void aFileLargerThanMemoryConvertsInChunks() {
     if (kSanitized) QSKIP("AddressSanitizer maps more than any address-space limit allows");
     const std::string small = At("a0-small.html");
     const std::string huge = At("a1-huge.html");
@@ -522,25 +522,23 @@ class HostileTest : public QObject {
     WriteBytes(At("CEntity.txt"), kTable.toStdString());
     WriteBytes(small, "<p>small</p>");
     WriteBytes(after, "<p>after</p>");
-    // Sparse: no disk is used, yet reading it whole needs 4 GB.
-    WriteBytes(huge, "<p>head</p>");
-    std::filesystem::resize_file(huge, 4ull << 30);
-    const auto limit = testing::AddressSpaceLimit(3ull << 30);
-    const QString tooLarge =
-        QStringLiteral("ファイル %1 は大きすぎて読み込めません").arg(QString::fromStdString(huge));
+    // Sparse: no disk is used, yet reading it whole would need 1 GB. A tag left open at its
+    // zeros keeps the output small.
+    WriteBytes(huge, "<p>head</p><");
+    std::filesystem::resize_file(huge, 1ull << 30);
+    const auto limit = testing::AddressSpaceLimit(768ull << 20);
 
     const WindowReport window = RunWindowInChild({small, huge, after}, work_->Path(), limit);
     QVERIFY2(window.child.status == 0, window.child.err.c_str());
-    QCOMPARE(window.tasks, (QStringList{"完了", "開始", "未処理"}));
-    QCOMPARE(window.boxes, QStringList{tooLarge + "."});
-    QCOMPARE(ReadBytes(small + ".txt"), std::string("small"));
-    QVERIFY(!Exists(huge + ".txt"));
+    QCOMPARE(window.tasks, (QStringList{"完了", "完了", "完了"}));
+    QCOMPARE(window.boxes, QStringList{});
+    QCOMPARE(ReadBytes(huge + ".txt"), std::string("head"));
+    QCOMPARE(ReadBytes(after + ".txt"), std::string("after"));
+    std::filesystem::remove(huge + ".txt");
 
     const ChildResult run = Convert({small, huge, after}, limit);
-    QCOMPARE(run.status, 1);
-    QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(tooLarge), run.err.c_str());
-    QVERIFY(!Exists(huge + ".txt"));
-    QVERIFY(!Exists(after + ".txt"));
+    QVERIFY2(run.status == 0, run.err.c_str());
+    QCOMPARE(ReadBytes(huge + ".txt"), std::string("head"));
   }
 
   void aConversionThatOutgrowsMemoryIsReportedNotACrash() {

@@ -35,11 +35,11 @@ class FileDescriptor {
   }
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }
-  // Closes now and reports whether the close succeeded (a delayed write error shows here).
-  bool Close() {
-    int fd = fd_;
+  // Hands the descriptor over to whoever closes it next.
+  int Release() {
+    const int fd = fd_;
     fd_ = -1;
-    return ::close(fd) == 0;
+    return fd;
   }
 
  private:
@@ -167,6 +167,20 @@ class PendingFile {
 }  // namespace
 
 std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  platform::InputFile file(fileName);
+  identity = file.Identity();
+  std::string text;
+  AllocateFor(text, static_cast<std::size_t>(file.ReportedSize()), fileName);
+  platform::ReadToEnd(
+      text, [&](char* buffer, std::size_t size) { return file.Read(buffer, size); }, fileName);
+  return text;
+}
+
+}  // namespace tavrin
+
+namespace tavrin::platform {
+
+InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   // The type is known before the open: opening a FIFO or a device has effects of its own (a
   // writer let go, a terminal made ours). The open descriptor is checked again, since the name
   // may have changed in between.
@@ -182,29 +196,34 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
   // reads plain.
   ::fcntl(file.Get(), F_SETFL, 0);
-  identity = IdentityOf(st);
-
-  std::string text;
-  AllocateFor(text, static_cast<std::size_t>(st.st_size), fileName);
-  platform::ReadToEnd(
-      text,
-      [&](char* buffer, std::size_t size) { return ReadUpTo(file.Get(), buffer, size, fileName); },
-      fileName);
-  return text;
+  identity_ = IdentityOf(st);
+  reportedSize_ = static_cast<std::uint64_t>(st.st_size);
+  handle_ = file.Release();
 }
 
-}  // namespace tavrin
+InputFile::~InputFile() {
+  ::close(static_cast<int>(handle_));
+}
 
-namespace tavrin::platform {
+std::size_t InputFile::Read(char* buffer, std::size_t size) {
+  return ReadUpTo(static_cast<int>(handle_), buffer, size, fileName_);
+}
 
-void WriteReplacing(const std::string& fileName, std::string_view contents,
-                    const FileIdentity* input) {
+struct ReplacingFile::State {
+  std::string fileName;
+  std::string name;
+  const FileIdentity* input;
+  FileDescriptor folder;
+  PendingFile file;
+};
+
+ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
   const std::size_t slash = fileName.rfind('/');
   const std::string folderName = slash == std::string::npos ? "."
                                  : slash == 0               ? "/"
                                                             : fileName.substr(0, slash);
-  const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
   if (name.empty()) throw EFCreateError(fileName);
   // Every step works in the one folder opened here, so the new file and the name it replaces
   // are surely in the same folder, whatever happens to the path meanwhile.
@@ -219,7 +238,10 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   if (replacing && ::faccessat(folder.Get(), name.c_str(), W_OK, 0) != 0) {
     throw EFCreateError(fileName);
   }
-  PendingFile file(folder.Get(), replacing ? 0600 : 0666);
+  const int folderFd = folder.Get();
+  state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
+                         PendingFile(folderFd, replacing ? 0600 : 0666)});
+  PendingFile& file = state_->file;
   if (!file.Created()) throw EFCreateError(fileName);
   if (replacing) {
     // The older output's owner and group carry over where the system allows it (root, or a group
@@ -231,25 +253,40 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
     }
     if (::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
   }
+}
 
+ReplacingFile::~ReplacingFile() = default;
+
+void ReplacingFile::Write(std::string_view bytes) {
   std::size_t done = 0;
-  while (done < contents.size()) {
-    ssize_t wrote = ::write(file.Get(), contents.data() + done, contents.size() - done);
+  while (done < bytes.size()) {
+    ssize_t wrote = ::write(state_->file.Get(), bytes.data() + done, bytes.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) throw EFWriteError(fileName);
+    if (wrote <= 0) throw EFWriteError(state_->fileName);
     done += static_cast<std::size_t>(wrote);
   }
+}
+
+void ReplacingFile::Commit() {
+  State& s = *state_;
   // No fsync: it costs a disk round trip per file, many times the conversion of a small page,
   // and an output can always be made again from its input, which is never touched. The rename
   // below already keeps any reader from seeing a partial output.
-  if (!file.Close()) throw EFWriteError(fileName);
+  if (!s.file.Close()) throw EFWriteError(s.fileName);
 
   // The name is looked at again just before the rename, so that what was put there during the
   // write is refused too. Between this check and the rename a link could still appear; the
   // rename would then replace the link itself, never what it leads to.
   struct stat now;
-  CheckReplaceable(folder.Get(), name.c_str(), input, fileName, now);
-  if (!file.RenameTo(name.c_str())) throw EFCreateError(fileName);
+  CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
+  if (!s.file.RenameTo(s.name.c_str())) throw EFCreateError(s.fileName);
+}
+
+void WriteReplacing(const std::string& fileName, std::string_view contents,
+                    const FileIdentity* input) {
+  ReplacingFile file(fileName, input);
+  file.Write(contents);
+  file.Commit();
 }
 
 }  // namespace tavrin::platform

@@ -39,11 +39,11 @@ class FileHandle {
   }
   HANDLE Get() const { return handle_; }
   bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  // Closes now and reports whether the close succeeded (a delayed write error shows here).
-  bool Close() {
+  // Hands the handle over to whoever closes it next.
+  HANDLE Release() {
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
-    return ::CloseHandle(handle) != 0;
+    return handle;
   }
 
  private:
@@ -178,6 +178,20 @@ class PendingFile {
 }  // namespace
 
 std::string ReadFileToString(const std::string& fileName, FileIdentity& identity) {
+  platform::InputFile file(fileName);
+  identity = file.Identity();
+  std::string text;
+  AllocateFor(text, file.ReportedSize(), fileName);
+  platform::ReadToEnd(
+      text, [&](char* buffer, std::size_t size) { return file.Read(buffer, size); }, fileName);
+  return text;
+}
+
+}  // namespace tavrin
+
+namespace tavrin::platform {
+
+InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   // The type is known before the open, so a folder is never opened; the open handle is checked
   // again, which also turns away devices ("NUL", "CON").
   std::wstring wideName;
@@ -194,23 +208,27 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw EFOpenError(fileName);
   }
-  identity = IdentityOf(info);
-
-  std::string text;
-  AllocateFor(text, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, fileName);
-  platform::ReadToEnd(
-      text,
-      [&](char* buffer, std::size_t size) { return ReadUpTo(file.Get(), buffer, size, fileName); },
-      fileName);
-  return text;
+  identity_ = IdentityOf(info);
+  reportedSize_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  handle_ = reinterpret_cast<std::intptr_t>(file.Release());
 }
 
-}  // namespace tavrin
+InputFile::~InputFile() {
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
 
-namespace tavrin::platform {
+std::size_t InputFile::Read(char* buffer, std::size_t size) {
+  return ReadUpTo(reinterpret_cast<HANDLE>(handle_), buffer, size, fileName_);
+}
 
-void WriteReplacing(const std::string& fileName, std::string_view contents,
-                    const FileIdentity* input) {
+struct ReplacingFile::State {
+  std::string fileName;
+  std::wstring wideName;
+  const FileIdentity* input;
+  PendingFile file;
+};
+
+ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input) {
   std::wstring wideName;
   if (!WideName(fileName, wideName)) throw EFCreateError(fileName);
   const std::size_t folderLength = FolderPartLength(wideName);
@@ -222,27 +240,46 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
   const DWORD kept = replacing ? older & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
                                : 0;
-  PendingFile file(wideName.substr(0, folderLength), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
-  if (!file.Created()) throw EFCreateError(fileName);
+  const std::wstring folder = wideName.substr(0, folderLength);
+  state_.reset(new State{fileName, std::move(wideName), input,
+                         PendingFile(folder, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)});
+  if (!state_->file.Created()) throw EFCreateError(fileName);
+}
 
+ReplacingFile::~ReplacingFile() = default;
+
+void ReplacingFile::Write(std::string_view bytes) {
   std::size_t done = 0;
-  while (done < contents.size()) {
-    const auto want = static_cast<DWORD>(std::min(contents.size() - done, kMaxChunk));
+  while (done < bytes.size()) {
+    const auto want = static_cast<DWORD>(std::min(bytes.size() - done, kMaxChunk));
     DWORD wrote = 0;
-    if (!::WriteFile(file.Get(), contents.data() + done, want, &wrote, nullptr) || wrote == 0) {
-      throw EFWriteError(fileName);
+    if (!::WriteFile(state_->file.Get(), bytes.data() + done, want, &wrote, nullptr) ||
+        wrote == 0) {
+      throw EFWriteError(state_->fileName);
     }
     done += wrote;
   }
+}
+
+void ReplacingFile::Commit() {
+  State& s = *state_;
   // No FlushFileBuffers: it costs a disk round trip per file, many times the conversion of a
   // small page, and an output can always be made again from its input, which is never touched.
-  if (!file.Close()) throw EFWriteError(fileName);
+  if (!s.file.Close()) throw EFWriteError(s.fileName);
 
   // The name is looked at again just before the move, so that what was put there during the
   // write is refused too. Should a link still appear in between, the move replaces the link
   // itself, never what it leads to.
-  CheckReplaceable(wideName, fileName, input, older);
-  if (!file.MoveTo(wideName)) throw EFCreateError(fileName);
+  DWORD older = 0;
+  CheckReplaceable(s.wideName, s.fileName, s.input, older);
+  if (!s.file.MoveTo(s.wideName)) throw EFCreateError(s.fileName);
+}
+
+void WriteReplacing(const std::string& fileName, std::string_view contents,
+                    const FileIdentity* input) {
+  ReplacingFile file(fileName, input);
+  file.Write(contents);
+  file.Commit();
 }
 
 }  // namespace tavrin::platform
