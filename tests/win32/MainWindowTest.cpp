@@ -45,9 +45,9 @@ std::string MenuItemCaption(HMENU menu, int position) {
 
 // A drop handle as the shell builds one: DROPFILES, then the wide names each ended by a NUL and
 // the list by one more. The window releases it.
-HDROP BuildDrop(const std::vector<std::string>& paths) {
+HDROP BuildDrop(const std::vector<std::wstring>& paths) {
   std::wstring list;
-  for (const std::string& path : paths) list += Wide(path) + L'\0';
+  for (const std::wstring& path : paths) list += path + L'\0';
   list.push_back(L'\0');
   const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
   HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
@@ -97,6 +97,11 @@ class Win32WindowTest : public ::testing::Test {
     return path;
   }
   void Drop(const std::vector<std::string>& paths) {
+    std::vector<std::wstring> wide;
+    for (const std::string& path : paths) wide.push_back(Wide(path));
+    DropWide(wide);
+  }
+  void DropWide(const std::vector<std::wstring>& paths) {
     ::SendMessageW(window_->Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(BuildDrop(paths)), 0);
   }
   void Command(int id) { ::SendMessageW(window_->Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
@@ -260,6 +265,10 @@ TEST_F(Win32WindowTest, DroppedFilesAreListedAndRunConvertsThem) {
   for (const std::string& name : names) paths.push_back(File(name, "<p>" + name + "</p>"));
   std::filesystem::create_directory(testing::NativePath(dir_ / "フォルダ"));
   Drop({paths[0], dir_ / "フォルダ", paths[1], paths[2], dir_ / "missing.html"});
+  // A name that is no valid UTF-16 (an unpaired surrogate) names no file, least of all the one
+  // that the replacement character would name.
+  File("bad\xEF\xBF\xBD.html", "<p>another file</p>");
+  DropWide({Wide(dir_ / "bad") + L'\xD800' + L".html"});
   ASSERT_EQ(RowCount(), 3);
   for (int row = 0; row < 3; ++row) {
     EXPECT_EQ(ItemText(row, 0), names[static_cast<std::size_t>(row)]);
