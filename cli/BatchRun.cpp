@@ -1,7 +1,6 @@
 #include "BatchRun.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <new>
 #include <unordered_map>
 
@@ -11,30 +10,44 @@ namespace tavrin::cli {
 
 namespace {
 
-// A name in a form where two spellings of one path ("a/./b", "a/b") compare equal.
-std::string PathKey(const std::string& name) {
-  try {
-    return std::filesystem::path(name).lexically_normal().string();
-  } catch (const std::exception&) {
-    return name;  // a name the system cannot convert is compared as it stands
+// What two names of one file always share whichever way a list spells them (relative or
+// absolute, through a linked folder, in another letter case where the file system ignores it):
+// the last part, here with ASCII letters in one case. Names with equal keys may still be two
+// files; those are merely taken one after the other.
+std::string NameKey(const std::string& name) {
+#ifdef _WIN32
+  const std::size_t slash = name.find_last_of("\\/:");
+#else
+  const std::size_t slash = name.rfind('/');
+#endif
+  std::string key = slash == std::string::npos ? name : name.substr(slash + 1);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
+  return key;
 }
 
 }  // namespace
 
 BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing)
-    : files_(files), keepGoing_(keepGoing), source_(files.size(), kNone) {
+    : files_(files), keepGoing_(keepGoing), sources_(files.size()) {
   if (keepGoing_) settled_.assign(files.size(), false);
-  // An input that an earlier file of the list writes (a.html, then a.html.txt) must be read
-  // after that write, as one thread would.
-  std::unordered_map<std::string, std::size_t> latest;
+  // A file that may be the input or the output of an earlier file of the list (a.html, then
+  // a.html.txt, a.html again, or a.html.txt then a.html) waits for it, as one thread would: it
+  // reads what that file wrote, never replaces what it is still to read, and never holds the
+  // same file at the same time (on Windows a file opened without sharing cannot be opened twice).
+  std::unordered_map<std::string, std::size_t> latestInput, latestOutput;
+  auto latest = [](const auto& map, const std::string& key) {
+    const auto found = map.find(key);
+    return found == map.end() ? kNone : found->second;
+  };
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    std::string key = PathKey(files_[i]);
-    if (key.size() > 4 && key.ends_with(".txt")) {
-      const auto found = latest.find(key.substr(0, key.size() - 4));
-      if (found != latest.end()) source_[i] = found->second;
-    }
-    latest[std::move(key)] = i;
+    const std::string key = NameKey(files_[i]);
+    std::string output = key + ".txt";
+    sources_[i] = {latest(latestInput, key), latest(latestOutput, key),
+                   latest(latestInput, output)};
+    latestInput[key] = i;
+    latestOutput[std::move(output)] = i;
   }
 }
 
@@ -55,13 +68,14 @@ bool BatchRun::MayClaim() const {
 }
 
 void BatchRun::WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock) {
-  const std::size_t source = source_[i];
-  if (source == kNone) return;
-  if (keepGoing_) {
-    changed_.wait(lock, [&] { return settled_[source]; });
-  } else {
-    changed_.wait(lock, [&] { return committed_ > source || firstFailure_ < i; });
-    if (committed_ <= source) throw Cancelled{};
+  for (const std::size_t source : sources_[i]) {
+    if (source == kNone) continue;
+    if (keepGoing_) {
+      changed_.wait(lock, [&] { return settled_[source]; });
+    } else {
+      changed_.wait(lock, [&] { return committed_ > source || firstFailure_ < i; });
+      if (committed_ <= source) throw Cancelled{};
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 // before it is written and nothing is written for any file after it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,7 +45,7 @@ class BatchRun {
   struct Cancelled {};
 
   bool MayClaim() const;
-  // Blocks until file i may read its input: the earlier file whose output is i's name is done.
+  // Blocks until file i may read its input: the earlier files that may read or write it are done.
   void WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock);
   // Blocks until file i may write: every earlier file is written. Throws Cancelled when an
   // earlier file failed.
@@ -53,8 +54,9 @@ class BatchRun {
 
   const std::vector<std::string>& files_;
   const bool keepGoing_;
-  // For each file the latest earlier file whose output it is (name + ".txt"), or kNone.
-  std::vector<std::size_t> source_;
+  // For each file the latest earlier files that may read the same input, write it as their
+  // output (name + ".txt"), or read its output; kNone where there is none.
+  std::vector<std::array<std::size_t, 3>> sources_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -244,14 +244,23 @@ TEST_F(ConvertCommandTest, JobsStopAtTheFirstFailureInListOrder) {
   }
 }
 
-// An input that an earlier file of the list writes is read as one job would read it: after.
+// An input that an earlier file of the list writes is read as one job would read it: after,
+// however the list spells the name.
 TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
   // Long to convert: the second job reaches a.html.txt while a.html is still converting.
   constexpr int kRepeat = 1 << 19;
   WriteBytes(work_ / "a.html", Repeated("<i>&amp;amp;</i>", kRepeat));
-  const ChildResult run = Run({"-j", "2", "a.html", "a.html.txt"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(Read("a.html.txt.txt") == std::string(kRepeat, '&'));
+  fs::create_directory_symlink(".", work_.Path() / "here");
+  for (const std::string& output :
+       {std::string("a.html.txt"), work_ / "a.html.txt", std::string("here/a.html.txt")}) {
+    SCOPED_TRACE(output);
+    for (const char* keepGoing : {"--jobs=2", "--keep-going"}) {
+      WriteBytes(work_ / "a.html.txt", "older");
+      const ChildResult run = Run({"-j", "2", keepGoing, "a.html", output});
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(Read("a.html.txt.txt") == std::string(kRepeat, '&')) << keepGoing;
+    }
+  }
 }
 
 TEST_F(ConvertCommandTest, KeepGoingConvertsTheRestAndReportsEachFailureInOrder) {

@@ -11,15 +11,11 @@
 
 namespace tavrin::testing {
 
-// DROPFILES, then the wide names (given as UTF-8) each ended by a NUL and the list by one more.
-// The window that receives it releases it.
-inline HDROP BuildDrop(const std::vector<std::string>& paths) {
+// DROPFILES, then the wide names each ended by a NUL and the list by one more. The window that
+// receives it releases it.
+inline HDROP BuildDrop(const std::vector<std::wstring>& paths) {
   std::wstring list;
-  for (const std::string& path : paths) {
-    std::wstring wide;
-    WideFromUtf8(path, wide);
-    list += wide + L'\0';
-  }
+  for (const std::wstring& path : paths) list += path + L'\0';
   list.push_back(L'\0');
   const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
   HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
@@ -29,6 +25,13 @@ inline HDROP BuildDrop(const std::vector<std::string>& paths) {
   std::memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
   ::GlobalUnlock(memory);
   return static_cast<HDROP>(memory);
+}
+
+// The same with the names given as UTF-8.
+inline HDROP BuildDrop(const std::vector<std::string>& paths) {
+  std::vector<std::wstring> wide(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) WideFromUtf8(paths[i], wide[i]);
+  return BuildDrop(wide);
 }
 
 }  // namespace tavrin::testing

@@ -76,6 +76,11 @@ class Win32WindowTest : public ::testing::Test {
     return path;
   }
   void Drop(const std::vector<std::string>& paths) {
+    std::vector<std::wstring> wide;
+    for (const std::string& path : paths) wide.push_back(Wide(path));
+    DropWide(wide);
+  }
+  void DropWide(const std::vector<std::wstring>& paths) {
     ::SendMessageW(window_->Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(BuildDrop(paths)), 0);
   }
   void Command(int id) { ::SendMessageW(window_->Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
@@ -239,6 +244,10 @@ TEST_F(Win32WindowTest, DroppedFilesAreListedAndRunConvertsThem) {
   for (const std::string& name : names) paths.push_back(File(name, "<p>" + name + "</p>"));
   std::filesystem::create_directory(testing::NativePath(dir_ / "フォルダ"));
   Drop({paths[0], dir_ / "フォルダ", paths[1], paths[2], dir_ / "missing.html"});
+  // A name that is no valid UTF-16 (an unpaired surrogate) names no file, least of all the one
+  // that the replacement character would name.
+  File("bad\xEF\xBF\xBD.html", "<p>another file</p>");
+  DropWide({Wide(dir_ / "bad") + L'\xD800' + L".html"});
   ASSERT_EQ(RowCount(), 3);
   for (int row = 0; row < 3; ++row) {
     EXPECT_EQ(ItemText(row, 0), names[static_cast<std::size_t>(row)]);

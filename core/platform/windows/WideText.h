@@ -23,15 +23,34 @@ inline bool WideFromUtf8(std::string_view utf8, std::wstring& wide) {
                                units) == units;
 }
 
-// The wide text as UTF-8; an unpaired surrogate (which the file system allows) becomes U+FFFD.
+// The wide text as UTF-8. An unpaired surrogate (which the file system allows in names) is
+// encoded on its own, as three bytes that are no valid UTF-8: such a name then names nothing, as
+// WideFromUtf8 refuses it, where a replacement character would name another file.
 inline std::string Utf8FromWide(std::wstring_view wide) {
-  if (wide.empty() || wide.size() > 0x7FFFFFFF) return {};
-  const int units = static_cast<int>(wide.size());
-  const int bytes =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+  std::string utf8;
+  utf8.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = static_cast<char16_t>(wide[i]);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
+    }
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (c >> 18));
+      utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
   return utf8;
 }
 
