@@ -29,7 +29,9 @@ class WindowBehaviour {
   // a drop or a close can come in) or while that box is open are handled after them, in the
   // order they came.
   void Handle(std::function<void()> handler);
-  bool IsRunning() const { return running_; }
+  // True while events wait: a batch run works, or the box of the error that ended a command is
+  // open. A face that must answer at once (a close) holds off and hands the event in.
+  bool IsHoldingEvents() const { return running_ || showingError_; }
 
   // The handlers, each to be called through Handle.
   void FormCreate();

@@ -493,8 +493,9 @@ void TFMain::dropEvent(QDropEvent* event) {
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-  // Closing in the middle of a run closes after it: nothing is left half written.
-  if (behaviour_.IsRunning()) {
+  // Closing in the middle of a run, or under its error box, closes after them: nothing is left
+  // half written, and no box stays without its window.
+  if (behaviour_.IsHoldingEvents()) {
     event->ignore();
     behaviour_.Handle([this] { close(); });
     return;

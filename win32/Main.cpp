@@ -626,8 +626,9 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      // Closing in the middle of a run closes after it: nothing is left half written.
-      if (behaviour_.IsRunning()) {
+      // Closing in the middle of a run, or under its error box, closes after them: nothing is
+      // left half written, and no box stays without its window.
+      if (behaviour_.IsHoldingEvents()) {
         behaviour_.Handle([this] {
           if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
         });

@@ -133,7 +133,7 @@ TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
   Do(&WindowBehaviour::tmiFileRunClick);
   EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "未処理"}));
   EXPECT_EQ(rowsWhenClosed, std::vector<std::size_t>{3});
-  EXPECT_FALSE(w_.IsRunning());
+  EXPECT_FALSE(w_.IsHoldingEvents());
 
   // A run that ends in an error: what came during it, then what came while its box was open.
   std::filesystem::remove(paths[1]);
@@ -146,6 +146,7 @@ TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
     desktop_.whileBoxShows = nullptr;
     w_.Handle([&] { order.push_back("while the box shows"); });
     EXPECT_TRUE(order.empty());
+    EXPECT_TRUE(w_.IsHoldingEvents());  // so a face holds a close off too
   };
   Do(&WindowBehaviour::tmiFileRunClick);
   EXPECT_EQ(order, (Strings{"during the run", "while the box shows"}));
