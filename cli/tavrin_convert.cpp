@@ -73,6 +73,14 @@ void PrintHelp() {
       stdout);
 }
 
+// What the help and the version end with: a text that could not be written (a full disk, a
+// closed pipe) is no success.
+int Written() {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return kConverted;
+  std::fputs("tavrin-convert: write error\n", stderr);
+  return kConversionError;
+}
+
 void PrintVersion() {
   std::fputs("tavrin-convert (tavrin) " TAVRIN_VERSION "\n", stdout);
 }
@@ -186,10 +194,10 @@ std::optional<Exit> ParseCommandLine(int argc, char** argv, Options& options) {
         options.verbose = true;
       } else if (name == "help") {
         PrintHelp();
-        return Exit{kConverted};
+        return Exit{Written()};
       } else {
         PrintVersion();
-        return Exit{kConverted};
+        return Exit{Written()};
       }
       continue;
     }

@@ -1,6 +1,8 @@
 // tavrin-convert as a user runs it: the built program in a child process, on files in a
 // temporary folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -58,6 +60,18 @@ class ConvertCommandTest : public ::testing::Test {
 };
 
 // ---- options and exit status ----
+
+TEST_F(ConvertCommandTest, HelpAndVersionThatCannotBeWrittenAreNoSuccess) {
+  const ChildSetup fullDisk = [] {
+    const int full = ::open("/dev/full", O_WRONLY);
+    return full >= 0 && ::dup2(full, 1) == 1;
+  };
+  for (const char* option : {"--help", "--version"}) {
+    const ChildResult run = Run({option}, fullDisk);
+    EXPECT_EQ(run.status, 1) << option;
+    EXPECT_EQ(run.err, "tavrin-convert: write error\n") << option;
+  }
+}
 
 struct OptionCase {
   const char* name;
