@@ -25,6 +25,12 @@ using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
 
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide;
+  WideFromUtf8(utf8, wide);
+  return wide;
+}
+
 std::string TextOf(HWND control) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
