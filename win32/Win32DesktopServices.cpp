@@ -51,7 +51,7 @@ int Win32DesktopServices::MessageBox(WindowHandle owner, std::string_view text,
 
 std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {
   std::wstring wide;
-  if (path.find('\0') != std::string::npos || !WideFromUtf8(path, wide)) {
+  if (path.find('\0') != std::string::npos || !WideFromUtf8(path, wide) || !NamesItself(wide)) {
     return kInvalidFileAttributes;
   }
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());

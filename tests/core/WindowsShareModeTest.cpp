@@ -185,6 +185,26 @@ TEST(WindowsShareModeTest, DISABLED_HolderProcess) {
   }
 }
 
+// Windows drops a trailing dot from each part of a name, and a trailing space from its last part,
+// before it looks: such a name, which a file may well carry, would name another file.
+TEST(WindowsShareModeTest, ANameThatWindowsWouldShortenNamesNoFile) {
+  TempDir dir;
+  const std::wstring exact = L"\\\\?\\" + testing::NativePath(dir / "").wstring();
+  ::CreateDirectoryW((exact + L"sub").c_str(), nullptr);
+  ::CreateDirectoryW((exact + L"sub.").c_str(), nullptr);
+  WriteBytes(dir / "a.html", "<p>another file</p>");
+  WriteBytes(dir / "sub\\a.html", "<p>another file</p>");
+  for (const std::string name : {"a.html.", "a.html ", "sub.\\a.html"}) {
+    const std::string path = dir / name;
+    ExpectError<EFOpenError>([&] { ReadFileToString(path); }, "ファイル " + path + " は開けません");
+    ExpectError<EFCreateError>([&] { WriteStringToFile(path, "new"); },
+                               "ファイル " + path + " を作成できません");
+  }
+  EXPECT_EQ(ReadBytes(dir / "a.html"), "<p>another file</p>");
+  EXPECT_EQ(ReadBytes(dir / "sub\\a.html"), "<p>another file</p>");
+  ::RemoveDirectoryW((exact + L"sub.").c_str());
+}
+
 TEST(WindowsShareModeTest, DevicesAreNotFiles) {
   ExpectError<EFOpenError>([] { ReadFileToString("NUL"); }, "ファイル NUL は開けません");
   ExpectError<EFCreateError>([] { WriteStringToFile("NUL", "x"); },

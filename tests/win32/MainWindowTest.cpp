@@ -391,6 +391,8 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   EXPECT_FALSE(services.GetFileAttributes(file) & kFileAttributeDirectory);
   EXPECT_TRUE(services.GetFileAttributes(dir / "フォルダ") & kFileAttributeDirectory);
   EXPECT_EQ(services.GetFileAttributes(dir / "missing"), kInvalidFileAttributes);
+  // Windows would look at ごみ.html: the name is not listed, so no command reaches that file.
+  EXPECT_EQ(services.GetFileAttributes(file + "."), kInvalidFileAttributes);
   EXPECT_EQ(services.GetFileAttributes((dir / "sjis") + "\x83\x5C"), kInvalidFileAttributes);
 
   // The shell's own confirmation is answered Yes as it appears.

@@ -51,9 +51,11 @@ class FileHandle {
 };
 
 // The name as the system takes it; false for a name it cannot stand for: one holding a NUL
-// (cut there, it would name another file) or one that is not UTF-8.
+// (cut there, it would name another file), one that is not UTF-8, or one that Windows would
+// shorten to another file's name.
 bool WideName(const std::string& fileName, std::wstring& wide) {
-  return fileName.find('\0') == std::string::npos && WideFromUtf8(fileName, wide);
+  return fileName.find('\0') == std::string::npos && WideFromUtf8(fileName, wide) &&
+         NamesItself(wide);
 }
 
 // Devices, consoles and pipes open like files ("NUL", "CON", "\\.\pipe\..."); only a file on a

@@ -23,6 +23,25 @@ inline bool WideFromUtf8(std::string_view utf8, std::wstring& wide) {
                                units) == units;
 }
 
+// Before it looks, Windows drops a trailing dot from each part of a name and a trailing space from
+// its last part: "a.html." names a.html, another file than the one a file system may well hold
+// under that name. false for such a name; one under "\\?\" is taken as it stands.
+inline bool NamesItself(std::wstring_view name) {
+  if (name.starts_with(L"\\\\?\\")) return true;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = name.find_first_of(L"\\/", start);
+    const bool last = end == std::wstring_view::npos;
+    const std::wstring_view part = name.substr(start, last ? end : end - start);
+    if (part != L"." && part != L".." && !part.empty() &&
+        (part.back() == L'.' || (last && part.back() == L' '))) {
+      return false;
+    }
+    if (last) return true;
+    start = end + 1;
+  }
+}
+
 // The wide text as UTF-8. An unpaired surrogate (which the file system allows in names) is
 // encoded on its own, as three bytes that are no valid UTF-8: such a name then names nothing, as
 // WideFromUtf8 refuses it, where a replacement character would name another file.
