@@ -20,4 +20,14 @@ inline constexpr const char* kFolderPrompt = "検索するフォルダを指定�
 inline constexpr const char* kTableCaption = "CEntity";
 inline constexpr const char* kOutOfMemory = "メモリが不足しています";
 
+// The compiler that built this copy, for the About box's last line; clang's version text already
+// starts with its name.
+#if defined(__clang__)
+inline constexpr const char* kCompiler = __VERSION__;
+#elif defined(__GNUC__)
+inline constexpr const char* kCompiler = "GCC " __VERSION__;
+#else
+inline constexpr const char* kCompiler = "C++";
+#endif
+
 }  // namespace tavrin::texts

@@ -13,6 +13,7 @@
 
 #include "ImageList.h"
 #include "JpegImage.h"
+#include "Texts.h"
 
 namespace tavrin {
 
@@ -24,16 +25,10 @@ constexpr int kLabelX = 8;
 constexpr int kLabelWidth = 225;
 constexpr int kLabelHeight = 17;
 
-// Names the compiler that built this copy; clang's version text already starts with its name.
+// Names the compiler and the toolkit that built this copy.
 QString BuildToolLine() {
-#if defined(__clang__)
-  const char* compiler = __VERSION__;
-#elif defined(__GNUC__)
-  const char* compiler = "GCC " __VERSION__;
-#else
-  const char* compiler = "C++";
-#endif
-  return QString::fromUtf8(compiler) + QStringLiteral(" / Qt ") + QStringLiteral(QT_VERSION_STR);
+  return QString::fromUtf8(texts::kCompiler) + QStringLiteral(" / Qt ") +
+         QStringLiteral(QT_VERSION_STR);
 }
 
 QPixmap AboutPicture() {

@@ -3,9 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "JpegPicture.h"
+#include "Texts.h"
 
 namespace tavrin {
 
@@ -18,16 +20,10 @@ constexpr int kLabelX = 8;
 constexpr int kLabelWidth = 225;
 constexpr int kLabelHeight = 17;
 
-// Names the compiler that built this copy.
+// Names the compiler and the toolkit that built this copy.
 std::wstring BuildToolLine() {
-#if defined(__clang__)
-  const char* compiler = __VERSION__;
-#elif defined(__GNUC__)
-  const char* compiler = "GCC " __VERSION__;
-#else
-  const char* compiler = "C++";
-#endif
-  return std::wstring(compiler, compiler + std::char_traits<char>::length(compiler)) + L" / Win32";
+  const std::string_view compiler = texts::kCompiler;
+  return std::wstring(compiler.begin(), compiler.end()) + L" / Win32";
 }
 
 // The About picture from the program's resources, decoded by the same code as on Linux, as a
