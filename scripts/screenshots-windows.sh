@@ -21,17 +21,10 @@ cmake --build --preset windows --target tavrin-screenshots-windows >/dev/null
 tool="$top/build/windows/tools/tavrin-screenshots-windows.exe"
 
 # A throwaway Wine prefix, as for the tests, with nothing written outside it.
-WINEPREFIX=$(mktemp -d)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export XDG_DATA_HOME="$WINEPREFIX/xdg-data" LC_ALL=ja_JP.UTF-8
+# shellcheck source=scripts/wine-prefix.sh
+. scripts/wine-prefix.sh
+export LC_ALL=ja_JP.UTF-8
 shots="$WINEPREFIX/shots"
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-wineboot --init >/dev/null 2>&1
-wineserver -w
 
 # Wine draws the frames itself (there is no window manager to), and the faces the window asks
 # for stand for the system's Japanese gothic fonts, as on a Japanese Windows.

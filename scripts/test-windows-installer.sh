@@ -8,21 +8,13 @@ setup=$(realpath "$1")
 build=$(realpath "$2")
 cd "$(dirname "$0")/.."
 
-WINEPREFIX=$(mktemp -d)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export XDG_DATA_HOME="$WINEPREFIX/xdg-data"
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
+# shellcheck source=scripts/wine-prefix.sh
+. scripts/wine-prefix.sh
 [ -n "${KEEP:-}" ] && trap - EXIT
 fail() {
   echo "test-windows-installer: $*" >&2
   exit 1
 }
-wineboot --init >/dev/null 2>&1
-wineserver -w
 
 echo "test-windows-installer: silent install"
 wine "$setup" /S

@@ -9,21 +9,11 @@ scripts/install-windows-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "${JOBS:-$(nproc)}"
 
-# A throwaway Wine prefix, without the .NET and HTML runtimes (whose installers would ask) and
-# without desktop integration, so nothing is written outside it; and no display, so a dialog
-# fails at once instead of waiting for an answer nobody gives.
-WINEPREFIX=$(mktemp -d)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No display, so a dialog fails at once instead of waiting for an answer nobody gives (the
+# window's tests get one of their own below); and a throwaway Wine prefix.
 unset DISPLAY WAYLAND_DISPLAY
-# Wine's Recycle Bin is the freedesktop trash under XDG_DATA_HOME: kept inside the prefix.
-export XDG_DATA_HOME="$WINEPREFIX/xdg-data"
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
-wineboot --init >/dev/null 2>&1
-wineserver -w
+# shellcheck source=scripts/wine-prefix.sh
+. scripts/wine-prefix.sh
 
 # TAVRIN_EXPECT_ACP makes the tests check that Wine really runs them in that code page. The
 # window's tests (label "window") run on a virtual display, with a Wine server started there;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JpegPicture.h"
+#include "Pictures.h"
 #include "Texts.h"
 
 namespace tavrin {
@@ -47,16 +48,8 @@ HBITMAP AboutPicture(int width, int height) {
     const std::uint32_t b = picture.channels == 1 ? p[0] : p[2];
     pixels[i] = r << 16 | g << 8 | b;
   }
-  BITMAPINFO source{};
-  source.bmiHeader.biSize = sizeof source.bmiHeader;
-  source.bmiHeader.biWidth = picture.width;
-  source.bmiHeader.biHeight = -picture.height;  // top-down
-  source.bmiHeader.biPlanes = 1;
-  source.bmiHeader.biBitCount = 32;
-  source.bmiHeader.biCompression = BI_RGB;
-  BITMAPINFO target = source;
-  target.bmiHeader.biWidth = width;
-  target.bmiHeader.biHeight = -height;
+  const BITMAPINFO source = TopDownBitmapInfo(picture.width, picture.height);
+  const BITMAPINFO target = TopDownBitmapInfo(width, height);
   void* bits = nullptr;
   HBITMAP bitmap = ::CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr) return nullptr;

@@ -69,13 +69,7 @@ Picture Decode(const char* const* xpm) {
 }
 
 HBITMAP ColourBitmap(const Picture& picture) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = picture.width;
-  info.bmiHeader.biHeight = -picture.height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = TopDownBitmapInfo(picture.width, picture.height);
   void* bits = nullptr;
   HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap != nullptr && bits != nullptr) {
@@ -129,6 +123,17 @@ HICON CreateProgramIcon(int size) {
   ::DeleteObject(info.hbmColor);
   ::DeleteObject(info.hbmMask);
   return icon;
+}
+
+BITMAPINFO TopDownBitmapInfo(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
 }
 
 }  // namespace tavrin

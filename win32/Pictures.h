@@ -13,5 +13,7 @@ HIMAGELIST CreateTilMain();
 HBITMAP CreateTilMainBitmap(int index);
 // The program icon at 16 or 32 pixels.
 HICON CreateProgramIcon(int size);
+// How a top-down 32-bit bitmap of width x height pixels is laid out, for DIB calls.
+BITMAPINFO TopDownBitmapInfo(int width, int height);
 
 }  // namespace tavrin
