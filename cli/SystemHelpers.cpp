@@ -12,6 +12,7 @@
 
 #include "WideText.h"
 #else
+#include <limits.h>
 #include <sched.h>
 #include <unistd.h>
 #endif
@@ -35,6 +36,16 @@ unsigned UsableProcessors() {
 #endif
   const unsigned all = std::thread::hardware_concurrency();
   return all > 0 ? all : 1;
+}
+
+std::size_t LongestPath() {
+#ifdef _WIN32
+  // 32767 UTF-16 units in the long form; each is at most three bytes of UTF-8.
+  return 32767 * 3;
+#else
+  // PATH_MAX counts the terminating NUL.
+  return PATH_MAX - 1;
+#endif
 }
 
 bool IsTerminal(std::FILE* stream) {

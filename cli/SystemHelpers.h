@@ -1,6 +1,7 @@
 // The few things the converter asks of the system that differ between POSIX and Windows.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +10,10 @@ namespace tavrin::cli {
 
 // The processors this process may run on (its affinity), at least 1.
 unsigned UsableProcessors();
+
+// The longest file name, in bytes as the program holds it, that the system could open: longer
+// ones are surely no file.
+std::size_t LongestPath();
 
 // Whether the stream is a terminal (a console on Windows), where a progress line belongs.
 bool IsTerminal(std::FILE* stream);

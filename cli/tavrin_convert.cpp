@@ -2,6 +2,7 @@
 // whole, converted with the table and written to FILE + ".txt", exactly as the window's Run does.
 // Options, exit status and messages: PrintHelp below and the manual page tavrin-convert.1.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <csignal>
@@ -48,7 +49,8 @@ void PrintHelp() {
       "                      1252 (none) or locale (the user's locale; the default)\n"
       "  --files-from LIST   also convert the files named in LIST, one name a line\n"
       "                      (\"-\": standard input); names are taken byte for byte,\n"
-      "                      empty names are skipped\n"
+      "                      and an empty name or one longer than any file name the\n"
+      "                      system takes is a usage error\n"
       "  -0, --null          names in LIST end with a NUL byte, not a newline\n"
       "  -j, --jobs N        convert N files at a time (default: the processors this\n"
       "                      process may use); the outcome is that of one at a time\n"
@@ -69,7 +71,8 @@ void PrintHelp() {
       "Exit status:\n"
       "  0  every file converted\n"
       "  1  a file could not be converted, or the --table file or a LIST could not be read\n"
-      "  2  usage error (unknown option, missing or bad argument, no FILE)\n",
+      "  2  usage error (unknown option, missing or bad argument, no FILE, an empty or\n"
+      "     too long name in a LIST); nothing is converted\n",
       stdout);
 }
 
@@ -222,13 +225,29 @@ std::optional<Exit> ParseCommandLine(int argc, char** argv, Options& options) {
   return std::nullopt;
 }
 
-// Appends the names in a list (a file, or standard input for "-"), cut at the separator; empty
-// names are skipped, so a list may end with its separator. Raises the open or read error.
+// A list whose contents cannot be names of files: a usage error, raised before anything is
+// converted.
+struct BadList {
+  std::string message;
+};
+
+// Appends the names in a list (a file, or standard input for "-"), cut at the separator; a
+// separator at the end only ends the last name. Raises the open or read error, and BadList for
+// an empty name or one longer than any the system takes: an endless source (/dev/zero) ends at
+// its first entry, and no name is held in memory beyond that length.
 void ReadNameList(const std::string& list, char separator, std::vector<std::string>& files) {
   const bool standardInput = list == "-";
+  const std::string where = standardInput ? "standard input" : "'" + list + "'";
+  std::size_t entry = 1;
+  auto refuse = [&](const char* what) {
+    return BadList{std::string(what) + ": entry " + std::to_string(entry) + " of " + where};
+  };
   if (standardInput) cli::MakeStdinBinary();
   std::FILE* in = standardInput ? stdin : std::fopen(list.c_str(), "rb");
   if (in == nullptr) throw EFOpenError(list);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(
+      standardInput ? nullptr : in, [](std::FILE* file) { return std::fclose(file); });
+  const std::size_t longest = cli::LongestPath();
   std::string name;
   char buffer[64 << 10];
   std::size_t got = 0;
@@ -236,19 +255,21 @@ void ReadNameList(const std::string& list, char separator, std::vector<std::stri
     for (const char* at = buffer; at != buffer + got;) {
       const auto rest = static_cast<std::size_t>(buffer + got - at);
       const char* end = static_cast<const char*>(std::memchr(at, separator, rest));
-      if (end == nullptr) {
-        name.append(at, rest);
-        break;
-      }
-      name.append(at, static_cast<std::size_t>(end - at));
-      if (!name.empty()) files.push_back(std::move(name));
+      name.append(at, end == nullptr ? rest : static_cast<std::size_t>(end - at));
+      if (name.size() > longest) throw refuse("file name too long");
+      if (end == nullptr) break;
+      if (name.empty()) throw refuse("empty file name");
+      files.push_back(std::move(name));
       name.clear();
+      ++entry;
       at = end + 1;
     }
   }
-  const bool failed = std::ferror(in) != 0;
-  if (!standardInput) std::fclose(in);
-  if (failed) throw EFReadError(list);
+  // A folder opens on POSIX and fails at the first read; it is no file, as for an input.
+  if (std::ferror(in) != 0) {
+    if (errno == EISDIR) throw EFOpenError(list);
+    throw EFReadError(list);
+  }
   if (!name.empty()) files.push_back(std::move(name));
 }
 
@@ -301,6 +322,8 @@ int Convert(const Options& options) {
   } catch (const Exception& e) {
     Report(e.Message());
     return kConversionError;
+  } catch (const BadList& bad) {
+    return UsageError(bad.message);
   }
 
   ArrayOfArrayOfString table;

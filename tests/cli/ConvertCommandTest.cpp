@@ -130,6 +130,20 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
        "",
        "ファイル none.lst は開けません",
        std::nullopt},
+      {"list is a folder", {"--files-from", "."}, 1, "", "ファイル . は開けません", std::nullopt},
+      // Endless lists: refused at the first entry, without reading on.
+      {"list of empty names",
+       {"-0", "--files-from", "/dev/zero", "a.html"},
+       2,
+       "",
+       "tavrin-convert: empty file name: entry 1 of '/dev/zero'\n",
+       std::nullopt},
+      {"list of one endless name",
+       {"--files-from", "/dev/zero", "a.html"},
+       2,
+       "",
+       "tavrin-convert: file name too long: entry 1 of '/dev/zero'\n",
+       std::nullopt},
       {"dash file after --", {"--", "-a.html"}, 0, "", "", kWithTable},
       {"dash file as option", {"-a.html"}, 2, "", "invalid option -- 'a'", std::nullopt},
       {"no file", {}, 2, "", "Try 'tavrin-convert --help'", std::nullopt},
@@ -142,6 +156,7 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
       {"no jobs", {"-j", "0", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
       {"jobs not a number", {"--jobs=2x", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
       {"jobs too many", {"-j99999999999", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
+      {"jobs negative", {"-j", "-1", "a.html"}, 2, "", "invalid number of jobs", std::nullopt},
       {"jobs missing", {"a.html", "-j"}, 2, "", "requires an argument -- 'j'", std::nullopt},
   };
   for (const OptionCase& c : cases) {
@@ -192,14 +207,13 @@ TEST_F(ConvertCommandTest, FilesFromTakesNamesByteForByte) {
     std::vector<std::string> names = plain;
     if (c.nul) names.push_back("new\nline.html");
     const char separator = c.nul ? '\0' : '\n';
-    // An empty name between two separators and a separator at the end are skipped.
-    std::string list(1, separator);
+    // A separator at the end of the list ends the last name.
+    std::string list;
     for (const std::string& name : names) {
       WriteBytes(work_ / name, kInput);
       fs::remove(work_.Path() / (name + ".txt"));
       list += name + separator;
     }
-    WriteBytes(work_ / "names.lst", list);
     std::vector<std::string> args = {"--files-from", c.standardInput ? "-" : "names.lst"};
     if (c.nul) args.push_back("--null");
     ChildSetup setup;
@@ -210,7 +224,18 @@ TEST_F(ConvertCommandTest, FilesFromTakesNamesByteForByte) {
         return fd >= 0 && ::dup2(fd, 0) == 0;
       };
     }
-    const ChildResult run = Run(args, setup);
+    // An empty name between two separators is a usage error, before anything is converted.
+    WriteBytes(work_ / "names.lst", names[0] + separator + separator + list);
+    ChildResult run = Run(args, setup);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(std::string("empty file name: entry 2 of ") +
+                           (c.standardInput ? "standard input" : "'names.lst'")),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(Exists(names[0] + ".txt"));
+
+    WriteBytes(work_ / "names.lst", list);
+    run = Run(args, setup);
     EXPECT_EQ(run.status, 0) << run.err;
     for (const std::string& name : names) EXPECT_EQ(Read(name + ".txt"), kWithTable) << name;
   }
