@@ -36,6 +36,10 @@ constexpr int kConverted = 0;
 constexpr int kConversionError = 1;
 constexpr int kUsageError = 2;
 
+// Far more threads than processors only cost memory and system resources: the files are read
+// from disks that a few jobs keep busy.
+constexpr std::size_t kMostJobs = 256;
+
 void PrintHelp() {
   std::fputs(
       "Usage: tavrin-convert [OPTIONS] FILE...\n"
@@ -52,12 +56,13 @@ void PrintHelp() {
       "                      and an empty name or one longer than any file name the\n"
       "                      system takes is a usage error\n"
       "  -0, --null          names in LIST end with a NUL byte, not a newline\n"
-      "  -j, --jobs N        convert N files at a time (default: the processors this\n"
-      "                      process may use); the outcome is that of one at a time\n"
+      "  -j, --jobs N        convert N files at a time, at most 256 (default: the\n"
+      "                      processors this process may use); the outcome is that of\n"
+      "                      one at a time\n"
       "      --keep-going    after a failed file go on with the others, and report\n"
       "                      every failure at the end\n"
       "      --quiet         no progress line and no notice about a missing table\n"
-      "      --verbose       a summary line at the end: files, bytes, seconds, MB/s\n"
+      "      --verbose       a summary line at the end: files, bytes, seconds, MB/s, jobs\n"
       "      --help          show this help and exit\n"
       "      --version       show the version and exit\n"
       "  --                  the arguments after it are files, even if they begin with '-'\n"
@@ -339,8 +344,8 @@ int Convert(const Options& options) {
   }
 
   const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
-      1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cli::UsableProcessors(),
-                               files.size())));
+      1, std::min<std::size_t>({options.jobs > 0 ? options.jobs : cli::UsableProcessors(),
+                                kMostJobs, files.size()})));
   // Each worker has its own converter; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
   try {
@@ -362,9 +367,11 @@ int Convert(const Options& options) {
       break;
     }
   }
+  std::size_t workers = threads.size();
   if (threads.size() < converters.size()) {
     // The worker that could not start runs here instead, with no progress line.
     run.Work(*converters[threads.size()]);
+    ++workers;
   }
 
   const bool progress = !options.quiet && !files.empty() && cli::IsTerminal(stderr);
@@ -384,9 +391,10 @@ int Convert(const Options& options) {
   if (options.verbose) {
     const double seconds = elapsed();
     std::fprintf(stderr,
-                 "tavrin-convert: %zu files, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s\n",
+                 "tavrin-convert: %zu files, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s, "
+                 "%zu jobs\n",
                  run.Written(), run.BytesIn(), run.BytesOut(), seconds,
-                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0);
+                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0, workers);
   }
   return failures.empty() ? kConverted : kConversionError;
 }

@@ -283,6 +283,18 @@ TEST_F(ConvertCommandTest, JobsStopAtTheFirstFailureInListOrder) {
   }
 }
 
+// However many jobs are asked for, no more threads than this are started.
+TEST_F(ConvertCommandTest, JobsAreAtMost256) {
+  constexpr int kCount = 300;
+  std::vector<std::string> args = {"--verbose", "-j", "1000000"};
+  const std::vector<std::string> files = MakeFiles(kCount);
+  args.insert(args.end(), files.begin(), files.end());
+  const ChildResult run = Run(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find(" MB/s, 256 jobs\n"), std::string::npos) << run.err;
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+}
+
 // An input that an earlier file of the list writes is read as one job would read it: after,
 // however the list spells the name.
 TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
