@@ -77,7 +77,8 @@ void AllocateFor(std::string& text, std::size_t size, const std::string& fileNam
   }
 }
 
-// Fills the buffer from the file; returns less than its size only at the end of the file.
+// Fills the buffer from the file; returns less than its size only at the end of the file. The
+// file is non-blocking: a read that would wait is an error too.
 std::size_t ReadUpTo(int fd, char* buffer, std::size_t size, const std::string& fileName) {
   std::size_t done = 0;
   while (done < size) {
@@ -192,10 +193,9 @@ InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     throw EFOpenError(fileName);
   }
-  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open.
-  // Regular files ignore it, but it is the only status flag set, and clearing it keeps later
-  // reads plain.
-  ::fcntl(file.Get(), F_SETFL, 0);
+  // O_NONBLOCK keeps a FIFO that took the file's place after the check from hanging the open,
+  // and stays: disk files ignore it, but a procfs file that calls itself regular and never ends
+  // (/proc/kmsg) would block the read forever. There it fails with EAGAIN, the read error.
   identity_ = IdentityOf(st);
   reportedSize_ = static_cast<std::uint64_t>(st.st_size);
   handle_ = file.Release();
