@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -315,6 +316,30 @@ TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
     EXPECT_EQ(ReadBytes(in), text);
     EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "the unfinished file is removed";
   }
+}
+
+// Two outputs under way in one folder at once (two jobs) each get their own new file, even
+// where the system's random source fails.
+TEST(FileIOToolsTest, OutputsUnderWayAtOnceWithoutTheRandomSource) {
+  TempDir dir;
+  const std::string first = dir / "first.html";
+  const std::string second = dir / "second.txt";
+  WriteBytes(first, "<p>first</p>");
+  TableConverter converter({}, LeadByteSet());
+  const int status = InChild([&] {
+    if (!testing::WithoutGetrandom()()) return 4;
+    try {
+      ConvertFileBeside(first, converter, [&] { WriteStringToFile(second, "second"); });
+    } catch (const Exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(first + ".txt"), "first");
+  EXPECT_EQ(ReadBytes(second), "second");
+  EXPECT_EQ(Snapshot(dir.Path()).size(), 3u) << "no new file is left behind";
 }
 
 TEST(FileIOToolsTest, ReadOnlyOutputIsACreateErrorForAnOrdinaryUser) {
