@@ -56,6 +56,19 @@ bool IsTerminal(std::FILE* stream) {
 #endif
 }
 
+std::FILE* OpenForReading(const std::string& name) {
+#ifdef _WIN32
+  std::wstring wide;
+  if (name.find('\0') != std::string::npos || !WideFromUtf8(name, wide) || !NamesItself(wide)) {
+    return nullptr;
+  }
+  return ::_wfopen(wide.c_str(), L"rb");
+#else
+  if (name.find('\0') != std::string::npos) return nullptr;
+  return std::fopen(name.c_str(), "rb");
+#endif
+}
+
 void MakeStdinBinary() {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);

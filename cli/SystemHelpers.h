@@ -22,6 +22,10 @@ bool IsTerminal(std::FILE* stream);
 // the wide command line, as UTF-8, so that a name outside the ANSI code page is not lost.
 std::vector<std::string> Arguments(int argc, char** argv);
 
+// A file opened to read bytes, by a name as the file layer takes it (UTF-8 on Windows, so a name
+// outside the ANSI code page opens its own file); nullptr when it cannot be opened.
+std::FILE* OpenForReading(const std::string& name);
+
 // Standard input read as bytes: no CR LF translation, no end at a Ctrl-Z byte.
 void MakeStdinBinary();
 

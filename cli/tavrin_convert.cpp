@@ -248,7 +248,7 @@ void ReadNameList(const std::string& list, char separator, std::vector<std::stri
     return BadList{std::string(what) + ": entry " + std::to_string(entry) + " of " + where};
   };
   if (standardInput) cli::MakeStdinBinary();
-  std::FILE* in = standardInput ? stdin : std::fopen(list.c_str(), "rb");
+  std::FILE* in = standardInput ? stdin : cli::OpenForReading(list);
   if (in == nullptr) throw EFOpenError(list);
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(
       standardInput ? nullptr : in, [](std::FILE* file) { return std::fclose(file); });
@@ -322,13 +322,21 @@ int Convert(const Options& options) {
   };
 
   std::vector<std::string> files = options.files;
+  const std::string* reading = nullptr;
   try {
-    for (const std::string& list : options.lists) ReadNameList(list, options.separator, files);
+    for (const std::string& list : options.lists) {
+      reading = &list;
+      ReadNameList(list, options.separator, files);
+    }
   } catch (const Exception& e) {
     Report(e.Message());
     return kConversionError;
   } catch (const BadList& bad) {
     return UsageError(bad.message);
+  } catch (const std::bad_alloc&) {
+    // A list of more names than memory holds (an endless stream of valid names).
+    Report("メモリが不足しています (" + *reading + ")");
+    return kConversionError;
   }
 
   ArrayOfArrayOfString table;
