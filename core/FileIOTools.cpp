@@ -1,6 +1,9 @@
 #include "FileIOTools.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -104,6 +107,34 @@ void ReadToEnd(std::string& text, const std::function<std::size_t(char*, std::si
       throw EFTooLargeError(fileName);
     }
   } while (got == sizeof more);
+}
+
+std::string TemporaryName(const unsigned char (&random)[12], std::size_t randomGot,
+                          std::uint64_t time, std::uint64_t process, std::uint64_t thread) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  unsigned char bytes[12];
+  std::memcpy(bytes, random, sizeof bytes);
+  if (randomGot < sizeof bytes) {
+    static std::atomic<std::uint64_t> count{0};
+    const std::uint64_t parts[] = {time, process, thread,
+                                   count.fetch_add(1, std::memory_order_relaxed)};
+    auto scramble = [](std::uint64_t x) {
+      x += 0x9e3779b97f4a7c15;
+      x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
+      x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
+      return x ^ (x >> 31);
+    };
+    std::uint64_t mixed = 0;
+    for (const std::uint64_t part : parts) mixed = scramble(mixed ^ part);
+    for (std::size_t i = 0; i < sizeof bytes; ++i) {
+      if (i % 8 == 0) mixed = scramble(mixed);
+      bytes[i] ^= static_cast<unsigned char>(mixed >> (8 * (i % 8)));
+    }
+  }
+  std::string name = ".tavrin-";
+  for (const unsigned char byte : bytes) name += kLetters[byte & 63];
+  return name;
 }
 
 }  // namespace tavrin::platform

@@ -61,4 +61,12 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
 void ReadToEnd(std::string& text, const std::function<std::size_t(char*, std::size_t)>& readUpTo,
                const std::string& fileName);
 
+// The name of a new output under way: ".tavrin-" and twelve letters from the random bytes. When
+// the system gave fewer than twelve (a system-call filter refuses its random source), two names
+// made at once, in this process or another, must still differ, or the second output of a folder
+// could not be created: the time, process and thread (and a count kept here) set them apart;
+// scrambled, they are still hard to guess ahead.
+std::string TemporaryName(const unsigned char (&random)[12], std::size_t randomGot,
+                          std::uint64_t time, std::uint64_t process, std::uint64_t thread);
+
 }  // namespace tavrin::platform

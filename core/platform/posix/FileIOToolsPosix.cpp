@@ -114,8 +114,6 @@ bool CheckReplaceable(int folder, const char* name, const FileIdentity* input,
 // A name for the new file that nobody can pick ahead of us. Creating it exclusively already
 // keeps us off anything planted there; an unguessable name keeps such a plant from blocking us.
 std::string TemporaryName() {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   unsigned char random[12] = {};
   std::size_t got = 0;
   while (got < sizeof random) {
@@ -126,34 +124,13 @@ std::string TemporaryName() {
       break;
     }
   }
-  if (got < sizeof random) {
-    // No random source (a system-call filter refuses it): two names made at once, in this
-    // process or another, must still differ, or the second output of a folder could not be
-    // created. The time, process, thread and a count set them apart; scrambled, they are
-    // still hard to guess ahead.
-    static std::atomic<std::uint64_t> count{0};
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const std::uint64_t parts[] = {
-        static_cast<std::uint64_t>(now.tv_sec), static_cast<std::uint64_t>(now.tv_nsec),
-        static_cast<std::uint64_t>(::getpid()), static_cast<std::uint64_t>(::gettid()),
-        count.fetch_add(1, std::memory_order_relaxed)};
-    auto scramble = [](std::uint64_t x) {
-      x += 0x9e3779b97f4a7c15;
-      x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
-      x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
-      return x ^ (x >> 31);
-    };
-    std::uint64_t mixed = 0;
-    for (const std::uint64_t part : parts) mixed = scramble(mixed ^ part);
-    for (std::size_t i = 0; i < sizeof random; ++i) {
-      if (i % 8 == 0) mixed = scramble(mixed);
-      random[i] ^= static_cast<unsigned char>(mixed >> (8 * (i % 8)));
-    }
-  }
-  std::string name = ".tavrin-";
-  for (unsigned char byte : random) name += kLetters[byte & 63];
-  return name;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return platform::TemporaryName(random, got,
+                                 static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                                     static_cast<std::uint64_t>(now.tv_nsec),
+                                 static_cast<std::uint64_t>(::getpid()),
+                                 static_cast<std::uint64_t>(::gettid()));
 }
 
 // The new file, removed again unless it has been renamed into place.

@@ -129,13 +129,15 @@ bool CheckReplaceable(const std::wstring& wideName, const std::string& fileName,
 // A name for the new file that nobody can pick ahead of us. Creating it exclusively already
 // keeps us off anything planted there; an unguessable name keeps such a plant from blocking us.
 std::wstring TemporaryName() {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   unsigned char random[12] = {};
-  ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-  std::wstring name = L".tavrin-";
-  for (unsigned char byte : random) name += static_cast<wchar_t>(kLetters[byte & 63]);
-  return name;
+  const bool got = BCRYPT_SUCCESS(
+      ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  LARGE_INTEGER now{};
+  ::QueryPerformanceCounter(&now);
+  const std::string name = platform::TemporaryName(random, got ? sizeof random : 0,
+                                                   static_cast<std::uint64_t>(now.QuadPart),
+                                                   ::GetCurrentProcessId(), ::GetCurrentThreadId());
+  return std::wstring(name.begin(), name.end());
 }
 
 // The new file, deleted again unless it has been moved into place.
