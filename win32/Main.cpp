@@ -614,6 +614,13 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_MENUSELECT:
+      // Where the open menu's selection is, for Left and Right (see MenuKeyFilter).
+      if (menuShown_ != nullptr) {
+        menuSelectedIn_ = reinterpret_cast<HMENU>(lParam);
+        menuSelectedFlags_ = HIWORD(wParam) == 0xFFFF ? 0 : HIWORD(wParam);
+      }
+      break;
     case WM_SETTINGCHANGE:
       InitCodePageFromLocale();
       break;
@@ -745,16 +752,46 @@ void TFMain::OnSysKeyMenu(wchar_t key) {
   }
 }
 
+namespace {
+// The window whose menu is open; menus are modal, so there is at most one per thread.
+thread_local TFMain* menuOwner = nullptr;
+}  // namespace
+
+// Left and Right while a menu is open: on a menu bar they go to the neighbouring menu, which a
+// popup menu on its own does not know of. The key is taken here, the menu ended, and OpenMenu
+// opens the neighbour. Left inside a submenu closes that submenu, and Right on an item with a
+// submenu opens it, as the menu itself does.
+LRESULT CALLBACK TFMain::MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const MSG*>(lParam);
+  TFMain* self = menuOwner;
+  if (code == MSGF_MENU && self != nullptr && message->message == WM_KEYDOWN &&
+      (message->wParam == VK_LEFT || message->wParam == VK_RIGHT)) {
+    const bool left = message->wParam == VK_LEFT;
+    const HMENU top = self->menuShown_;
+    const bool onTop = self->menuSelectedIn_ == nullptr || self->menuSelectedIn_ == top;
+    const bool opensSubmenu = (self->menuSelectedFlags_ & MF_POPUP) != 0;
+    if (left ? onTop : !opensSubmenu) {
+      self->menuMove_ = left ? -1 : 1;
+      ::EndMenu();
+      return TRUE;
+    }
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void TFMain::OpenMenu(int button, bool fromKeyboard) {
-  HMENU popup = button == kIdMenuFile   ? tmiFile
-                : button == kIdMenuEdit ? tmiEdit
-                : button == kIdMenuHelp ? tmiHelp
-                                        : nullptr;
-  if (popup == nullptr) return;
+  constexpr int kMenus = kIdMenuHelp - kIdMenuFile + 1;
   int chosen = 0;
-  if (whileMenuShows) {
-    chosen = whileMenuShows(popup);
-  } else {
+  while (true) {
+    HMENU popup = button == kIdMenuFile   ? tmiFile
+                  : button == kIdMenuEdit ? tmiEdit
+                  : button == kIdMenuHelp ? tmiHelp
+                                          : nullptr;
+    if (popup == nullptr) return;
+    if (whileMenuShows) {
+      chosen = whileMenuShows(popup);
+      break;
+    }
     RECT rect{};
     ::SendMessageW(ttbMenu, TB_GETRECT, static_cast<WPARAM>(button),
                    reinterpret_cast<LPARAM>(&rect));
@@ -765,10 +802,25 @@ void TFMain::OpenMenu(int button, bool fromKeyboard) {
     // Opened from the keyboard, the first item is selected, as in a menu bar.
     if (fromKeyboard) ::PostMessageW(hwnd_, WM_KEYDOWN, VK_DOWN, 0);
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), TRUE);
+    menuShown_ = popup;
+    menuSelectedIn_ = nullptr;
+    menuSelectedFlags_ = 0;
+    menuMove_ = 0;
+    menuOwner = this;
+    HHOOK filter =
+        ::SetWindowsHookExW(WH_MSGFILTER, &TFMain::MenuKeyFilter, nullptr, ::GetCurrentThreadId());
     chosen = static_cast<int>(
         ::TrackPopupMenuEx(popup, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL,
                            rect.left, rect.bottom, hwnd_, &params));
+    if (filter != nullptr) ::UnhookWindowsHookEx(filter);
+    menuOwner = nullptr;
+    menuShown_ = nullptr;
+    if (hwnd_ == nullptr) return;  // closed while the menu was open
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), FALSE);
+    if (chosen != 0 || menuMove_ == 0) break;
+    // The neighbour, round the row's ends, opened as from the keyboard.
+    button = kIdMenuFile + (button - kIdMenuFile + menuMove_ + kMenus) % kMenus;
+    fromKeyboard = true;
   }
   if (chosen != 0) OnCommand(chosen);
 }

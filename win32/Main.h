@@ -104,6 +104,7 @@ class TFMain : private WindowView {
   void FitPathColumn();
   void ShowCurrentPage();
   void OpenMenu(int button, bool fromKeyboard);
+  static LRESULT CALLBACK MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam);
   int Scaled(int pixels) const;
 
   // What the behaviour asks of the face.
@@ -132,6 +133,12 @@ class TFMain : private WindowView {
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   HWND lastFocus_ = nullptr;
   bool focusInOldPage_ = false;
+  // While a menu of ttbMenu is open: where its selection is, and the neighbour that Left or
+  // Right asked for (-1, +1), to be opened once it has closed.
+  HMENU menuShown_ = nullptr;
+  HMENU menuSelectedIn_ = nullptr;
+  UINT menuSelectedFlags_ = 0;
+  int menuMove_ = 0;
 };
 
 }  // namespace tavrin

@@ -349,6 +349,46 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(window.Hwnd(), nullptr);
 }
 
+// The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
+// round the menu row as on a menu bar, each menu opening with its first item selected.
+TEST_F(Win32WindowTest, LeftAndRightMoveAlongTheMenuRow) {
+  TFMain& window = Open();
+  Drop({File("a.html", "a"), File("b.html", "b")});
+  SelectRow(1);
+  static std::vector<HMENU> opened;
+  static std::vector<WPARAM> keys;
+  opened.clear();
+  keys = {VK_RETURN, VK_LEFT, VK_LEFT, VK_RIGHT, VK_RIGHT};  // taken from the back
+  static HHOOK hook = nullptr;
+  hook = ::SetWindowsHookExW(
+      WH_CALLWNDPROC,
+      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && sent->message == WM_INITMENUPOPUP) {
+          opened.push_back(reinterpret_cast<HMENU>(sent->wParam));
+        }
+        if (code == HC_ACTION && sent->message == WM_ENTERIDLE && sent->wParam == MSGF_MENU) {
+          const WPARAM key = keys.empty() ? VK_ESCAPE : keys.back();
+          if (!keys.empty()) keys.pop_back();
+          ::PostMessageW(sent->hwnd, WM_KEYDOWN, key, 0);
+        }
+        return ::CallNextHookEx(hook, code, wParam, lParam);
+      },
+      nullptr, ::GetCurrentThreadId());
+  MSG alt{};
+  alt.hwnd = window.lvwResult;
+  alt.message = WM_SYSKEYDOWN;
+  alt.wParam = 'E';
+  alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
+  EXPECT_TRUE(window.PreTranslateMessage(alt));
+  ::UnhookWindowsHookEx(hook);
+  EXPECT_EQ(opened, (std::vector<HMENU>{window.tmiEdit, window.tmiHelp, window.tmiFile,
+                                        window.tmiHelp, window.tmiEdit}));
+  // Return chose the first item of the edit menu: the selected row is cleared.
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_EQ(ItemText(0, 0), "a.html");
+}
+
 TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
   TFMain& window = Open();
   const std::string page = File("page.html", "<b>one</b>\ntwo");
