@@ -95,6 +95,8 @@ class TFMain : private WindowView {
 
   void Forward(void (WindowBehaviour::*handler)());
   void BuildFonts();
+  void UseFont(HWND control, HFONT TFMain::*font);
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
   void BuildMenus();
   void BuildCoolBar();
   void BuildPages();
@@ -127,6 +129,8 @@ class TFMain : private WindowView {
   WindowBehaviour behaviour_;
   UINT dpi_ = 96;
   HFONT formFont_ = nullptr, uiFont_ = nullptr, fixedFont_ = nullptr;
+  // Which control shows which of the fonts above.
+  std::vector<std::pair<HWND, HFONT TFMain::*>> fonts_;
   HICON smallIcon_ = nullptr, bigIcon_ = nullptr;
   std::vector<HBITMAP> menuBitmaps_;
   std::vector<std::pair<std::string, HWND>> names_;

@@ -421,6 +421,90 @@ TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
   EXPECT_EQ(TextOf(window.tmeView), "four");
 }
 
+LONG FontHeight(HWND control) {
+  LOGFONTW font{};
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+  return font.lfHeight;
+}
+
+SIZE PictureSize(HWND aboutBox) {
+  BITMAP picture{};
+  ::GetObjectW(reinterpret_cast<HBITMAP>(::SendMessageW(::GetDlgItem(aboutBox, kIdImage1),
+                                                        STM_GETIMAGE, IMAGE_BITMAP, 0)),
+               sizeof picture, &picture);
+  return {picture.bmWidth, picture.bmHeight};
+}
+
+// What a move to a monitor of another DPI sends: the new DPI and the window's rectangle there,
+// its client area scaled.
+void ChangeDpi(HWND window, int from, int to) {
+  RECT rect;
+  ::GetClientRect(window, &rect);
+  rect.right = ::MulDiv(rect.right, to, from);
+  rect.bottom = ::MulDiv(rect.bottom, to, from);
+  ::AdjustWindowRectEx(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&rect));
+}
+
+TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge) {
+  TFMain& window = Open();
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  const auto sizes = [&] {
+    std::vector<LONG> measured;
+    for (HWND control : {window.tpcMain, window.lvwResult, window.tmeViewPath, window.tmeView,
+                         window.tsbMain, window.ttbMenu}) {
+      measured.push_back(FontHeight(control));
+    }
+    measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
+    measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
+    const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
+    measured.push_back(LOWORD(button));
+    measured.push_back(HIWORD(button));
+    for (UINT band = 0; band < 2; ++band) {
+      REBARBANDINFOW info{};
+      info.cbSize = sizeof info;
+      info.fMask = RBBIM_CHILDSIZE;
+      ::SendMessageW(window.tcbMain, RB_GETBANDINFOW, band, reinterpret_cast<LPARAM>(&info));
+      measured.push_back(static_cast<LONG>(info.cxMinChild));
+      measured.push_back(static_cast<LONG>(info.cyMinChild));
+    }
+    return measured;
+  };
+  const std::vector<LONG> before = sizes();
+  ChangeDpi(window.Hwnd(), dpi, 2 * dpi);
+  std::vector<LONG> doubled;
+  for (LONG size : before) doubled.push_back(2 * size);
+  EXPECT_EQ(sizes(), doubled);
+  RECT client, list;
+  ::GetClientRect(window.Hwnd(), &client);
+  EXPECT_EQ(client.right, ::MulDiv(632, 2 * dpi, 96));
+  ::GetClientRect(window.lvwResult, &list);
+  EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0) +
+                ListView_GetColumnWidth(window.lvwResult, 1) +
+                ListView_GetColumnWidth(window.lvwResult, 2),
+            list.right);
+
+  // The About box opens at the window's DPI, and follows a change of its own.
+  std::vector<LONG> about;
+  window.whileAboutBoxShows = [&](HWND box) {
+    for (int step = 0; step < 2; ++step) {
+      about.push_back(FontHeight(::GetDlgItem(box, kIdLabel2)));
+      about.push_back(PictureSize(box).cx);
+      about.push_back(PictureSize(box).cy);
+      if (step == 0) ChangeDpi(box, 2 * dpi, dpi);
+    }
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  Command(kIdHelpVersion);
+  const LONG label = -::MulDiv(11, dpi, 96);
+  const LONG width = ::MulDiv(240, dpi, 96), height = ::MulDiv(320, dpi, 96);
+  EXPECT_EQ(about, (std::vector<LONG>{2 * label, 2 * width, 2 * height, label, width, height}));
+}
+
 // The desktop's own services where Wine has them.
 TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   TempDir dir;
