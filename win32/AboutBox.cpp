@@ -64,7 +64,54 @@ HBITMAP AboutPicture(int width, int height) {
   return bitmap;
 }
 
+// What the box draws with, made for its DPI; made again when that changes.
+struct AboutDrawing {
+  HFONT labelFont = nullptr;
+  HBITMAP picture = nullptr;
+  HBRUSH labelBrush = nullptr;
+  ~AboutDrawing() {
+    if (labelFont != nullptr) ::DeleteObject(labelFont);
+    // A static control leaves the bitmaps it was given to their owner.
+    if (labelBrush != nullptr) ::DeleteObject(labelBrush);
+    if (picture != nullptr) ::DeleteObject(picture);
+  }
+};
+
+constexpr struct {
+  int id, y;
+} kLabels[] = {{kIdLabel2, 248}, {kIdLabel3, 264}, {kIdLabel5, 280}, {kIdLabel4, 296}};
+
+// Sizes and places the picture and the labels at this DPI, with a font and a picture made for it.
+void LayOut(HWND box, int dpi, AboutDrawing& drawing) {
+  const auto scaled = [dpi](int pixels) { return ::MulDiv(pixels, dpi, 96); };
+  AboutDrawing old;
+  std::swap(old.labelFont, drawing.labelFont);
+  std::swap(old.picture, drawing.picture);
+  std::swap(old.labelBrush, drawing.labelBrush);
+
+  LOGFONTW font{};
+  font.lfHeight = -scaled(11);
+  font.lfCharSet = DEFAULT_CHARSET;
+  lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
+  drawing.labelFont = ::CreateFontIndirectW(&font);
+  // Image1 fills the box; it stays below the labels and leaves their places to them.
+  const int width = scaled(kClientWidth), height = scaled(kClientHeight);
+  drawing.picture = AboutPicture(width, height);
+  drawing.labelBrush = drawing.picture != nullptr ? ::CreatePatternBrush(drawing.picture) : nullptr;
+  HWND image1 = ::GetDlgItem(box, kIdImage1);
+  ::SetWindowPos(image1, HWND_BOTTOM, 0, 0, width, height, SWP_NOACTIVATE);
+  ::SendMessageW(image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(drawing.picture));
+  for (const auto& label : kLabels) {
+    HWND control = ::GetDlgItem(box, label.id);
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(drawing.labelFont), FALSE);
+    ::MoveWindow(control, scaled(kLabelX), scaled(label.y), scaled(kLabelWidth),
+                 scaled(kLabelHeight), FALSE);
+  }
+  ::InvalidateRect(box, nullptr, TRUE);
+}
+
 LRESULT CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* drawing = reinterpret_cast<AboutDrawing*>(::GetWindowLongPtrW(box, GWLP_USERDATA));
   switch (message) {
     case WM_CTLCOLORSTATIC: {
       // The labels lie over the picture: black on the part of the picture beneath them, which
@@ -72,13 +119,22 @@ LRESULT CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
       HDC dc = reinterpret_cast<HDC>(wParam);
       ::SetTextColor(dc, RGB(0, 0, 0));
       ::SetBkMode(dc, TRANSPARENT);
-      const auto brush = reinterpret_cast<HBRUSH>(::GetWindowLongPtrW(box, GWLP_USERDATA));
-      if (brush == nullptr) return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+      if (drawing == nullptr || drawing->labelBrush == nullptr) {
+        return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+      }
       RECT label{};
       ::GetWindowRect(reinterpret_cast<HWND>(lParam), &label);
       ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&label), 2);
       ::SetBrushOrgEx(dc, -label.left, -label.top, nullptr);
-      return reinterpret_cast<LRESULT>(brush);
+      return reinterpret_cast<LRESULT>(drawing->labelBrush);
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI: drawn again for it, at the size the system suggests.
+      if (drawing != nullptr) LayOut(box, HIWORD(wParam), *drawing);
+      const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+      ::SetWindowPos(box, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
     }
     case WM_CLOSE:
       // The owner takes input again before the box goes, so it becomes the active window.
@@ -90,16 +146,9 @@ LRESULT CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
   }
 }
 
-int DpiScaled(HWND hwnd, int pixels) {
-  HDC dc = ::GetDC(hwnd);
-  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
-  ::ReleaseDC(hwnd, dc);
-  return ::MulDiv(pixels, dpi > 0 ? dpi : 96, 96);
-}
-
 }  // namespace
 
-void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown) {
+void TFAboutBox::Execute(HWND owner, UINT dpi, const std::function<void(HWND)>& whileShown) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   static const bool registered = [instance] {
     WNDCLASSEXW about{};
@@ -116,7 +165,8 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
   // A dialog border: fixed size, no minimise or maximise.
   constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
   constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;
-  RECT frame{0, 0, DpiScaled(owner, kClientWidth), DpiScaled(owner, kClientHeight)};
+  const int scale = dpi != 0 ? static_cast<int>(dpi) : 96;
+  RECT frame{0, 0, ::MulDiv(kClientWidth, scale, 96), ::MulDiv(kClientHeight, scale, 96)};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
   MONITORINFO monitor{};
@@ -129,39 +179,18 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
                                owner, nullptr, instance, nullptr);
   if (box == nullptr) return;
 
-  LOGFONTW font{};
-  font.lfHeight = -DpiScaled(owner, 11);
-  font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
-  HFONT labelFont = ::CreateFontIndirectW(&font);
-  // Image1 fills the box; it stays below the labels and leaves their places to them.
-  const int pictureWidth = DpiScaled(owner, kClientWidth);
-  const int pictureHeight = DpiScaled(owner, kClientHeight);
-  HWND image1 = ::CreateWindowExW(
-      0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, 0, 0,
-      pictureWidth, pictureHeight, box, reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
-  HBITMAP picture = AboutPicture(pictureWidth, pictureHeight);
-  HBRUSH labelBrush = picture != nullptr ? ::CreatePatternBrush(picture) : nullptr;
-  ::SetWindowLongPtrW(box, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(labelBrush));
-  ::SendMessageW(image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
-  const struct {
-    int id, y;
-    std::wstring text;
-  } labels[] = {
-      {kIdLabel2, 248, L"作者: tavrin 開発チーム"},
-      {kIdLabel3, 264, L"連絡先: tavrin-dev@example.invalid"},
-      {kIdLabel5, 280, L"compired with"},
-      {kIdLabel4, 296, BuildToolLine()},
-  };
-  for (const auto& label : labels) {
-    HWND control = ::CreateWindowExW(0, WC_STATICW, label.text.c_str(),
-                                     WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX,
-                                     DpiScaled(owner, kLabelX), DpiScaled(owner, label.y),
-                                     DpiScaled(owner, kLabelWidth), DpiScaled(owner, kLabelHeight),
-                                     box, reinterpret_cast<HMENU>(label.id), instance, nullptr);
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont), FALSE);
+  ::CreateWindowExW(0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, 0,
+                    0, 0, 0, box, reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
+  const std::wstring texts[] = {L"作者: tavrin 開発チーム", L"連絡先: tavrin-dev@example.invalid",
+                                L"compired with", BuildToolLine()};
+  for (std::size_t i = 0; i < std::size(kLabels); ++i) {
+    ::CreateWindowExW(0, WC_STATICW, texts[i].c_str(),
+                      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0, 0, 0, 0,
+                      box, reinterpret_cast<HMENU>(kLabels[i].id), instance, nullptr);
   }
-  ::SetWindowPos(image1, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  AboutDrawing drawing;
+  ::SetWindowLongPtrW(box, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&drawing));
+  LayOut(box, scale, drawing);
 
   // Modal: the owner takes no input until the box is closed.
   if (owner != nullptr) ::EnableWindow(owner, FALSE);
@@ -180,10 +209,6 @@ void TFAboutBox::Execute(HWND owner, const std::function<void(HWND)>& whileShown
     ::DispatchMessageW(&message);
   }
   if (owner != nullptr) ::EnableWindow(owner, TRUE);
-  ::DeleteObject(labelFont);
-  // A static control leaves the bitmaps it was given to their owner.
-  if (labelBrush != nullptr) ::DeleteObject(labelBrush);
-  if (picture != nullptr) ::DeleteObject(picture);
 }
 
 }  // namespace tavrin

@@ -12,9 +12,9 @@ enum AboutBoxId : int { kIdImage1 = 1, kIdLabel2 = 2, kIdLabel3, kIdLabel4, kIdL
 
 class TFAboutBox {
  public:
-  // Shows a new box modally over owner until it is closed, then destroys it. whileShown, when
-  // set, runs once the box shows, given the box.
-  static void Execute(HWND owner, const std::function<void(HWND)>& whileShown);
+  // Shows a new box modally over owner, sized for the owner's DPI, until it is closed, then
+  // destroys it. whileShown, when set, runs once the box shows, given the box.
+  static void Execute(HWND owner, UINT dpi, const std::function<void(HWND)>& whileShown);
 };
 
 }  // namespace tavrin

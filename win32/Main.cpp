@@ -52,6 +52,12 @@ constexpr ToolButtonSlot kToolButtons[] = {
     {"ToolButton6", kIdFileClose, 5},
 };
 
+// The cool bar's bands at 96 dpi: band 1 the toolbar, band 2 the menu row.
+struct BandSize {
+  int width, minWidth, minHeight;
+};
+constexpr BandSize kBands[] = {{175, 162, 22}, {451, 170, 20}};
+
 UINT DpiOf(HWND hwnd) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
   static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
@@ -83,7 +89,8 @@ bool FontExists(const wchar_t* face) {
   return found;
 }
 
-// The first named face the system has, else its Japanese UI font, else the default GUI font.
+// The first named face the system has, else its Japanese UI font, else the default GUI font's
+// face; at the height asked for in each case, so that it follows the DPI too.
 HFONT MakeFont(std::initializer_list<const wchar_t*> faces, int pixels) {
   std::vector<const wchar_t*> candidates(faces);
   for (const wchar_t* fallback : {L"Meiryo UI", L"Yu Gothic UI", L"Meiryo", L"Yu Gothic"}) {
@@ -97,11 +104,13 @@ HFONT MakeFont(std::initializer_list<const wchar_t*> faces, int pixels) {
   }
   LOGFONTW font{};
   ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+  font.lfHeight = -pixels;
+  font.lfWidth = 0;
   return ::CreateFontIndirectW(&font);
 }
 
-void SetFont(HWND control, HFONT font) {
-  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+void SetFont(HWND control, HFONT font, bool redraw = false) {
+  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
 }
 
 // The edit control breaks lines at CR LF only.
@@ -227,11 +236,23 @@ void TFMain::AddResultList(const std::string& path) {
 
 // ---- building ----
 
+// At the window's DPI; again when it changes, the controls then taking the new fonts before the
+// old ones go.
 void TFMain::BuildFonts() {
+  const HFONT old[] = {formFont_, uiFont_, fixedFont_};
   formFont_ = MakeFont({L"ＭＳ Ｐゴシック", L"MS PGothic"}, Scaled(12));
   uiFont_ = MakeFont({L"MS UI Gothic"}, Scaled(12));
   fixedFont_ = MakeFont({L"ＭＳ ゴシック", L"MS Gothic"}, Scaled(12));
   SetFont(hwnd_, formFont_);
+  for (const auto& [control, font] : fonts_) SetFont(control, this->*font, true);
+  for (HFONT font : old) {
+    if (font != nullptr) ::DeleteObject(font);
+  }
+}
+
+void TFMain::UseFont(HWND control, HFONT TFMain::*font) {
+  SetFont(control, this->*font);
+  fonts_.emplace_back(control, font);
 }
 
 void TFMain::BuildMenus() {
@@ -306,7 +327,7 @@ void TFMain::BuildCoolBar() {
   Name(ttbMenu, "ttbMenu");
   ::SendMessageW(ttbMenu, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   ::SendMessageW(ttbMenu, TB_SETPARENT, reinterpret_cast<WPARAM>(hwnd_), 0);
-  SetFont(ttbMenu, uiFont_);
+  UseFont(ttbMenu, &TFMain::uiFont_);
   ::SendMessageW(ttbMenu, TB_SETIMAGELIST, 0, 0);
   const wchar_t* captions[] = {L"ファイル(&F)", L"編集(&E)", L"ヘルプ(&H)"};
   buttons.clear();
@@ -322,19 +343,16 @@ void TFMain::BuildCoolBar() {
   ::SendMessageW(ttbMenu, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
   ::SendMessageW(ttbMenu, TB_SETBUTTONSIZE, 0, MAKELPARAM(Scaled(63), Scaled(20)));
 
-  struct Band {
-    HWND child;
-    int width, minWidth, minHeight;
-  };
-  for (const Band& band : {Band{ttbMain, 175, 162, 22}, Band{ttbMenu, 451, 170, 20}}) {
+  const HWND children[] = {ttbMain, ttbMenu};
+  for (int i = 0; i < 2; ++i) {
     REBARBANDINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_STYLE;
     info.fStyle = RBBS_GRIPPERALWAYS | RBBS_CHILDEDGE;
-    info.hwndChild = band.child;
-    info.cx = static_cast<UINT>(Scaled(band.width));
-    info.cxMinChild = static_cast<UINT>(Scaled(band.minWidth));
-    info.cyMinChild = static_cast<UINT>(Scaled(band.minHeight));
+    info.hwndChild = children[i];
+    info.cx = static_cast<UINT>(Scaled(kBands[i].width));
+    info.cxMinChild = static_cast<UINT>(Scaled(kBands[i].minWidth));
+    info.cyMinChild = static_cast<UINT>(Scaled(kBands[i].minHeight));
     ::SendMessageW(tcbMain, RB_INSERTBANDW, static_cast<WPARAM>(-1),
                    reinterpret_cast<LPARAM>(&info));
   }
@@ -348,7 +366,7 @@ void TFMain::BuildPages() {
                             TCS_FLATBUTTONS | TCS_MULTILINE,
                         0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kIdPages), instance, nullptr);
   Name(tpcMain, "tpcMain");
-  SetFont(tpcMain, uiFont_);
+  UseFont(tpcMain, &TFMain::uiFont_);
   TabCtrl_SetImageList(tpcMain, tilMain);
   const struct {
     const wchar_t* caption;
@@ -382,7 +400,7 @@ void TFMain::BuildPages() {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER, 0,
       0, 0, 0, ttsMain, reinterpret_cast<HMENU>(kIdList), instance, nullptr);
   Name(lvwResult, "lvwResult");
-  SetFont(lvwResult, fixedFont_);
+  UseFont(lvwResult, &TFMain::fixedFont_);
   ListView_SetExtendedListViewStyle(lvwResult, LVS_EX_FULLROWSELECT);
   ListView_SetImageList(lvwResult, tilMain, LVSIL_SMALL);
   ListView_SetBkColor(lvwResult, ::GetSysColor(COLOR_BTNFACE));
@@ -406,7 +424,7 @@ void TFMain::BuildPages() {
                                   WS_CHILD | WS_VISIBLE | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 0, 0,
                                   pnlView, reinterpret_cast<HMENU>(kIdViewPath), instance, nullptr);
   Name(tmeViewPath, "tmeViewPath");
-  SetFont(tmeViewPath, uiFont_);
+  UseFont(tmeViewPath, &TFMain::uiFont_);
   // Word wrap: no ES_AUTOHSCROLL, and no WS_HSCROLL, which would switch wrapping off; the
   // horizontal bar is shown, with nothing to scroll.
   tmeView = ::CreateWindowExW(
@@ -414,7 +432,7 @@ void TFMain::BuildPages() {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
       0, 0, 0, 0, pnlView, reinterpret_cast<HMENU>(kIdView), instance, nullptr);
   Name(tmeView, "tmeView");
-  SetFont(tmeView, fixedFont_);
+  UseFont(tmeView, &TFMain::fixedFont_);
   ::SendMessageW(tmeView, EM_SETLIMITTEXT, 0, 0);
   ::ShowScrollBar(tmeView, SB_HORZ, TRUE);
   ::EnableScrollBar(tmeView, SB_HORZ, ESB_DISABLE_BOTH);
@@ -429,7 +447,7 @@ void TFMain::BuildStatusBar() {
                               0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kIdStatus),
                               ::GetModuleHandleW(nullptr), nullptr);
   Name(tsbMain, "tsbMain");
-  SetFont(tsbMain, formFont_);
+  UseFont(tsbMain, &TFMain::formFont_);
   int parts[] = {-1};
   ::SendMessageW(tsbMain, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
   ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(20)), 0);
@@ -465,6 +483,41 @@ void TFMain::Layout() {
   ::MoveWindow(tmeView, inset, inset + pathHeight, std::max(0, width - 2 * inset),
                std::max(0, height - 2 * inset - pathHeight), TRUE);
   FitPathColumn();
+}
+
+// Moved to a monitor of another DPI: everything sized at 96 dpi is sized again, and what the user
+// sized (bands, columns) keeps its size relative to the text.
+void TFMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  const UINT old = dpi_;
+  if (dpi == 0 || dpi == old) return;
+  dpi_ = dpi;
+  const auto rescaled = [&](int pixels) {
+    return ::MulDiv(pixels, static_cast<int>(dpi), static_cast<int>(old));
+  };
+  BuildFonts();
+  ::SendMessageW(ttbMenu, TB_SETBUTTONSIZE, 0, MAKELPARAM(Scaled(63), Scaled(20)));
+  for (int i = 0; i < 2; ++i) {
+    REBARBANDINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = RBBIM_SIZE;
+    ::SendMessageW(tcbMain, RB_GETBANDINFOW, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(&info));
+    info.fMask = RBBIM_CHILDSIZE | RBBIM_SIZE;
+    info.cx = static_cast<UINT>(rescaled(static_cast<int>(info.cx)));
+    info.cxMinChild = static_cast<UINT>(Scaled(kBands[i].minWidth));
+    info.cyMinChild = static_cast<UINT>(Scaled(kBands[i].minHeight));
+    ::SendMessageW(tcbMain, RB_SETBANDINFOW, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(&info));
+  }
+  for (int column : {kColumnName, kColumnTask}) {
+    ListView_SetColumnWidth(lvwResult, column,
+                            rescaled(ListView_GetColumnWidth(lvwResult, column)));
+  }
+  ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(20)), 0);
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();
+  ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void TFMain::FitPathColumn() {
@@ -614,17 +667,19 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_MENUSELECT:
+      // Where the open menu's selection is, for Left and Right (see MenuKeyFilter).
+      if (menuShown_ != nullptr) {
+        menuSelectedIn_ = reinterpret_cast<HMENU>(lParam);
+        menuSelectedFlags_ = HIWORD(wParam) == 0xFFFF ? 0 : HIWORD(wParam);
+      }
+      break;
     case WM_SETTINGCHANGE:
       InitCodePageFromLocale();
       break;
-    case WM_DPICHANGED: {
-      dpi_ = HIWORD(wParam);
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
-                     suggested->right - suggested->left, suggested->bottom - suggested->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
-    }
     case WM_CLOSE:
       // Closing in the middle of a run, or under its error box, closes after them: nothing is
       // left half written, and no box stays without its window.
@@ -745,16 +800,46 @@ void TFMain::OnSysKeyMenu(wchar_t key) {
   }
 }
 
+namespace {
+// The window whose menu is open; menus are modal, so there is at most one per thread.
+thread_local TFMain* menuOwner = nullptr;
+}  // namespace
+
+// Left and Right while a menu is open: on a menu bar they go to the neighbouring menu, which a
+// popup menu on its own does not know of. The key is taken here, the menu ended, and OpenMenu
+// opens the neighbour. Left inside a submenu closes that submenu, and Right on an item with a
+// submenu opens it, as the menu itself does.
+LRESULT CALLBACK TFMain::MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const MSG*>(lParam);
+  TFMain* self = menuOwner;
+  if (code == MSGF_MENU && self != nullptr && message->message == WM_KEYDOWN &&
+      (message->wParam == VK_LEFT || message->wParam == VK_RIGHT)) {
+    const bool left = message->wParam == VK_LEFT;
+    const HMENU top = self->menuShown_;
+    const bool onTop = self->menuSelectedIn_ == nullptr || self->menuSelectedIn_ == top;
+    const bool opensSubmenu = (self->menuSelectedFlags_ & MF_POPUP) != 0;
+    if (left ? onTop : !opensSubmenu) {
+      self->menuMove_ = left ? -1 : 1;
+      ::EndMenu();
+      return TRUE;
+    }
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void TFMain::OpenMenu(int button, bool fromKeyboard) {
-  HMENU popup = button == kIdMenuFile   ? tmiFile
-                : button == kIdMenuEdit ? tmiEdit
-                : button == kIdMenuHelp ? tmiHelp
-                                        : nullptr;
-  if (popup == nullptr) return;
+  constexpr int kMenus = kIdMenuHelp - kIdMenuFile + 1;
   int chosen = 0;
-  if (whileMenuShows) {
-    chosen = whileMenuShows(popup);
-  } else {
+  while (true) {
+    HMENU popup = button == kIdMenuFile   ? tmiFile
+                  : button == kIdMenuEdit ? tmiEdit
+                  : button == kIdMenuHelp ? tmiHelp
+                                          : nullptr;
+    if (popup == nullptr) return;
+    if (whileMenuShows) {
+      chosen = whileMenuShows(popup);
+      break;
+    }
     RECT rect{};
     ::SendMessageW(ttbMenu, TB_GETRECT, static_cast<WPARAM>(button),
                    reinterpret_cast<LPARAM>(&rect));
@@ -765,10 +850,25 @@ void TFMain::OpenMenu(int button, bool fromKeyboard) {
     // Opened from the keyboard, the first item is selected, as in a menu bar.
     if (fromKeyboard) ::PostMessageW(hwnd_, WM_KEYDOWN, VK_DOWN, 0);
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), TRUE);
+    menuShown_ = popup;
+    menuSelectedIn_ = nullptr;
+    menuSelectedFlags_ = 0;
+    menuMove_ = 0;
+    menuOwner = this;
+    HHOOK filter =
+        ::SetWindowsHookExW(WH_MSGFILTER, &TFMain::MenuKeyFilter, nullptr, ::GetCurrentThreadId());
     chosen = static_cast<int>(
         ::TrackPopupMenuEx(popup, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL,
                            rect.left, rect.bottom, hwnd_, &params));
+    if (filter != nullptr) ::UnhookWindowsHookEx(filter);
+    menuOwner = nullptr;
+    menuShown_ = nullptr;
+    if (hwnd_ == nullptr) return;  // closed while the menu was open
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), FALSE);
+    if (chosen != 0 || menuMove_ == 0) break;
+    // The neighbour, round the row's ends, opened as from the keyboard.
+    button = kIdMenuFile + (button - kIdMenuFile + menuMove_ + kMenus) % kMenus;
+    fromKeyboard = true;
   }
   if (chosen != 0) OnCommand(chosen);
 }
@@ -895,7 +995,7 @@ void TFMain::ShowPage(Page page) {
 }
 
 void TFMain::ShowAboutBox() {
-  TFAboutBox::Execute(hwnd_, whileAboutBoxShows);
+  TFAboutBox::Execute(hwnd_, dpi_, whileAboutBoxShows);
 }
 
 void TFMain::CloseWindow() {

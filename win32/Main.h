@@ -95,6 +95,8 @@ class TFMain : private WindowView {
 
   void Forward(void (WindowBehaviour::*handler)());
   void BuildFonts();
+  void UseFont(HWND control, HFONT TFMain::*font);
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
   void BuildMenus();
   void BuildCoolBar();
   void BuildPages();
@@ -104,6 +106,7 @@ class TFMain : private WindowView {
   void FitPathColumn();
   void ShowCurrentPage();
   void OpenMenu(int button, bool fromKeyboard);
+  static LRESULT CALLBACK MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam);
   int Scaled(int pixels) const;
 
   // What the behaviour asks of the face.
@@ -126,12 +129,20 @@ class TFMain : private WindowView {
   WindowBehaviour behaviour_;
   UINT dpi_ = 96;
   HFONT formFont_ = nullptr, uiFont_ = nullptr, fixedFont_ = nullptr;
+  // Which control shows which of the fonts above.
+  std::vector<std::pair<HWND, HFONT TFMain::*>> fonts_;
   HICON smallIcon_ = nullptr, bigIcon_ = nullptr;
   std::vector<HBITMAP> menuBitmaps_;
   std::vector<std::pair<std::string, HWND>> names_;
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   HWND lastFocus_ = nullptr;
   bool focusInOldPage_ = false;
+  // While a menu of ttbMenu is open: where its selection is, and the neighbour that Left or
+  // Right asked for (-1, +1), to be opened once it has closed.
+  HMENU menuShown_ = nullptr;
+  HMENU menuSelectedIn_ = nullptr;
+  UINT menuSelectedFlags_ = 0;
+  int menuMove_ = 0;
 };
 
 }  // namespace tavrin

@@ -54,7 +54,7 @@ std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {
   if (path.find('\0') != std::string::npos || !WideFromUtf8(path, wide) || !NamesItself(wide)) {
     return kInvalidFileAttributes;
   }
-  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  const DWORD attributes = ::GetFileAttributesW(SystemName(wide).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
   // Only a regular file may be listed: devices and reparse points that are folders count as
   // folders.

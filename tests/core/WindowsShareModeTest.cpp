@@ -6,11 +6,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "FileIOTools.h"
 #include "TempDir.h"
+#include "platform/windows/WideText.h"
 
 namespace tavrin {
 namespace {
@@ -203,6 +206,58 @@ TEST(WindowsShareModeTest, ANameThatWindowsWouldShortenNamesNoFile) {
   EXPECT_EQ(ReadBytes(dir / "a.html"), "<p>another file</p>");
   EXPECT_EQ(ReadBytes(dir / "sub\\a.html"), "<p>another file</p>");
   ::RemoveDirectoryW((exact + L"sub.").c_str());
+}
+
+// From MAX_PATH on, a name reaches the system in its "\\?\" form, which knows no such limit.
+TEST(WindowsShareModeTest, LongNamesTakeTheirExactForm) {
+  const std::wstring part(100, L'p');
+  const std::wstring longName = part + L'\\' + part + L'\\' + part;
+  const std::wstring here = std::filesystem::current_path().wstring();
+  const struct {
+    std::wstring name, expected;
+  } cases[] = {
+      {L"C:\\short\\page.html", L"C:\\short\\page.html"},
+      {L"page.html", L"page.html"},
+      {L"C:\\" + longName, L"\\\\?\\C:\\" + longName},
+      {L"C:/x/../" + part + L"/./" + part + L"/" + part, L"\\\\?\\C:\\" + longName},
+      {L"\\\\server\\share\\" + longName, L"\\\\?\\UNC\\server\\share\\" + longName},
+      {L"\\\\?\\C:\\" + longName + L".", L"\\\\?\\C:\\" + longName + L"."},
+      {longName, L"\\\\?\\" + here + (here.ends_with(L'\\') ? L"" : L"\\") + longName},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SystemName(c.name), c.expected) << Utf8FromWide(c.name);
+}
+
+// Windows enforces MAX_PATH where Wine does not; the write must not depend on it either way.
+TEST(WindowsShareModeTest, FilesUnderLongPathsAreConverted) {
+  TempDir dir;
+  // The output under the limit with its temporary beyond it, and everything beyond it.
+  for (const std::size_t length : {250u, 300u}) {
+    const std::string base = dir / "";
+    const std::string folder = base + std::string(length - base.size() - 8, 'd');
+    const std::string input = folder + "\\p.html";
+    ASSERT_TRUE(std::filesystem::create_directory(testing::NativePath(folder)));
+    WriteBytes(input, "<p>long</p>");
+    ASSERT_EQ(ReadFileToString(input), "<p>long</p>");
+    ConvertFileBeside(input, [](std::string text) { return text + "!"; });
+    EXPECT_EQ(ReadBytes(input + ".txt"), "<p>long</p>!");
+    // Listed by the system itself: the C runtime's listing stops at MAX_PATH.
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const std::wstring all = L"\\\\?\\" + testing::NativePath(folder).wstring() + L"\\*";
+    HANDLE search = ::FindFirstFileW(all.c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+      names.insert(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    EXPECT_EQ(names, (std::set<std::wstring>{L".", L"..", L"p.html", L"p.html.txt"})) << length;
+    // The C runtime cannot remove it either.
+    for (const std::wstring& name : names) {
+      if (name != L"." && name != L"..")
+        ::DeleteFileW((all.substr(0, all.size() - 1) + name).c_str());
+    }
+    EXPECT_TRUE(::RemoveDirectoryW(all.substr(0, all.size() - 2).c_str())) << length;
+  }
 }
 
 TEST(WindowsShareModeTest, DevicesAreNotFiles) {

@@ -349,6 +349,46 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(window.Hwnd(), nullptr);
 }
 
+// The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
+// round the menu row as on a menu bar, each menu opening with its first item selected.
+TEST_F(Win32WindowTest, LeftAndRightMoveAlongTheMenuRow) {
+  TFMain& window = Open();
+  Drop({File("a.html", "a"), File("b.html", "b")});
+  SelectRow(1);
+  static std::vector<HMENU> opened;
+  static std::vector<WPARAM> keys;
+  opened.clear();
+  keys = {VK_RETURN, VK_LEFT, VK_LEFT, VK_RIGHT, VK_RIGHT};  // taken from the back
+  static HHOOK hook = nullptr;
+  hook = ::SetWindowsHookExW(
+      WH_CALLWNDPROC,
+      [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && sent->message == WM_INITMENUPOPUP) {
+          opened.push_back(reinterpret_cast<HMENU>(sent->wParam));
+        }
+        if (code == HC_ACTION && sent->message == WM_ENTERIDLE && sent->wParam == MSGF_MENU) {
+          const WPARAM key = keys.empty() ? VK_ESCAPE : keys.back();
+          if (!keys.empty()) keys.pop_back();
+          ::PostMessageW(sent->hwnd, WM_KEYDOWN, key, 0);
+        }
+        return ::CallNextHookEx(hook, code, wParam, lParam);
+      },
+      nullptr, ::GetCurrentThreadId());
+  MSG alt{};
+  alt.hwnd = window.lvwResult;
+  alt.message = WM_SYSKEYDOWN;
+  alt.wParam = 'E';
+  alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
+  EXPECT_TRUE(window.PreTranslateMessage(alt));
+  ::UnhookWindowsHookEx(hook);
+  EXPECT_EQ(opened, (std::vector<HMENU>{window.tmiEdit, window.tmiHelp, window.tmiFile,
+                                        window.tmiHelp, window.tmiEdit}));
+  // Return chose the first item of the edit menu: the selected row is cleared.
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_EQ(ItemText(0, 0), "a.html");
+}
+
 TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
   TFMain& window = Open();
   const std::string page = File("page.html", "<b>one</b>\ntwo");
@@ -379,6 +419,90 @@ TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
   EXPECT_EQ(TextOf(window.tmeView), "three");
   ::SetFocus(window.tmeView);
   EXPECT_EQ(TextOf(window.tmeView), "four");
+}
+
+LONG FontHeight(HWND control) {
+  LOGFONTW font{};
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+  return font.lfHeight;
+}
+
+SIZE PictureSize(HWND aboutBox) {
+  BITMAP picture{};
+  ::GetObjectW(reinterpret_cast<HBITMAP>(::SendMessageW(::GetDlgItem(aboutBox, kIdImage1),
+                                                        STM_GETIMAGE, IMAGE_BITMAP, 0)),
+               sizeof picture, &picture);
+  return {picture.bmWidth, picture.bmHeight};
+}
+
+// What a move to a monitor of another DPI sends: the new DPI and the window's rectangle there,
+// its client area scaled.
+void ChangeDpi(HWND window, int from, int to) {
+  RECT rect;
+  ::GetClientRect(window, &rect);
+  rect.right = ::MulDiv(rect.right, to, from);
+  rect.bottom = ::MulDiv(rect.bottom, to, from);
+  ::AdjustWindowRectEx(&rect, static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&rect));
+}
+
+TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge) {
+  TFMain& window = Open();
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  const auto sizes = [&] {
+    std::vector<LONG> measured;
+    for (HWND control : {window.tpcMain, window.lvwResult, window.tmeViewPath, window.tmeView,
+                         window.tsbMain, window.ttbMenu}) {
+      measured.push_back(FontHeight(control));
+    }
+    measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
+    measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
+    const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
+    measured.push_back(LOWORD(button));
+    measured.push_back(HIWORD(button));
+    for (UINT band = 0; band < 2; ++band) {
+      REBARBANDINFOW info{};
+      info.cbSize = sizeof info;
+      info.fMask = RBBIM_CHILDSIZE;
+      ::SendMessageW(window.tcbMain, RB_GETBANDINFOW, band, reinterpret_cast<LPARAM>(&info));
+      measured.push_back(static_cast<LONG>(info.cxMinChild));
+      measured.push_back(static_cast<LONG>(info.cyMinChild));
+    }
+    return measured;
+  };
+  const std::vector<LONG> before = sizes();
+  ChangeDpi(window.Hwnd(), dpi, 2 * dpi);
+  std::vector<LONG> doubled;
+  for (LONG size : before) doubled.push_back(2 * size);
+  EXPECT_EQ(sizes(), doubled);
+  RECT client, list;
+  ::GetClientRect(window.Hwnd(), &client);
+  EXPECT_EQ(client.right, ::MulDiv(632, 2 * dpi, 96));
+  ::GetClientRect(window.lvwResult, &list);
+  EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0) +
+                ListView_GetColumnWidth(window.lvwResult, 1) +
+                ListView_GetColumnWidth(window.lvwResult, 2),
+            list.right);
+
+  // The About box opens at the window's DPI, and follows a change of its own.
+  std::vector<LONG> about;
+  window.whileAboutBoxShows = [&](HWND box) {
+    for (int step = 0; step < 2; ++step) {
+      about.push_back(FontHeight(::GetDlgItem(box, kIdLabel2)));
+      about.push_back(PictureSize(box).cx);
+      about.push_back(PictureSize(box).cy);
+      if (step == 0) ChangeDpi(box, 2 * dpi, dpi);
+    }
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  Command(kIdHelpVersion);
+  const LONG label = -::MulDiv(11, dpi, 96);
+  const LONG width = ::MulDiv(240, dpi, 96), height = ::MulDiv(320, dpi, 96);
+  EXPECT_EQ(about, (std::vector<LONG>{2 * label, 2 * width, 2 * height, label, width, height}));
 }
 
 // The desktop's own services where Wine has them.

@@ -50,12 +50,16 @@ class FileHandle {
   HANDLE handle_;
 };
 
-// The name as the system takes it; false for a name it cannot stand for: one holding a NUL
-// (cut there, it would name another file), one that is not UTF-8, or one that Windows would
-// shorten to another file's name.
+// The name as the system takes it, long ones included; false for a name it cannot stand for:
+// one holding a NUL (cut there, it would name another file), one that is not UTF-8, or one that
+// Windows would shorten to another file's name.
 bool WideName(const std::string& fileName, std::wstring& wide) {
-  return fileName.find('\0') == std::string::npos && WideFromUtf8(fileName, wide) &&
-         NamesItself(wide);
+  if (fileName.find('\0') != std::string::npos || !WideFromUtf8(fileName, wide) ||
+      !NamesItself(wide)) {
+    return false;
+  }
+  wide = SystemName(wide);
+  return true;
 }
 
 // Devices, consoles and pipes open like files ("NUL", "CON", "\\.\pipe\..."); only a file on a
@@ -145,7 +149,7 @@ class PendingFile {
  public:
   PendingFile(const std::wstring& folder, DWORD attributes) {
     for (int attempt = 0; attempt < 16 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
-      path_ = folder + TemporaryName();
+      path_ = SystemName(folder + TemporaryName());
       handle_ = ::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               attributes, nullptr);
       if (handle_ == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;

@@ -42,6 +42,27 @@ inline bool NamesItself(std::wstring_view name) {
   }
 }
 
+// The name as handed to the system's wide calls. Without "\\?\" a call fails when the full name
+// reaches MAX_PATH, and the temporary beside an output can pass that limit where the output
+// itself stays under it. From there on the name goes in its "\\?\" form: absolute, with the
+// separators, "." and ".." resolved as the system itself would, a share as "\\?\UNC\". Shorter
+// names and names already in a device form stay as they are. Check NamesItself first: the
+// "\\?\" form keeps trailing dots and spaces that the plain name would lose.
+inline std::wstring SystemName(const std::wstring& name) {
+  if (name.empty() || name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\")) return name;
+  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return name;
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return name;
+  full.resize(length);
+  if (full.size() < MAX_PATH || full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
+    return name;
+  }
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // The wide text as UTF-8. An unpaired surrogate (which the file system allows in names) is
 // encoded on its own, as three bytes that are no valid UTF-8: such a name then names nothing, as
 // WideFromUtf8 refuses it, where a replacement character would name another file.
