@@ -808,10 +808,29 @@ thread_local TFMain* menuOwner = nullptr;
 // Left and Right while a menu is open: on a menu bar they go to the neighbouring menu, which a
 // popup menu on its own does not know of. The key is taken here, the menu ended, and OpenMenu
 // opens the neighbour. Left inside a submenu closes that submenu, and Right on an item with a
-// submenu opens it, as the menu itself does.
+// submenu opens it, as the menu itself does. Likewise the mouse moving onto another caption
+// button opens that button's menu.
 LRESULT CALLBACK TFMain::MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
   const auto* message = reinterpret_cast<const MSG*>(lParam);
   TFMain* self = menuOwner;
+  if (code == MSGF_MENU && self != nullptr && message->message == WM_MOUSEMOVE &&
+      (message->pt.x != self->menuMouse_.x || message->pt.y != self->menuMouse_.y)) {
+    // Only a real move counts: a menu that opens under a still mouse brings a move message too.
+    self->menuMouse_ = message->pt;
+    POINT at = message->pt;
+    ::ScreenToClient(self->ttbMenu, &at);
+    const auto index = static_cast<int>(
+        ::SendMessageW(self->ttbMenu, TB_HITTEST, 0, reinterpret_cast<LPARAM>(&at)));
+    TBBUTTON button{};
+    if (index >= 0 &&
+        ::SendMessageW(self->ttbMenu, TB_GETBUTTON, static_cast<WPARAM>(index),
+                       reinterpret_cast<LPARAM>(&button)) &&
+        button.idCommand != self->menuButton_) {
+      self->menuPointedAt_ = button.idCommand;
+      ::EndMenu();
+      return TRUE;
+    }
+  }
   if (code == MSGF_MENU && self != nullptr && message->message == WM_KEYDOWN &&
       (message->wParam == VK_LEFT || message->wParam == VK_RIGHT)) {
     const bool left = message->wParam == VK_LEFT;
@@ -830,6 +849,7 @@ LRESULT CALLBACK TFMain::MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam) {
 void TFMain::OpenMenu(int button, bool fromKeyboard) {
   constexpr int kMenus = kIdMenuHelp - kIdMenuFile + 1;
   int chosen = 0;
+  ::GetCursorPos(&menuMouse_);
   while (true) {
     HMENU popup = button == kIdMenuFile   ? tmiFile
                   : button == kIdMenuEdit ? tmiEdit
@@ -850,10 +870,12 @@ void TFMain::OpenMenu(int button, bool fromKeyboard) {
     // Opened from the keyboard, the first item is selected, as in a menu bar.
     if (fromKeyboard) ::PostMessageW(hwnd_, WM_KEYDOWN, VK_DOWN, 0);
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), TRUE);
+    menuButton_ = button;
     menuShown_ = popup;
     menuSelectedIn_ = nullptr;
     menuSelectedFlags_ = 0;
     menuMove_ = 0;
+    menuPointedAt_ = 0;
     menuOwner = this;
     HHOOK filter =
         ::SetWindowsHookExW(WH_MSGFILTER, &TFMain::MenuKeyFilter, nullptr, ::GetCurrentThreadId());
@@ -865,7 +887,13 @@ void TFMain::OpenMenu(int button, bool fromKeyboard) {
     menuShown_ = nullptr;
     if (hwnd_ == nullptr) return;  // closed while the menu was open
     ::SendMessageW(ttbMenu, TB_PRESSBUTTON, static_cast<WPARAM>(button), FALSE);
-    if (chosen != 0 || menuMove_ == 0) break;
+    if (chosen != 0) break;
+    if (menuPointedAt_ != 0) {
+      button = menuPointedAt_;
+      fromKeyboard = false;
+      continue;
+    }
+    if (menuMove_ == 0) break;
     // The neighbour, round the row's ends, opened as from the keyboard.
     button = kIdMenuFile + (button - kIdMenuFile + menuMove_ + kMenus) % kMenus;
     fromKeyboard = true;

@@ -137,12 +137,16 @@ class TFMain : private WindowView {
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   HWND lastFocus_ = nullptr;
   bool focusInOldPage_ = false;
-  // While a menu of ttbMenu is open: where its selection is, and the neighbour that Left or
-  // Right asked for (-1, +1), to be opened once it has closed.
+  // While a menu of ttbMenu is open: its button, where its selection is, and the neighbour that
+  // Left or Right asked for (-1, +1) or the button the mouse moved onto, to be opened once it
+  // has closed.
+  int menuButton_ = 0;
   HMENU menuShown_ = nullptr;
   HMENU menuSelectedIn_ = nullptr;
   UINT menuSelectedFlags_ = 0;
   int menuMove_ = 0;
+  int menuPointedAt_ = 0;
+  POINT menuMouse_{};
 };
 
 }  // namespace tavrin

@@ -351,14 +351,20 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
 
 // The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
 // round the menu row as on a menu bar, each menu opening with its first item selected.
-TEST_F(Win32WindowTest, LeftAndRightMoveAlongTheMenuRow) {
+TEST_F(Win32WindowTest, ArrowKeysAndTheMouseMoveAlongTheMenuRow) {
   TFMain& window = Open();
   Drop({File("a.html", "a"), File("b.html", "b")});
   SelectRow(1);
   static std::vector<HMENU> opened;
   static std::vector<WPARAM> keys;
+  static POINT helpButton{};
+  RECT help{};
+  ::SendMessageW(window.ttbMenu, TB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&help));
+  helpButton = {(help.left + help.right) / 2, (help.top + help.bottom) / 2};
+  ::ClientToScreen(window.ttbMenu, &helpButton);
   opened.clear();
-  keys = {VK_RETURN, VK_LEFT, VK_LEFT, VK_RIGHT, VK_RIGHT};  // taken from the back
+  // Taken from the back; 0 moves the mouse onto the help menu's caption button.
+  keys = {VK_RETURN, VK_RIGHT, VK_LEFT, 0, VK_LEFT, 0};
   static HHOOK hook = nullptr;
   hook = ::SetWindowsHookExW(
       WH_CALLWNDPROC,
@@ -370,7 +376,12 @@ TEST_F(Win32WindowTest, LeftAndRightMoveAlongTheMenuRow) {
         if (code == HC_ACTION && sent->message == WM_ENTERIDLE && sent->wParam == MSGF_MENU) {
           const WPARAM key = keys.empty() ? VK_ESCAPE : keys.back();
           if (!keys.empty()) keys.pop_back();
-          ::PostMessageW(sent->hwnd, WM_KEYDOWN, key, 0);
+          if (key == 0) {
+            ::SetCursorPos(helpButton.x, helpButton.y);
+            ::PostMessageW(sent->hwnd, WM_MOUSEMOVE, 0, 0);
+          } else {
+            ::PostMessageW(sent->hwnd, WM_KEYDOWN, key, 0);
+          }
         }
         return ::CallNextHookEx(hook, code, wParam, lParam);
       },
@@ -382,8 +393,10 @@ TEST_F(Win32WindowTest, LeftAndRightMoveAlongTheMenuRow) {
   alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
   EXPECT_TRUE(window.PreTranslateMessage(alt));
   ::UnhookWindowsHookEx(hook);
-  EXPECT_EQ(opened, (std::vector<HMENU>{window.tmiEdit, window.tmiHelp, window.tmiFile,
-                                        window.tmiHelp, window.tmiEdit}));
+  // The mouse moving onto the help button opens its menu; a mouse message without a move (as a
+  // newly shown menu brings) changes nothing.
+  EXPECT_EQ(opened, (std::vector<HMENU>{window.tmiEdit, window.tmiHelp, window.tmiEdit,
+                                        window.tmiFile, window.tmiEdit}));
   // Return chose the first item of the edit menu: the selected row is cleared.
   ASSERT_EQ(RowCount(), 1);
   EXPECT_EQ(ItemText(0, 0), "a.html");
