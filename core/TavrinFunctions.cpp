@@ -45,7 +45,13 @@ class Matcher {
 
   // The first accepted occurrence at or after pos, where pos is the search position (the start,
   // or just after the previous occurrence). kNone when there is none.
-  std::size_t Next(std::size_t pos) { return StartsAt(pos) ? pos : NextAfter(pos); }
+  std::size_t Next(std::size_t pos) { return StartsAt(pos) ? pos : NextAfter(pos, 0); }
+
+  // The same from a pos that need not be the search position: odd says that the lead bytes
+  // before pos, counted back to the search position, are an odd run, so pos is a second byte.
+  std::size_t Resume(std::size_t pos, bool odd) {
+    return odd && checkLeads_ ? NextAfter(pos, 1) : Next(pos);
+  }
 
  private:
   // Whether an occurrence starts right at pos. It is accepted whatever precedes it, for the
@@ -59,9 +65,9 @@ class Matcher {
            (size == 1 || std::memcmp(start + 1, pattern_.data() + 1, size - 1) == 0);
   }
 
-  std::size_t NextAfter(std::size_t pos) {
+  std::size_t NextAfter(std::size_t pos, std::size_t runBefore) {
     base_ = pos;
-    baseRun_ = 0;
+    baseRun_ = runBefore;
     std::size_t from = pos + 1;
     while (true) {
       const std::size_t candidate = Find(from);
@@ -397,6 +403,89 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
   return entries;
 }
 
+// One row's ReplaceAll over a text that arrives in pieces. Bytes are passed on as soon as no
+// later byte can change what becomes of them; held back are only the last bytes, where an
+// occurrence may begin that the text so far does not finish. Besides those, the stage keeps
+// whether the next byte would be the second byte of a character (an odd run of lead bytes since
+// the search position) and whether the searchable part has ended at a NUL.
+class RowStage {
+ public:
+  RowStage(const Row& row, const LeadByteSet& leadBytes) : row_(row), leadBytes_(leadBytes) {}
+
+  void Reset() {
+    held_.clear();
+    odd_ = false;
+    afterNul_ = false;
+  }
+  // The bytes held back, which come before the next piece.
+  const std::string& Held() const { return held_; }
+  bool AfterNul() const { return afterNul_; }
+
+  // text is Held() followed by the next piece; appends to out what is decided of it, with the
+  // replacements, and holds back the rest. With ended, the text ends here and all is decided.
+  void Run(std::string_view text, bool ended, std::string& out);
+
+ private:
+  Row row_;
+  const LeadByteSet& leadBytes_;
+  std::string held_;
+  bool odd_ = false;
+  bool afterNul_ = false;
+};
+
+void RowStage::Run(std::string_view text, bool ended, std::string& out) {
+  const std::size_t size = text.size();
+  const char* const data = text.data();
+  if (afterNul_) {
+    out.append(text);
+    held_.clear();
+    return;
+  }
+
+  // Occurrences begin before decidedEnd and end by searchEnd.
+  const std::size_t length = row_.pattern.size();
+  const std::size_t nul = FirstNul(text);
+  std::size_t decidedEnd = size;
+  if (nul < size) {
+    decidedEnd = nul;
+  } else if (!ended) {
+    // An occurrence beginning in the last length - 1 bytes may go on in the next piece.
+    decidedEnd = size + 1 > length ? size + 1 - length : 0;
+  }
+  const std::size_t searchEnd = std::min(nul, decidedEnd + length - 1);
+
+  Matcher matcher(data, searchEnd, row_.pattern, leadBytes_);
+  const bool oneByte = length == 1;
+  std::size_t pos = 0;
+  bool matched = false;
+  for (std::size_t hit = matcher.Resume(pos, odd_); hit != kNone; hit = matcher.Next(pos)) {
+    out.append(data + pos, hit - pos);
+    const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, row_.pattern[0]) : 1;
+    if (oneByte && row_.replacement.size() == 1) {
+      out.append(count, row_.replacement[0]);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) out.append(row_.replacement);
+    }
+    pos = hit + count * length;
+    matched = true;
+  }
+  if (nul < size) {
+    out.append(data + pos, size - pos);  // the NUL and all after it pass unchanged
+    held_.clear();
+    afterNul_ = true;
+    return;
+  }
+  const std::size_t end = std::max(pos, decidedEnd);
+  out.append(data + pos, end - pos);
+
+  // The run of lead bytes before end, counted back no further than the search position.
+  std::size_t back = end;
+  while (back > pos && leadBytes_.Contains(static_cast<unsigned char>(data[back - 1]))) --back;
+  const bool oddAtPos = !matched && odd_;
+  odd_ = ((end - back) + (back == pos && oddAtPos ? 1 : 0)) % 2 != 0;
+  held_.assign(data + end, size - end);
+}
+
 }  // namespace
 
 namespace {
@@ -438,10 +527,12 @@ class OutputBuffer {
 // The table's rows that can change anything, ready for one conversion after another.
 class TableConverter::Impl {
  public:
-  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize)
+  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize,
+       std::size_t maxWaiting)
       : table_(table),
         leadBytes_(leadBytes),
         pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        maxWaiting_(maxWaiting),
         rows_(ActiveRows(table_)),
         search_(Entries(rows_)) {
     // A cut after a byte that no pattern holds and that begins no character cannot fall inside
@@ -455,7 +546,9 @@ class TableConverter::Impl {
     // every later piece too; such a table goes the plain way.
     for (const Row& row : rows_) {
       if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
+      stages_.emplace_back(row, leadBytes_);
     }
+    ReadyForText();
   }
 
   std::string Convert(std::string text);
@@ -472,7 +565,9 @@ class TableConverter::Impl {
     // Chunks of a file are a few MiB; a stretch without cuts may have left these far larger.
     constexpr std::size_t kKept = std::size_t{16} << 20;
     if (tail_.capacity() > kKept) std::string().swap(tail_);
-    if (finished_.capacity() > kKept) std::string().swap(finished_);
+    for (std::string* buffer : {&stageIn_, &stageOut_}) {
+      if (buffer->capacity() > kKept) std::string().swap(*buffer);
+    }
     out_.ReleaseIfAbove(kKept);
   }
 
@@ -481,11 +576,17 @@ class TableConverter::Impl {
   void ApplyRows(std::string& text, std::size_t searchEnd);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
+  void FeedPieces(std::string_view chunk);
   void StripToOut(std::string_view text);
+  void ReadyForText();
+  void EnterStages();
+  std::string_view FeedStages(std::string_view chunk);
+  void PushThroughStages(std::string_view text, bool ended);
 
   const ArrayOfArrayOfString table_;  // rows_ points into it
   const LeadByteSet leadBytes_;
   const std::size_t pieceSize_;
+  const std::size_t maxWaiting_;
   const std::vector<Row> rows_;
   MultiPatternSearch search_;
   bool cut_[256] = {};
@@ -503,7 +604,17 @@ class TableConverter::Impl {
   bool afterNul_ = false;
   bool inTag_ = false;
   OutputBuffer out_;
-  std::string finished_;
+
+  // The fallback for a text in chunks: one ReplaceAll stage per row, each passing on what it has
+  // decided, the text going through them a piece at a time. It needs no cuts, and it keeps only
+  // a pattern's length per row, so memory stays bounded whatever the text. The fused pieces are
+  // faster, so it serves only where they would hold an unbounded stretch: a stretch without a
+  // cut longer than maxWaiting_ (until the next cut), or every text when a replacement holds a
+  // NUL (which ends the search for later rows in all later text).
+  std::vector<RowStage> stages_;
+  bool staged_ = false;
+  std::string stageIn_;
+  std::string stageOut_;
 };
 
 // The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
@@ -687,34 +798,51 @@ void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
 }
 
 void TableConverter::Impl::Start() {
+  out_.Clear();
+  ReadyForText();
+}
+
+void TableConverter::Impl::ReadyForText() {
   tail_.clear();
   afterNul_ = false;
   inTag_ = false;
-  out_.Clear();
+  staged_ = false;
+  if (wholePasses_) EnterStages();
 }
 
 std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
   out_.Clear();
-  if (wholePasses_) {
-    tail_.append(chunk);
-    return {};
-  }
+  if (staged_) chunk = FeedStages(chunk);
+  if (!staged_) FeedPieces(chunk);
+  return out_.View();
+}
+
+void TableConverter::Impl::FeedPieces(std::string_view chunk) {
   if (afterNul_ || rows_.empty()) {
     StripToOut(chunk);
-    return out_.View();
+    return;
   }
   const std::size_t nul = FirstNul(chunk);
   if (nul < chunk.size()) {
     ConvertWithTail(chunk.substr(0, nul));
     afterNul_ = true;
     StripToOut(chunk.substr(nul));
-    return out_.View();
+    return;
   }
   std::size_t last = chunk.size();
   while (last > 0 && !cut_[static_cast<unsigned char>(chunk[last - 1])]) --last;
   if (last == 0) {
-    tail_.append(chunk);  // no cut in this chunk: all of it waits
-    return out_.View();
+    if (tail_.size() + chunk.size() <= maxWaiting_) {
+      tail_.append(chunk);  // no cut in this chunk: all of it waits
+      return;
+    }
+    // Too long without a cut: from the tail's start, which follows a cut or begins the text,
+    // the rows go one by one.
+    EnterStages();
+    PushThroughStages(tail_, false);
+    tail_.clear();
+    PushThroughStages(chunk, false);
+    return;
   }
   std::size_t first = 0;
   if (!tail_.empty()) {
@@ -723,25 +851,69 @@ std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
   }
   ConvertSpan(chunk.substr(first, last - first));
   tail_.assign(chunk.substr(last));
-  return out_.View();
+}
+
+void TableConverter::Impl::EnterStages() {
+  for (RowStage& stage : stages_) stage.Reset();
+  staged_ = true;
+}
+
+// Passes the chunk through the stages up to its first cut, if it has one, after which every
+// stage starts afresh just as a piece does: there the fused pieces take over again, with the
+// rest of the chunk, which is returned. A table whose replacements hold a NUL stays here.
+std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
+  std::size_t first = 0;
+  if (!wholePasses_) {
+    while (first < chunk.size() && !cut_[static_cast<unsigned char>(chunk[first])]) ++first;
+  }
+  if (wholePasses_ || first == chunk.size()) {
+    PushThroughStages(chunk, false);
+    return {};
+  }
+  PushThroughStages(chunk.substr(0, first + 1), true);
+  staged_ = false;
+  afterNul_ = stages_.front().AfterNul();  // the cut was the text's first NUL
+  return chunk.substr(first + 1);
+}
+
+// The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
+// the first stage to the last; with ended, all that the stages hold goes out too.
+void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
+  std::size_t at = 0;
+  do {
+    const std::size_t size = std::min(pieceSize_, text.size() - at);
+    const bool last = ended && at + size == text.size();
+    stageIn_.assign(stages_.front().Held());
+    stageIn_.append(text.substr(at, size));
+    at += size;
+    for (std::size_t k = 0; k < stages_.size(); ++k) {
+      if (k + 1 < stages_.size()) {
+        stageOut_.assign(stages_[k + 1].Held());
+      } else {
+        stageOut_.clear();
+      }
+      stages_[k].Run(stageIn_, last, stageOut_);
+      stageIn_.swap(stageOut_);
+    }
+    StripToOut(stageIn_);
+  } while (at < text.size());
 }
 
 std::string_view TableConverter::Impl::Finish() {
   out_.Clear();
-  if (wholePasses_) {
-    finished_ = Convert(std::move(tail_));
-    tail_.clear();
-    return finished_;
+  if (staged_) {
+    PushThroughStages({}, true);
+    staged_ = false;
+  } else if (!afterNul_) {
+    ConvertWithTail({});
   }
-  if (!afterNul_) ConvertWithTail({});
-  afterNul_ = false;
-  inTag_ = false;
+  ReadyForText();
   return out_.View();
 }
 
 TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
-                               std::size_t pieceSize)
-    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize)) {}
+                               std::size_t pieceSize, std::size_t maxWaiting)
+    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize, maxWaiting)) {}
 
 TableConverter::~TableConverter() = default;
 
