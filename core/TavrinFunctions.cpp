@@ -403,6 +403,93 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
   return entries;
 }
 
+// A piece of text between two stages. It keeps room in front for the bytes that the next stage
+// held back from the piece before, so that a stage that finds nothing passes the piece on where
+// it is; and where its last run of lead bytes begins, so that the stages after need not count
+// it again.
+class StageText {
+ public:
+  explicit StageText(std::size_t room) : room_(room) {}
+
+  void Clear() {
+    bytes_.resize(room_);
+    begin_ = room_;
+    mayHoldNul_ = false;
+    runStart_ = kNone;
+  }
+  const char* Data() const { return bytes_.data() + begin_; }
+  std::size_t Size() const { return bytes_.size() - begin_; }
+  std::string_view View() const { return {Data(), Size()}; }
+  std::size_t Capacity() const { return bytes_.capacity(); }
+  // Where a stage writes a changed piece: after the room, from Clear on.
+  std::string& Bytes() { return bytes_; }
+
+  bool MayHoldNul() const { return mayHoldNul_; }
+  void SetMayHoldNul(bool may) { mayHoldNul_ = may; }
+
+  void Append(std::string_view bytes) {
+    bytes_.append(bytes);
+    mayHoldNul_ = mayHoldNul_ || std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
+    runStart_ = kNone;
+  }
+
+  void Prepend(std::string_view bytes, const LeadByteSet& leadBytes) {
+    if (bytes.empty()) return;
+    if (begin_ < bytes.size()) {
+      bytes_.insert(begin_, room_, '\0');  // not expected: the room holds every stage's bytes
+      begin_ += room_;
+    }
+    begin_ -= bytes.size();
+    std::memcpy(bytes_.data() + begin_, bytes.data(), bytes.size());
+    if (runStart_ == 0) {
+      runStart_ = bytes.size();
+      while (runStart_ > 0 &&
+             leadBytes.Contains(static_cast<unsigned char>(Data()[runStart_ - 1]))) {
+        --runStart_;
+      }
+    } else if (runStart_ != kNone) {
+      runStart_ += bytes.size();
+    }
+  }
+
+  void Truncate(std::size_t size) {
+    bytes_.resize(begin_ + size);
+    if (runStart_ != kNone && runStart_ > size) runStart_ = kNone;
+  }
+
+  // The start of the run of lead bytes that ends at end, counted back no further than from.
+  std::size_t RunStart(std::size_t from, std::size_t end, const LeadByteSet& leadBytes) {
+    if (runStart_ != kNone && runStart_ <= end) return std::max(from, runStart_);
+    std::size_t back = end;
+    while (back > from && leadBytes.Contains(static_cast<unsigned char>(Data()[back - 1]))) --back;
+    // Known for good when the count stopped at a byte that is no lead byte or at the start.
+    if (end == Size() && (back > from || back == 0)) runStart_ = back;
+    return back;
+  }
+  // The last run of lead bytes begins at start; kNone when not known.
+  void SetRunStart(std::size_t start) { runStart_ = start; }
+
+  void Release() {
+    std::string().swap(bytes_);
+    begin_ = 0;
+  }
+
+  void Swap(StageText& other) {
+    std::swap(room_, other.room_);
+    std::swap(bytes_, other.bytes_);
+    std::swap(begin_, other.begin_);
+    std::swap(mayHoldNul_, other.mayHoldNul_);
+    std::swap(runStart_, other.runStart_);
+  }
+
+ private:
+  std::size_t room_;
+  std::string bytes_;
+  std::size_t begin_ = 0;
+  bool mayHoldNul_ = false;
+  std::size_t runStart_ = kNone;
+};
+
 // One row's ReplaceAll over a text that arrives in pieces. Bytes are passed on as soon as no
 // later byte can change what becomes of them; held back are only the last bytes, where an
 // occurrence may begin that the text so far does not finish. Besides those, the stage keeps
@@ -410,7 +497,10 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
 // the search position) and whether the searchable part has ended at a NUL.
 class RowStage {
  public:
-  RowStage(const Row& row, const LeadByteSet& leadBytes) : row_(row), leadBytes_(leadBytes) {}
+  RowStage(const Row& row, const LeadByteSet& leadBytes)
+      : row_(row),
+        leadBytes_(leadBytes),
+        insertsNul_(row.replacement.find('\0') != std::string_view::npos) {}
 
   void Reset() {
     held_.clear();
@@ -421,33 +511,33 @@ class RowStage {
   const std::string& Held() const { return held_; }
   bool AfterNul() const { return afterNul_; }
 
-  // text is Held() followed by the next piece; appends to out what is decided of it, with the
-  // replacements, and holds back the rest. With ended, the text ends here and all is decided.
-  void Run(std::string_view text, bool ended, std::string& out);
+  // text is Held() followed by the next piece; leaves in it what is decided, with the
+  // replacements (using spare when anything changes), and holds back the rest. With ended, the
+  // text ends here and all is decided.
+  void Run(StageText& text, bool ended, StageText& spare);
 
  private:
   Row row_;
   const LeadByteSet& leadBytes_;
+  bool insertsNul_;
   std::string held_;
   bool odd_ = false;
   bool afterNul_ = false;
 };
 
-void RowStage::Run(std::string_view text, bool ended, std::string& out) {
-  const std::size_t size = text.size();
-  const char* const data = text.data();
-  if (afterNul_) {
-    out.append(text);
-    held_.clear();
-    return;
-  }
+void RowStage::Run(StageText& text, bool ended, StageText& spare) {
+  held_.clear();
+  if (afterNul_) return;  // all passes unchanged
+  const std::size_t size = text.Size();
+  const char* const data = text.Data();
 
   // Occurrences begin before decidedEnd and end by searchEnd.
   const std::size_t length = row_.pattern.size();
-  const std::size_t nul = FirstNul(text);
+  const std::size_t nul = text.MayHoldNul() ? FirstNul(text.View()) : size;
   std::size_t decidedEnd = size;
   if (nul < size) {
     decidedEnd = nul;
+    afterNul_ = true;  // the NUL and all after it pass unchanged
   } else if (!ended) {
     // An occurrence beginning in the last length - 1 bytes may go on in the next piece.
     decidedEnd = size + 1 > length ? size + 1 - length : 0;
@@ -455,10 +545,21 @@ void RowStage::Run(std::string_view text, bool ended, std::string& out) {
   const std::size_t searchEnd = std::min(nul, decidedEnd + length - 1);
 
   Matcher matcher(data, searchEnd, row_.pattern, leadBytes_);
+  std::size_t hit = matcher.Resume(0, odd_);
+  if (hit == kNone) {
+    if (afterNul_) return;
+    held_.assign(data + decidedEnd, size - decidedEnd);
+    text.Truncate(decidedEnd);
+    const std::size_t back = text.RunStart(0, decidedEnd, leadBytes_);
+    odd_ = ((decidedEnd - back) + (back == 0 && odd_ ? 1 : 0)) % 2 != 0;
+    return;
+  }
+
+  spare.Clear();
+  std::string& out = spare.Bytes();
   const bool oneByte = length == 1;
   std::size_t pos = 0;
-  bool matched = false;
-  for (std::size_t hit = matcher.Resume(pos, odd_); hit != kNone; hit = matcher.Next(pos)) {
+  for (; hit != kNone; hit = matcher.Next(pos)) {
     out.append(data + pos, hit - pos);
     const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, row_.pattern[0]) : 1;
     if (oneByte && row_.replacement.size() == 1) {
@@ -467,23 +568,20 @@ void RowStage::Run(std::string_view text, bool ended, std::string& out) {
       for (std::size_t k = 0; k < count; ++k) out.append(row_.replacement);
     }
     pos = hit + count * length;
-    matched = true;
   }
-  if (nul < size) {
-    out.append(data + pos, size - pos);  // the NUL and all after it pass unchanged
-    held_.clear();
-    afterNul_ = true;
-    return;
+  spare.SetMayHoldNul(text.MayHoldNul() || insertsNul_);
+  if (afterNul_) {
+    out.append(data + pos, size - pos);
+  } else {
+    const std::size_t end = std::max(pos, decidedEnd);
+    out.append(data + pos, end - pos);
+    held_.assign(data + end, size - end);
+    // Counted back no further than the last occurrence, whose end is a search position.
+    const std::size_t back = text.RunStart(pos, end, leadBytes_);
+    odd_ = (end - back) % 2 != 0;
+    if (back > pos) spare.SetRunStart(spare.Size() - (end - back));
   }
-  const std::size_t end = std::max(pos, decidedEnd);
-  out.append(data + pos, end - pos);
-
-  // The run of lead bytes before end, counted back no further than the search position.
-  std::size_t back = end;
-  while (back > pos && leadBytes_.Contains(static_cast<unsigned char>(data[back - 1]))) --back;
-  const bool oddAtPos = !matched && odd_;
-  odd_ = ((end - back) + (back == pos && oddAtPos ? 1 : 0)) % 2 != 0;
-  held_.assign(data + end, size - end);
+  text.Swap(spare);
 }
 
 }  // namespace
@@ -544,10 +642,13 @@ class TableConverter::Impl {
     }
     // A replacement holding a NUL would end the searchable part for the rows after it, in
     // every later piece too; such a table goes the plain way.
+    std::size_t room = 0;
     for (const Row& row : rows_) {
       if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
       stages_.emplace_back(row, leadBytes_);
+      room += row.pattern.size() - 1;
     }
+    for (StageText& text : stageTexts_) StageText(room).Swap(text);
     ReadyForText();
   }
 
@@ -565,8 +666,8 @@ class TableConverter::Impl {
     // Chunks of a file are a few MiB; a stretch without cuts may have left these far larger.
     constexpr std::size_t kKept = std::size_t{16} << 20;
     if (tail_.capacity() > kKept) std::string().swap(tail_);
-    for (std::string* buffer : {&stageIn_, &stageOut_}) {
-      if (buffer->capacity() > kKept) std::string().swap(*buffer);
+    for (StageText& text : stageTexts_) {
+      if (text.Capacity() > kKept) text.Release();
     }
     out_.ReleaseIfAbove(kKept);
   }
@@ -613,8 +714,7 @@ class TableConverter::Impl {
   // NUL (which ends the search for later rows in all later text).
   std::vector<RowStage> stages_;
   bool staged_ = false;
-  std::string stageIn_;
-  std::string stageOut_;
+  StageText stageTexts_[2] = {StageText(0), StageText(0)};
 };
 
 // The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
@@ -879,23 +979,19 @@ std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
 // The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
 // the first stage to the last; with ended, all that the stages hold goes out too.
 void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
+  StageText& piece = stageTexts_[0];
   std::size_t at = 0;
   do {
     const std::size_t size = std::min(pieceSize_, text.size() - at);
     const bool last = ended && at + size == text.size();
-    stageIn_.assign(stages_.front().Held());
-    stageIn_.append(text.substr(at, size));
+    piece.Clear();
+    piece.Append(text.substr(at, size));
     at += size;
-    for (std::size_t k = 0; k < stages_.size(); ++k) {
-      if (k + 1 < stages_.size()) {
-        stageOut_.assign(stages_[k + 1].Held());
-      } else {
-        stageOut_.clear();
-      }
-      stages_[k].Run(stageIn_, last, stageOut_);
-      stageIn_.swap(stageOut_);
+    for (RowStage& stage : stages_) {
+      piece.Prepend(stage.Held(), leadBytes_);
+      stage.Run(piece, last, stageTexts_[1]);
     }
-    StripToOut(stageIn_);
+    StripToOut(piece.View());
   } while (at < text.size());
 }
 
