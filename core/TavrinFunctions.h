@@ -50,7 +50,7 @@ class TableConverter {
   // In a text converted in chunks, a stretch with no place to cut waits for one up to this
   // size; a longer one goes through the rows one by one as it comes (slower, but in memory
   // bounded by the table).
-  static constexpr std::size_t kDefaultMaxWaiting = std::size_t{4} << 20;
+  static constexpr std::size_t kDefaultMaxWaiting = std::size_t{1} << 20;
 
   explicit TableConverter(const ArrayOfArrayOfString& table,
                           const LeadByteSet& leadBytes = CurrentLeadByteSet(),
