@@ -641,7 +641,8 @@ class TableConverter::Impl {
       cut_[b] = !search_.InSomePattern(byte) && !leadBytes.Contains(byte);
     }
     // A replacement holding a NUL would end the searchable part for the rows after it, in
-    // every later piece too; such a table goes the plain way.
+    // every later piece too; such a table goes the plain way: whole passes, or in chunks the
+    // stages below.
     std::size_t room = 0;
     for (const Row& row : rows_) {
       if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
