@@ -42,7 +42,9 @@ std::string RandomSubset(std::mt19937& rng) {
 }
 
 // Mostly lead bytes: long runs whose parity decides which occurrences count.
-constexpr std::string_view kLeadHeavy = "\x83\x83\x83\x83\x83\x81\x5C\x40a";
+constexpr std::string_view kLeadHeavy =
+    "\x83\x83\x83\x83\x83\x81\x5C\x40"
+    "a";
 
 // Rows whose patterns overlap and whose replacements are made of pieces of other patterns, so
 // earlier rows create occurrences for later ones; now and then rows the conversion skips.
