@@ -428,6 +428,7 @@ class StageText {
   void SetMayHoldNul(bool may) { mayHoldNul_ = may; }
 
   void Append(std::string_view bytes) {
+    if (bytes.empty()) return;  // its data may be null, which memchr must not get
     bytes_.append(bytes);
     mayHoldNul_ = mayHoldNul_ || std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
     runStart_ = kNone;
