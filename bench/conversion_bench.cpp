@@ -110,6 +110,23 @@ void BM_ConvertHtml4Table(benchmark::State& state) {
   SetBytes(state, html.size());
 }
 
+// The text fed in chunks as a file is read, the output only counted.
+std::size_t InChunks(TableConverter& converter, std::string_view text) {
+  std::size_t size = 0;
+  converter.Start();
+  for (std::size_t at = 0; at < text.size(); at += kConvertChunkSize) {
+    size += converter.Feed(text.substr(at, kConvertChunkSize)).size();
+  }
+  return size + converter.Finish().size();
+}
+
+void BM_ConvertHtml4TableInChunks(benchmark::State& state) {
+  const std::string& html = Html();
+  TableConverter converter(Html4Table(), LeadByteSet::ShiftJis());
+  for (auto _ : state) benchmark::DoNotOptimize(InChunks(converter, html));
+  SetBytes(state, html.size());
+}
+
 // One whole pass of the single-pattern ReplaceAll per row, as the table is defined.
 void BM_ConvertHtml4TableRowByRow(benchmark::State& state) {
   const std::string_view html = Prefix(8 << 20);
@@ -165,6 +182,20 @@ void BM_AdversarialConvert(benchmark::State& state) {
   SetBytes(state, text.size());
 }
 
+// In chunks the text has no place to cut, so it goes row by row: through the one row, or
+// through the 252 rows after it.
+void BM_AdversarialInChunks(benchmark::State& state) {
+  const std::string& text = Adversarial();
+  ArrayOfArrayOfString table = {{"\x83", "\x83"}};
+  if (state.range(0)) {
+    const ArrayOfArrayOfString html4 = Html4Table();
+    table.insert(table.end(), html4.begin(), html4.end());
+  }
+  TableConverter converter(table, LeadByteSet::ShiftJis());
+  for (auto _ : state) benchmark::DoNotOptimize(InChunks(converter, text));
+  SetBytes(state, text.size());
+}
+
 void BM_AdversarialReference(benchmark::State& state) {
   const std::string_view text = std::string_view(Adversarial()).substr(0, 8 << 20);
   for (auto _ : state) {
@@ -177,10 +208,12 @@ BENCHMARK(BM_RemoveTags)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RemoveTagsReference)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertEmptyTable)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertHtml4Table)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertHtml4TableInChunks)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertHtml4TableRowByRow)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReplaceAllOneRow)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AdversarialReplaceAll)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AdversarialConvert)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AdversarialInChunks)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AdversarialReference)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

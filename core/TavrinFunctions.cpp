@@ -45,7 +45,13 @@ class Matcher {
 
   // The first accepted occurrence at or after pos, where pos is the search position (the start,
   // or just after the previous occurrence). kNone when there is none.
-  std::size_t Next(std::size_t pos) { return StartsAt(pos) ? pos : NextAfter(pos); }
+  std::size_t Next(std::size_t pos) { return StartsAt(pos) ? pos : NextAfter(pos, 0); }
+
+  // The same from a pos that need not be the search position: odd says that the lead bytes
+  // before pos, counted back to the search position, are an odd run, so pos is a second byte.
+  std::size_t Resume(std::size_t pos, bool odd) {
+    return odd && checkLeads_ ? NextAfter(pos, 1) : Next(pos);
+  }
 
  private:
   // Whether an occurrence starts right at pos. It is accepted whatever precedes it, for the
@@ -59,9 +65,9 @@ class Matcher {
            (size == 1 || std::memcmp(start + 1, pattern_.data() + 1, size - 1) == 0);
   }
 
-  std::size_t NextAfter(std::size_t pos) {
+  std::size_t NextAfter(std::size_t pos, std::size_t runBefore) {
     base_ = pos;
-    baseRun_ = 0;
+    baseRun_ = runBefore;
     std::size_t from = pos + 1;
     while (true) {
       const std::size_t candidate = Find(from);
@@ -397,6 +403,188 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
   return entries;
 }
 
+// A piece of text between two stages. It keeps room in front for the bytes that the next stage
+// held back from the piece before, so that a stage that finds nothing passes the piece on where
+// it is; and where its last run of lead bytes begins, so that the stages after need not count
+// it again.
+class StageText {
+ public:
+  explicit StageText(std::size_t room) : room_(room) {}
+
+  void Clear() {
+    bytes_.resize(room_);
+    begin_ = room_;
+    mayHoldNul_ = false;
+    runStart_ = kNone;
+  }
+  const char* Data() const { return bytes_.data() + begin_; }
+  std::size_t Size() const { return bytes_.size() - begin_; }
+  std::string_view View() const { return {Data(), Size()}; }
+  std::size_t Capacity() const { return bytes_.capacity(); }
+  // Where a stage writes a changed piece: after the room, from Clear on.
+  std::string& Bytes() { return bytes_; }
+
+  bool MayHoldNul() const { return mayHoldNul_; }
+  void SetMayHoldNul(bool may) { mayHoldNul_ = may; }
+
+  void Append(std::string_view bytes) {
+    if (bytes.empty()) return;  // its data may be null, which memchr must not get
+    bytes_.append(bytes);
+    mayHoldNul_ = mayHoldNul_ || std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
+    runStart_ = kNone;
+  }
+
+  void Prepend(std::string_view bytes, const LeadByteSet& leadBytes) {
+    if (bytes.empty()) return;
+    if (begin_ < bytes.size()) {
+      bytes_.insert(begin_, room_, '\0');  // not expected: the room holds every stage's bytes
+      begin_ += room_;
+    }
+    begin_ -= bytes.size();
+    std::memcpy(bytes_.data() + begin_, bytes.data(), bytes.size());
+    if (runStart_ == 0) {
+      runStart_ = bytes.size();
+      while (runStart_ > 0 &&
+             leadBytes.Contains(static_cast<unsigned char>(Data()[runStart_ - 1]))) {
+        --runStart_;
+      }
+    } else if (runStart_ != kNone) {
+      runStart_ += bytes.size();
+    }
+  }
+
+  void Truncate(std::size_t size) {
+    bytes_.resize(begin_ + size);
+    if (runStart_ != kNone && runStart_ > size) runStart_ = kNone;
+  }
+
+  // The start of the run of lead bytes that ends at end, counted back no further than from.
+  std::size_t RunStart(std::size_t from, std::size_t end, const LeadByteSet& leadBytes) {
+    if (runStart_ != kNone && runStart_ <= end) return std::max(from, runStart_);
+    std::size_t back = end;
+    while (back > from && leadBytes.Contains(static_cast<unsigned char>(Data()[back - 1]))) --back;
+    // Known for good when the count stopped at a byte that is no lead byte or at the start.
+    if (end == Size() && (back > from || back == 0)) runStart_ = back;
+    return back;
+  }
+  // The last run of lead bytes begins at start; kNone when not known.
+  void SetRunStart(std::size_t start) { runStart_ = start; }
+
+  void Release() {
+    std::string().swap(bytes_);
+    begin_ = 0;
+  }
+
+  void Swap(StageText& other) {
+    std::swap(room_, other.room_);
+    std::swap(bytes_, other.bytes_);
+    std::swap(begin_, other.begin_);
+    std::swap(mayHoldNul_, other.mayHoldNul_);
+    std::swap(runStart_, other.runStart_);
+  }
+
+ private:
+  std::size_t room_;
+  std::string bytes_;
+  std::size_t begin_ = 0;
+  bool mayHoldNul_ = false;
+  std::size_t runStart_ = kNone;
+};
+
+// One row's ReplaceAll over a text that arrives in pieces. Bytes are passed on as soon as no
+// later byte can change what becomes of them; held back are only the last bytes, where an
+// occurrence may begin that the text so far does not finish. Besides those, the stage keeps
+// whether the next byte would be the second byte of a character (an odd run of lead bytes since
+// the search position) and whether the searchable part has ended at a NUL.
+class RowStage {
+ public:
+  RowStage(const Row& row, const LeadByteSet& leadBytes)
+      : row_(row),
+        leadBytes_(leadBytes),
+        insertsNul_(row.replacement.find('\0') != std::string_view::npos) {}
+
+  void Reset() {
+    held_.clear();
+    odd_ = false;
+    afterNul_ = false;
+  }
+  // The bytes held back, which come before the next piece.
+  const std::string& Held() const { return held_; }
+  bool AfterNul() const { return afterNul_; }
+
+  // text is Held() followed by the next piece; leaves in it what is decided, with the
+  // replacements (using spare when anything changes), and holds back the rest. With ended, the
+  // text ends here and all is decided.
+  void Run(StageText& text, bool ended, StageText& spare);
+
+ private:
+  Row row_;
+  const LeadByteSet& leadBytes_;
+  bool insertsNul_;
+  std::string held_;
+  bool odd_ = false;
+  bool afterNul_ = false;
+};
+
+void RowStage::Run(StageText& text, bool ended, StageText& spare) {
+  held_.clear();
+  if (afterNul_) return;  // all passes unchanged
+  const std::size_t size = text.Size();
+  const char* const data = text.Data();
+
+  // Occurrences begin before decidedEnd and end by searchEnd.
+  const std::size_t length = row_.pattern.size();
+  const std::size_t nul = text.MayHoldNul() ? FirstNul(text.View()) : size;
+  std::size_t decidedEnd = size;
+  if (nul < size) {
+    decidedEnd = nul;
+    afterNul_ = true;  // the NUL and all after it pass unchanged
+  } else if (!ended) {
+    // An occurrence beginning in the last length - 1 bytes may go on in the next piece.
+    decidedEnd = size + 1 > length ? size + 1 - length : 0;
+  }
+  const std::size_t searchEnd = std::min(nul, decidedEnd + length - 1);
+
+  Matcher matcher(data, searchEnd, row_.pattern, leadBytes_);
+  std::size_t hit = matcher.Resume(0, odd_);
+  if (hit == kNone) {
+    if (afterNul_) return;
+    held_.assign(data + decidedEnd, size - decidedEnd);
+    text.Truncate(decidedEnd);
+    const std::size_t back = text.RunStart(0, decidedEnd, leadBytes_);
+    odd_ = ((decidedEnd - back) + (back == 0 && odd_ ? 1 : 0)) % 2 != 0;
+    return;
+  }
+
+  spare.Clear();
+  std::string& out = spare.Bytes();
+  const bool oneByte = length == 1;
+  std::size_t pos = 0;
+  for (; hit != kNone; hit = matcher.Next(pos)) {
+    out.append(data + pos, hit - pos);
+    const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, row_.pattern[0]) : 1;
+    if (oneByte && row_.replacement.size() == 1) {
+      out.append(count, row_.replacement[0]);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) out.append(row_.replacement);
+    }
+    pos = hit + count * length;
+  }
+  spare.SetMayHoldNul(text.MayHoldNul() || insertsNul_);
+  if (afterNul_) {
+    out.append(data + pos, size - pos);
+  } else {
+    const std::size_t end = std::max(pos, decidedEnd);
+    out.append(data + pos, end - pos);
+    held_.assign(data + end, size - end);
+    // Counted back no further than the last occurrence, whose end is a search position.
+    const std::size_t back = text.RunStart(pos, end, leadBytes_);
+    odd_ = (end - back) % 2 != 0;
+    if (back > pos) spare.SetRunStart(spare.Size() - (end - back));
+  }
+  text.Swap(spare);
+}
+
 }  // namespace
 
 namespace {
@@ -438,10 +626,12 @@ class OutputBuffer {
 // The table's rows that can change anything, ready for one conversion after another.
 class TableConverter::Impl {
  public:
-  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize)
+  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize,
+       std::size_t maxWaiting)
       : table_(table),
         leadBytes_(leadBytes),
         pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        maxWaiting_(maxWaiting),
         rows_(ActiveRows(table_)),
         search_(Entries(rows_)) {
     // A cut after a byte that no pattern holds and that begins no character cannot fall inside
@@ -452,10 +642,16 @@ class TableConverter::Impl {
       cut_[b] = !search_.InSomePattern(byte) && !leadBytes.Contains(byte);
     }
     // A replacement holding a NUL would end the searchable part for the rows after it, in
-    // every later piece too; such a table goes the plain way.
+    // every later piece too; such a table goes the plain way: whole passes, or in chunks the
+    // stages below.
+    std::size_t room = 0;
     for (const Row& row : rows_) {
       if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
+      stages_.emplace_back(row, leadBytes_);
+      room += row.pattern.size() - 1;
     }
+    for (StageText& text : stageTexts_) StageText(room).Swap(text);
+    ReadyForText();
   }
 
   std::string Convert(std::string text);
@@ -472,7 +668,9 @@ class TableConverter::Impl {
     // Chunks of a file are a few MiB; a stretch without cuts may have left these far larger.
     constexpr std::size_t kKept = std::size_t{16} << 20;
     if (tail_.capacity() > kKept) std::string().swap(tail_);
-    if (finished_.capacity() > kKept) std::string().swap(finished_);
+    for (StageText& text : stageTexts_) {
+      if (text.Capacity() > kKept) text.Release();
+    }
     out_.ReleaseIfAbove(kKept);
   }
 
@@ -481,11 +679,17 @@ class TableConverter::Impl {
   void ApplyRows(std::string& text, std::size_t searchEnd);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
+  void FeedPieces(std::string_view chunk);
   void StripToOut(std::string_view text);
+  void ReadyForText();
+  void EnterStages();
+  std::string_view FeedStages(std::string_view chunk);
+  void PushThroughStages(std::string_view text, bool ended);
 
   const ArrayOfArrayOfString table_;  // rows_ points into it
   const LeadByteSet leadBytes_;
   const std::size_t pieceSize_;
+  const std::size_t maxWaiting_;
   const std::vector<Row> rows_;
   MultiPatternSearch search_;
   bool cut_[256] = {};
@@ -503,7 +707,16 @@ class TableConverter::Impl {
   bool afterNul_ = false;
   bool inTag_ = false;
   OutputBuffer out_;
-  std::string finished_;
+
+  // The fallback for a text in chunks: one ReplaceAll stage per row, each passing on what it has
+  // decided, the text going through them a piece at a time. It needs no cuts, and it keeps only
+  // a pattern's length per row, so memory stays bounded whatever the text. The fused pieces are
+  // faster, so it serves only where they would hold an unbounded stretch: a stretch without a
+  // cut longer than maxWaiting_ (until the next cut), or every text when a replacement holds a
+  // NUL (which ends the search for later rows in all later text).
+  std::vector<RowStage> stages_;
+  bool staged_ = false;
+  StageText stageTexts_[2] = {StageText(0), StageText(0)};
 };
 
 // The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
@@ -687,34 +900,51 @@ void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
 }
 
 void TableConverter::Impl::Start() {
+  out_.Clear();
+  ReadyForText();
+}
+
+void TableConverter::Impl::ReadyForText() {
   tail_.clear();
   afterNul_ = false;
   inTag_ = false;
-  out_.Clear();
+  staged_ = false;
+  if (wholePasses_) EnterStages();
 }
 
 std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
   out_.Clear();
-  if (wholePasses_) {
-    tail_.append(chunk);
-    return {};
-  }
+  if (staged_) chunk = FeedStages(chunk);
+  if (!staged_) FeedPieces(chunk);
+  return out_.View();
+}
+
+void TableConverter::Impl::FeedPieces(std::string_view chunk) {
   if (afterNul_ || rows_.empty()) {
     StripToOut(chunk);
-    return out_.View();
+    return;
   }
   const std::size_t nul = FirstNul(chunk);
   if (nul < chunk.size()) {
     ConvertWithTail(chunk.substr(0, nul));
     afterNul_ = true;
     StripToOut(chunk.substr(nul));
-    return out_.View();
+    return;
   }
   std::size_t last = chunk.size();
   while (last > 0 && !cut_[static_cast<unsigned char>(chunk[last - 1])]) --last;
   if (last == 0) {
-    tail_.append(chunk);  // no cut in this chunk: all of it waits
-    return out_.View();
+    if (tail_.size() + chunk.size() <= maxWaiting_) {
+      tail_.append(chunk);  // no cut in this chunk: all of it waits
+      return;
+    }
+    // Too long without a cut: from the tail's start, which follows a cut or begins the text,
+    // the rows go one by one.
+    EnterStages();
+    PushThroughStages(tail_, false);
+    tail_.clear();
+    PushThroughStages(chunk, false);
+    return;
   }
   std::size_t first = 0;
   if (!tail_.empty()) {
@@ -723,25 +953,65 @@ std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
   }
   ConvertSpan(chunk.substr(first, last - first));
   tail_.assign(chunk.substr(last));
-  return out_.View();
+}
+
+void TableConverter::Impl::EnterStages() {
+  for (RowStage& stage : stages_) stage.Reset();
+  staged_ = true;
+}
+
+// Passes the chunk through the stages up to its first cut, if it has one, after which every
+// stage starts afresh just as a piece does: there the fused pieces take over again, with the
+// rest of the chunk, which is returned. A table whose replacements hold a NUL stays here.
+std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
+  std::size_t first = 0;
+  if (!wholePasses_) {
+    while (first < chunk.size() && !cut_[static_cast<unsigned char>(chunk[first])]) ++first;
+  }
+  if (wholePasses_ || first == chunk.size()) {
+    PushThroughStages(chunk, false);
+    return {};
+  }
+  PushThroughStages(chunk.substr(0, first + 1), true);
+  staged_ = false;
+  afterNul_ = stages_.front().AfterNul();  // the cut was the text's first NUL
+  return chunk.substr(first + 1);
+}
+
+// The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
+// the first stage to the last; with ended, all that the stages hold goes out too.
+void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
+  StageText& piece = stageTexts_[0];
+  std::size_t at = 0;
+  do {
+    const std::size_t size = std::min(pieceSize_, text.size() - at);
+    const bool last = ended && at + size == text.size();
+    piece.Clear();
+    piece.Append(text.substr(at, size));
+    at += size;
+    for (RowStage& stage : stages_) {
+      piece.Prepend(stage.Held(), leadBytes_);
+      stage.Run(piece, last, stageTexts_[1]);
+    }
+    StripToOut(piece.View());
+  } while (at < text.size());
 }
 
 std::string_view TableConverter::Impl::Finish() {
   out_.Clear();
-  if (wholePasses_) {
-    finished_ = Convert(std::move(tail_));
-    tail_.clear();
-    return finished_;
+  if (staged_) {
+    PushThroughStages({}, true);
+    staged_ = false;
+  } else if (!afterNul_) {
+    ConvertWithTail({});
   }
-  if (!afterNul_) ConvertWithTail({});
-  afterNul_ = false;
-  inTag_ = false;
+  ReadyForText();
   return out_.View();
 }
 
 TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
-                               std::size_t pieceSize)
-    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize)) {}
+                               std::size_t pieceSize, std::size_t maxWaiting)
+    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize, maxWaiting)) {}
 
 TableConverter::~TableConverter() = default;
 

@@ -47,10 +47,15 @@ class TableConverter {
   // The text is worked through in pieces of about pieceSize bytes, cut only where no occurrence
   // of any pattern can straddle the cut; small pieces stay in the processor's cache.
   static constexpr std::size_t kDefaultPieceSize = 64 * 1024;
+  // In a text converted in chunks, a stretch with no place to cut waits for one up to this
+  // size; a longer one goes through the rows one by one as it comes (slower, but in memory
+  // bounded by the table).
+  static constexpr std::size_t kDefaultMaxWaiting = std::size_t{1} << 20;
 
   explicit TableConverter(const ArrayOfArrayOfString& table,
                           const LeadByteSet& leadBytes = CurrentLeadByteSet(),
-                          std::size_t pieceSize = kDefaultPieceSize);
+                          std::size_t pieceSize = kDefaultPieceSize,
+                          std::size_t maxWaiting = kDefaultMaxWaiting);
   TableConverter(const TableConverter&) = delete;
   TableConverter& operator=(const TableConverter&) = delete;
   ~TableConverter();
@@ -62,9 +67,9 @@ class TableConverter {
   // memory only for about one chunk: Start, then Feed with each chunk in order, then Finish.
   // Each call returns the converted bytes that are final so far (a view that lasts until the next
   // call); joined, they equal Convert on the whole text. The bytes after the last place where no
-  // occurrence can straddle wait for the next chunk. Two cases keep more than a chunk: a stretch
-  // with no such place (text made only of pattern and lead bytes) waits whole, and a table whose
-  // replacements hold a NUL is applied to the whole text at Finish.
+  // occurrence can straddle wait for the next chunk, up to maxWaiting of them (text made only of
+  // pattern and lead bytes); beyond that, and throughout when a replacement holds a NUL, the
+  // rows are applied one by one as the text comes, each holding back less than its pattern.
   void Start();
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();

@@ -41,10 +41,14 @@ std::string RandomSubset(std::mt19937& rng) {
   return subset;
 }
 
+// Mostly lead bytes: long runs whose parity decides which occurrences count.
+constexpr std::string_view kLeadHeavy =
+    "\x83\x83\x83\x83\x83\x81\x5C\x40"
+    "a";
+
 // Rows whose patterns overlap and whose replacements are made of pieces of other patterns, so
 // earlier rows create occurrences for later ones; now and then rows the conversion skips.
-ArrayOfArrayOfString RandomTable(std::mt19937& rng) {
-  const std::string bytes = RandomSubset(rng);
+ArrayOfArrayOfString RandomTable(std::mt19937& rng, const std::string& bytes) {
   std::uniform_int_distribution<int> rowCount(1, 8);
   std::uniform_int_distribution<int> kind(0, 19);
   ArrayOfArrayOfString table;
@@ -91,9 +95,14 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
   const std::size_t pieceSizes[] = {1, 2, 3, 5, 16, 33, 1 << 16};
   for (int i = 0; i < 6000; ++i) {
     const LeadByteSet& lead = (i % 2) ? kSjis : kNone;
-    const ArrayOfArrayOfString table = RandomTable(rng);
-    const std::string text = Random(
-        rng, (i % 3) ? std::string_view(kAlphabet, sizeof kAlphabet) : RandomSubset(rng), 0, 300);
+    const bool leadHeavy = i % 10 == 9;
+    const ArrayOfArrayOfString table =
+        RandomTable(rng, leadHeavy ? std::string(kLeadHeavy) : RandomSubset(rng));
+    const std::string text = Random(rng,
+                                    leadHeavy ? kLeadHeavy
+                                    : (i % 3) ? std::string_view(kAlphabet, sizeof kAlphabet)
+                                              : RandomSubset(rng),
+                                    0, 300);
     const std::size_t pieceSize = pieceSizes[i % std::size(pieceSizes)];
     TableConverter converter(table, lead, pieceSize);
     const std::string expected = reference::Convert(text, table, lead);
@@ -103,6 +112,11 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
     const std::size_t chunkSize = 1 + static_cast<std::size_t>(i) % 40;
     ASSERT_EQ(Streamed(converter, text, chunkSize), expected)
         << "case " << i << " chunk " << chunkSize;
+    // Stretches without a cut soon go row by row, and back to pieces at the next cut.
+    const std::size_t maxWaiting = static_cast<std::size_t>(i) % 7;
+    TableConverter rowByRow(table, lead, pieceSize, maxWaiting);
+    ASSERT_EQ(Streamed(rowByRow, text, chunkSize), expected)
+        << "case " << i << " chunk " << chunkSize << " waiting " << maxWaiting;
   }
 }
 
@@ -132,23 +146,70 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        &kSjis,
        "\x83\x5C \x83\x83\x5C \x5C\x83\x83\x83\x5C a\x5C"},
       {"no place to cut at all", {{"aa", "a"}}, &kNone, std::string(50, 'a')},
+      {"a NUL after a stretch without a cut", {{"aa", "a"}}, &kNone, "aaaaaaa" + nul + "aaa<a>a"},
+      {"lead bytes without a cut, then cuts",
+       {{"\x83\x83", "\x83"}, {"\x5C", "<\x83>"}, {"\x83\x83", "<"}},
+       &kSjis,
+       "\x83\x83\x83\x5C\x83\x83\x5C\x83\x83 \x83\x83\x83\x83\x5C\x83\x83\x83\x5C>x"},
       {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a <b> a"},
+      {"a replacement holding a NUL, late",
+       {{"a", "aa"}, {"ab", nul + "b"}, {"b", "<"}},
+       &kNone,
+       "b a aa a ba >bab"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TableConverter converter(c.table, *c.lead, 3);
     const std::string expected = reference::Convert(c.text, c.table, *c.lead);
-    for (std::size_t chunkSize = 1; chunkSize <= c.text.size() + 1; ++chunkSize) {
-      ASSERT_EQ(Streamed(converter, c.text, chunkSize), expected) << "chunk " << chunkSize;
+    // Long stretches without a cut go row by row: from the first byte on, or after a few.
+    for (std::size_t maxWaiting :
+         {std::size_t{0}, std::size_t{4}, TableConverter::kDefaultMaxWaiting}) {
+      TableConverter converter(c.table, *c.lead, 3, maxWaiting);
+      for (std::size_t chunkSize = 1; chunkSize <= c.text.size() + 1; ++chunkSize) {
+        ASSERT_EQ(Streamed(converter, c.text, chunkSize), expected)
+            << "chunk " << chunkSize << " waiting " << maxWaiting;
+      }
+      // Two chunks, split at every place.
+      for (std::size_t split = 0; split <= c.text.size(); ++split) {
+        converter.Start();
+        std::string out(converter.Feed(std::string_view(c.text).substr(0, split)));
+        out.append(converter.Feed(std::string_view(c.text).substr(split)));
+        out.append(converter.Finish());
+        ASSERT_EQ(out, expected) << "split " << split << " waiting " << maxWaiting;
+      }
     }
-    // Two chunks, split at every place.
-    for (std::size_t split = 0; split <= c.text.size(); ++split) {
-      converter.Start();
-      std::string out(converter.Feed(std::string_view(c.text).substr(0, split)));
-      out.append(converter.Feed(std::string_view(c.text).substr(split)));
-      out.append(converter.Finish());
-      ASSERT_EQ(out, expected) << "split " << split;
+  }
+}
+
+// Text that no cut divides, or a table that may end the search anywhere, still leaves the
+// converter as it comes: what is held back stays within the waiting limit and the patterns.
+TEST(FastConversionTest, TextWithoutCutsIsPassedOnAsItComes) {
+  const std::string nul(1, '\0');
+  struct Case {
+    const char* what;
+    ArrayOfArrayOfString table;
+    const LeadByteSet* lead;
+    std::string unit;  // repeated; the rows keep the length
+  };
+  const std::vector<Case> cases = {
+      {"lead bytes, each its own pattern", {{"\x83", "\x83"}}, &kSjis, "\x83"},
+      {"pattern bytes", {{"ab", "ba"}, {"bb", "aa"}}, &kNone, "abbab"},
+      {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a "},
+  };
+  constexpr std::size_t kMaxWaiting = 100;
+  constexpr std::size_t kChunk = 37;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string text;
+    while (text.size() < 20000) text += c.unit;
+    TableConverter converter(c.table, *c.lead, 16, kMaxWaiting);
+    converter.Start();
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); at += kChunk) {
+      out.append(converter.Feed(std::string_view(text).substr(at, kChunk)));
+      ASSERT_LE(std::min(text.size(), at + kChunk), out.size() + kMaxWaiting + kChunk) << at;
     }
+    out.append(converter.Finish());
+    ASSERT_EQ(out, reference::Convert(text, c.table, *c.lead));
   }
 }
 
