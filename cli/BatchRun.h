@@ -72,8 +72,8 @@ class BatchRun {
   std::condition_variable changed_;
   std::condition_variable finished_;  // apart, so that the waiting main thread is woken once
   std::size_t next_ = 0;              // the next file to claim
-  std::size_t committed_ = 0;  // without keep-going: files [0, committed_) are written
-  bool committing_ = false;    // a worker is writing files committed_ and on
+  std::size_t committed_ = 0;         // without keep-going: files [0, committed_) are written
+  bool committing_ = false;           // a worker is writing files committed_ and on
   std::map<std::size_t, PendingOutput> parked_;
   std::vector<bool> settled_;  // with keep-going: which files are done
   std::size_t firstFailure_ = kNone;

@@ -316,8 +316,8 @@ int Convert(const Options& options) {
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
-  const unsigned jobs = static_cast<unsigned>(
-      std::max<std::size_t>(1, std::min<std::size_t>(wanted, files.size())));
+  const unsigned jobs =
+      static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>(wanted, files.size())));
   // Each worker has its own converter; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
   try {

@@ -84,6 +84,10 @@ void PendingOutput::Commit() {
 
 namespace {
 
+// Smaller than one thread's chunk: three of them are in flight, each freshly faulted in, and a
+// chunk read on one core is converted on the other.
+constexpr std::size_t kPipelineChunkSize = std::size_t{1} << 20;
+
 // The rest of a file in three chunks at a time: a second thread reads the next chunk and writes
 // the converted one before while the calling thread converts. Reading and writing cost about as
 // much as the conversion, so the file takes about half as long. The converter still sees the
@@ -150,7 +154,8 @@ class ChunkPipeline {
         Slot& toWrite = slots_[writeAt % slots_.size()];
         Slot& toRead = slots_[readAt % slots_.size()];
         changed_.wait(lock, [&] {
-          return stop_ || toWrite.state == Slot::kConverted || (!ended && toRead.state == Slot::kFree);
+          return stop_ || toWrite.state == Slot::kConverted ||
+                 (!ended && toRead.state == Slot::kFree);
         });
         if (stop_) return;
         if (toWrite.state == Slot::kConverted) {
@@ -219,7 +224,7 @@ PendingOutput ConvertFileAside(const std::string& path, TableConverter& converte
   do {
     // Past the first chunk a spare thread, when one is free by now, takes over the reading and
     // writing for the rest.
-    if (budget != nullptr && sizes.in > 0 && budget->TryTake()) {
+    if (budget != nullptr && sizes.in > 0 && input.ReportedSize() > sizes.in && budget->TryTake()) {
       struct GiveBack {
         ThreadBudget& budget;
         ~GiveBack() { budget.Give(); }
@@ -227,7 +232,7 @@ PendingOutput ConvertFileAside(const std::string& path, TableConverter& converte
       std::optional<ChunkPipeline> pipeline;
       try {
         chunk.reset();
-        pipeline.emplace(input, output, chunkSize);
+        pipeline.emplace(input, output, std::min(chunkSize, kPipelineChunkSize));
       } catch (const std::system_error&) {
         chunk.reset(new char[chunkSize]);
       }

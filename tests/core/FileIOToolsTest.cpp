@@ -240,12 +240,19 @@ TEST(FileIOToolsTest, ConvertingInChunksWritesTheWholeConversion) {
   WriteBytes(input, text);
   const std::string expected = ConvertWithTable(text, table, sjis);
   TableConverter converter(table, sjis);
-  for (std::size_t chunkSize :
-       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
-    const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize);
-    ASSERT_EQ(ReadBytes(output), expected) << chunkSize;
-    EXPECT_EQ(sizes.in, text.size());
-    EXPECT_EQ(sizes.out, expected.size());
+  // With a spare thread the chunks after the first are read and written on it.
+  for (const unsigned spare : {0u, 1u}) {
+    for (std::size_t chunkSize :
+         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
+      ThreadBudget budget(spare);
+      const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize, &budget);
+      ASSERT_EQ(ReadBytes(output), expected) << chunkSize << " " << spare;
+      EXPECT_EQ(sizes.in, text.size());
+      EXPECT_EQ(sizes.out, expected.size());
+      // The thread is given back.
+      for (unsigned taken = 0; taken < spare; ++taken) EXPECT_TRUE(budget.TryTake());
+      EXPECT_FALSE(budget.TryTake());
+    }
   }
   // An output given up just before it takes its name leaves the older one and nothing else.
   WriteBytes(output, "older");
@@ -295,6 +302,11 @@ TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
   const std::vector<std::pair<const char*, std::function<void()>>> writes = {
       {"whole", [&] { WriteStringToFile(out, text); }},
       {"in chunks", [&] { ConvertFileBeside(in, converter, nullptr, 4096); }},
+      {"in chunks, written by a second thread",
+       [&] {
+         ThreadBudget spare(1);
+         ConvertFileBeside(in, converter, nullptr, 4096, &spare);
+       }},
   };
   for (const auto& [what, write] : writes) {
     SCOPED_TRACE(what);
