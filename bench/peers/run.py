@@ -8,7 +8,8 @@ build/peers) is where make-corpus.sh put the corpus. RUNS (default 5) runs are m
 command, interleaved so that the load of a shared machine falls on all of them alike; the table
 shows the median with the minimum and maximum. Every timed run starts after a sync and with its
 outputs removed, so no run pays for an earlier one's writes; the order changes from round to
-round."""
+round, and each run waits (up to a minute) for the processors to be idle. The files are copied
+to a folder in /dev/shm when there is one."""
 import json
 import os
 import random
@@ -86,6 +87,30 @@ def google_benchmarks(bench, corpus, work):
         name = b["run_name"].replace("/real_time", "")
         results.setdefault(name, []).append(b["bytes_per_second"] / 1e6)
     return {k: (statistics.median(v), min(v), max(v), len(v)) for k, v in results.items()}
+
+
+def idle_share(seconds=0.3):
+    """The share of all processors' time that was idle over a short while (Linux only)."""
+    def sample():
+        with open("/proc/stat") as f:
+            fields = [int(x) for x in f.readline().split()[1:]]
+        return fields[3] + fields[4], sum(fields)
+    idle, total = sample()
+    time.sleep(seconds)
+    idle2, total2 = sample()
+    return (idle2 - idle) / max(1, total2 - total)
+
+
+def wait_for_quiet(limit=60):
+    """Waits up to limit seconds for the processors to be idle, so that -j 2 finds its second
+    core free; returns False when they never were."""
+    if not os.path.exists("/proc/stat"):
+        return True
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if idle_share() >= 0.95:
+            return True
+    return False
 
 
 def window_figures(build):
@@ -188,11 +213,13 @@ def run_all(build, data, work, corpus, size, adversarial_size):
     ]
     # A fresh order every round, the same on every machine: what one command leaves behind (the
     # memory a big perl run freed, writes still going to disk) falls on a different next one.
+    noisy = 0
     for n in range(RUNS):
         print(f"run.py: round {n + 1} of {RUNS}", file=sys.stderr)
         order = list(cases)
         random.Random(n).shuffle(order)
         for case in order:
+            noisy += not wait_for_quiet()
             case.run()
 
     # The three conversions must agree byte for byte.
@@ -260,7 +287,7 @@ def run_all(build, data, work, corpus, size, adversarial_size):
     big2 = seconds("tavrin-convert -j 2, 252-row table (one file, two threads)")
     load = os.getloadavg()
     print(f"\nAgainst the goals (medians; load average at the end {load[0]:.1f}, {load[1]:.1f}, "
-          f"{load[2]:.1f}):")
+          f"{load[2]:.1f}; runs begun without the processors idle: {noisy} of {RUNS * len(cases)}):")
     print(f"- Small files: -j 1 {len(small_files) / j1:,.0f} files/s, -j 2 "
           f"{len(small_files) / j2:,.0f} files/s = {j1 / j2:.2f}x the -j 1 rate "
           f"(two processes of -j 1 on the halves: {j1 / two:.2f}x)")

@@ -133,12 +133,10 @@ std::atomic<bool> unnamedFilesLink{true};
 // The new file, removed again unless it has been renamed into place.
 class PendingFile {
  public:
-  PendingFile(int folder, mode_t mode) : folder_(folder) { CreateNamed(mode); }
-  // Where nothing is to be replaced, an unnamed file (O_TMPFILE) where the file system has them:
-  // it takes its place in the folder by one link at the end instead of a create and a rename,
-  // and the folder's lock, which every create, rename and first lookup of a name in the folder
-  // takes, is what keeps two threads converting in one folder from running side by side. It
-  // vanishes by itself unless linked.
+  // Unnamed (O_TMPFILE) when asked and the file system has such files: it enters the folder by
+  // one link at the end instead of a create and a rename. Each of those holds the folder's lock,
+  // which is what keeps two threads converting in one folder from running side by side. An
+  // unnamed file vanishes by itself unless linked.
   PendingFile(int folder, mode_t mode, bool unnamed) : folder_(folder) {
     if (unnamed && unnamedFilesLink.load(std::memory_order_relaxed)) {
       fd_ = ::openat(folder_, ".", O_RDWR | O_TMPFILE | O_NOCTTY | O_CLOEXEC, mode);
@@ -305,7 +303,7 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   }
   const int folderFd = folder.Get();
   state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
-                         PendingFile(folderFd, replacing ? 0600 : 0666, !replacing)});
+                         PendingFile(folderFd, replacing ? 0600 : 0666, /*unnamed=*/!replacing)});
   PendingFile& file = state_->file;
   if (!file.Created()) throw EFCreateError(fileName);
   if (replacing) {
