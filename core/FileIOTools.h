@@ -148,9 +148,9 @@ class PendingOutput {
 };
 
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
-// at a time, so a file larger than memory converts too. The output is left pending; with a
-// budget, a thread taken from it reads and writes the chunks. chunkSize is for tests: it sets
-// where the chunks end.
+// at a time, so a file larger than memory converts too. The output is left pending. With a
+// budget, a thread taken from it (when one is free) reads and writes the chunks after the first.
+// chunkSize is for tests: it sets where the chunks end.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
                                ThreadBudget* budget = nullptr,
