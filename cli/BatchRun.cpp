@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <unordered_map>
 
 #include "FileIOTools.h"
@@ -29,8 +30,8 @@ std::string NameKey(const std::string& name) {
 
 }  // namespace
 
-BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing)
-    : files_(files), keepGoing_(keepGoing), sources_(files.size()) {
+BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads)
+    : files_(files), keepGoing_(keepGoing), sources_(files.size()), spare_(spareThreads) {
   if (keepGoing_) settled_.assign(files.size(), false);
   // A file that may be the input or the output of an earlier file of the list (a.html, then
   // a.html.txt, a.html again, or a.html.txt then a.html) waits for it, as one thread would: it
@@ -58,7 +59,7 @@ void BatchRun::AddWorker() {
 
 bool BatchRun::WaitFinished(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] { return workers_ == 0; });
+  return finished_.wait_for(lock, timeout, [this] { return workers_ == 0; });
 }
 
 bool BatchRun::MayClaim() const {
@@ -79,67 +80,135 @@ void BatchRun::WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void BatchRun::WaitForTurn(std::size_t i) {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return committed_ == i || firstFailure_ < i; });
-  if (committed_ != i) throw Cancelled{};
+namespace {
+
+// Runs one step of a file; returns its failure message, empty when it succeeded.
+template <typename Step>
+std::string Attempt(const std::string& file, Step&& step) {
+  try {
+    step();
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (const std::bad_alloc&) {
+    // A text that outgrows memory while it is converted fails like any other file.
+    return "メモリが不足しています (" + file + ")";
+  }
+  return {};
 }
+
+}  // namespace
 
 void BatchRun::Work(TableConverter& converter) {
   for (;;) {
     std::size_t i = 0;
+    bool cancelled = false;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       if (!MayClaim()) break;
       i = next_++;
+      try {
+        WaitForInput(i, lock);
+      } catch (const Cancelled&) {
+        cancelled = true;
+      }
+    }
+    if (cancelled) {
+      Settle(i, true, {}, 0, 0);
+      continue;
     }
     const std::string& file = files_[i];
-    std::size_t in = 0, out = 0;
-    bool cancelled = false;
-    std::string failure;
-    try {
-      {
-        std::unique_lock lock(mutex_);
-        WaitForInput(i, lock);
-      }
-      // The new output waits, complete but not yet in its name, until every earlier file is
-      // written: then it is certain that a run of one thread would have got this far.
-      const ConvertedSizes sizes = ConvertFileBeside(file, converter, [&] {
-        if (!keepGoing_) WaitForTurn(i);
-      });
-      in = sizes.in;
-      out = sizes.out;
-    } catch (const Cancelled&) {
-      cancelled = true;
-    } catch (const Exception& e) {
-      failure = e.Message();
-    } catch (const std::bad_alloc&) {
-      // A text that outgrows memory while it is converted fails like any other file.
-      failure = "メモリが不足しています (" + file + ")";
+    std::optional<PendingOutput> output;
+    std::string failure =
+        Attempt(file, [&] { output.emplace(ConvertFileAside(file, converter, &spare_)); });
+    if (output && !keepGoing_) {
+      CommitInOrder(i, std::move(*output));
+      continue;
     }
-    Settle(i, cancelled, std::move(failure), in, out);
+    if (output) failure = Attempt(file, [&] { output->Commit(); });
+    const ConvertedSizes sizes = output ? output->Sizes() : ConvertedSizes{};
+    output.reset();
+    Settle(i, false, std::move(failure), sizes.in, sizes.out);
   }
+  // What this worker leaves, a big file still converting may use.
+  spare_.Give();
   std::lock_guard lock(mutex_);
   --workers_;
+  finished_.notify_all();
+}
+
+void BatchRun::CommitInOrder(std::size_t i, PendingOutput output) {
+  std::vector<PendingOutput> dropped;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    // A run of one thread would not have got this far.
+    if (firstFailure_ < i) {
+      lock.unlock();
+      return;
+    }
+    if (committed_ == i && !committing_) break;
+    if (parked_.size() < kMaxParked) {
+      parked_.emplace(i, std::move(output));
+      return;
+    }
+    changed_.wait(lock);
+  }
+  committing_ = true;
+  std::optional<PendingOutput> next(std::move(output));
+  for (std::size_t at = i; next; ++at) {
+    lock.unlock();
+    const std::string failure = Attempt(files_[at], [&] { next->Commit(); });
+    const ConvertedSizes sizes = next->Sizes();
+    next.reset();
+    lock.lock();
+    if (!failure.empty()) {
+      dropped = Fail(at, failure);
+      break;
+    }
+    committed_ = at + 1;
+    written_.fetch_add(1, std::memory_order_relaxed);
+    bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
+    bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
+    done_.fetch_add(1, std::memory_order_relaxed);
+    const auto parked = parked_.find(at + 1);
+    if (parked != parked_.end()) {
+      next.emplace(std::move(parked->second));
+      parked_.erase(parked);
+    }
+  }
+  committing_ = false;
+  lock.unlock();
   changed_.notify_all();
+}
+
+std::vector<PendingOutput> BatchRun::Fail(std::size_t i, std::string failure) {
+  failures_.emplace_back(i, std::move(failure));
+  firstFailure_ = std::min(firstFailure_, i);
+  done_.fetch_add(1, std::memory_order_relaxed);
+  std::vector<PendingOutput> dropped;
+  for (auto at = parked_.upper_bound(firstFailure_); at != parked_.end();) {
+    dropped.push_back(std::move(at->second));
+    at = parked_.erase(at);
+  }
+  return dropped;
 }
 
 void BatchRun::Settle(std::size_t i, bool cancelled, std::string failure, std::size_t in,
                       std::size_t out) {
-  std::lock_guard lock(mutex_);
-  if (!cancelled) {
-    if (!failure.empty()) {
-      failures_.emplace_back(i, std::move(failure));
-      firstFailure_ = std::min(firstFailure_, i);
-    } else {
-      if (!keepGoing_) committed_ = i + 1;
-      written_.fetch_add(1, std::memory_order_relaxed);
-      bytesIn_.fetch_add(in, std::memory_order_relaxed);
-      bytesOut_.fetch_add(out, std::memory_order_relaxed);
+  std::vector<PendingOutput> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    if (!cancelled) {
+      if (!failure.empty()) {
+        dropped = Fail(i, std::move(failure));
+      } else {
+        written_.fetch_add(1, std::memory_order_relaxed);
+        bytesIn_.fetch_add(in, std::memory_order_relaxed);
+        bytesOut_.fetch_add(out, std::memory_order_relaxed);
+        done_.fetch_add(1, std::memory_order_relaxed);
+      }
     }
-    done_.fetch_add(1, std::memory_order_relaxed);
+    if (keepGoing_) settled_[i] = true;
   }
-  if (keepGoing_) settled_[i] = true;
   changed_.notify_all();
 }
 

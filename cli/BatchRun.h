@@ -8,11 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "FileIOTools.h"
 #include "TavrinFunctions.h"
 
 namespace tavrin::cli {
@@ -21,7 +23,9 @@ class BatchRun {
  public:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-  BatchRun(const std::vector<std::string>& files, bool keepGoing);
+  // spareThreads: threads beyond the workers that big files may use for their reading and
+  // writing; a worker that finds nothing left to claim adds its own.
+  BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads = 0);
 
   // One worker: claims files in list order and converts them with its own converter (a
   // converter keeps working buffers and serves one thread only). Returns when nothing is left.
@@ -47,10 +51,13 @@ class BatchRun {
   bool MayClaim() const;
   // Blocks until file i may read its input: the earlier files that may read or write it are done.
   void WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock);
-  // Blocks until file i may write: every earlier file is written. Throws Cancelled when an
-  // earlier file failed.
-  void WaitForTurn(std::size_t i);
+  // Without keep-going: gives file i its output once every earlier file is written. A worker
+  // that gets there first leaves its output parked for whoever writes the file before it, and
+  // goes on with the next file instead of waiting.
+  void CommitInOrder(std::size_t i, PendingOutput output);
   void Settle(std::size_t i, bool cancelled, std::string failure, std::size_t in, std::size_t out);
+  // With the lock held: records a file's failure; returns the parked outputs it cancels.
+  std::vector<PendingOutput> Fail(std::size_t i, std::string failure);
 
   const std::vector<std::string>& files_;
   const bool keepGoing_;
@@ -58,14 +65,21 @@ class BatchRun {
   // output (name + ".txt"), or read its output; kNone where there is none.
   std::vector<std::array<std::size_t, 3>> sources_;
 
+  // Parked outputs hold three open files each; beyond this many a worker waits its turn instead.
+  static constexpr std::size_t kMaxParked = 32;
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t next_ = 0;       // the next file to claim
-  std::size_t committed_ = 0;  // without keep-going: files [0, committed_) are written
+  std::condition_variable finished_;  // apart, so that the waiting main thread is woken once
+  std::size_t next_ = 0;              // the next file to claim
+  std::size_t committed_ = 0;         // without keep-going: files [0, committed_) are written
+  bool committing_ = false;           // a worker is writing files committed_ and on
+  std::map<std::size_t, PendingOutput> parked_;
   std::vector<bool> settled_;  // with keep-going: which files are done
   std::size_t firstFailure_ = kNone;
   std::vector<std::pair<std::size_t, std::string>> failures_;
   unsigned workers_ = 0;
+  ThreadBudget spare_;
 
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
 };

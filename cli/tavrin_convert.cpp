@@ -351,9 +351,9 @@ int Convert(const Options& options) {
     if (!options.quiet) Report(e.Message());
   }
 
-  const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
-      1, std::min<std::size_t>({options.jobs > 0 ? options.jobs : cli::UsableProcessors(),
-                                kMostJobs, files.size()})));
+  const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
+  const unsigned jobs = static_cast<unsigned>(
+      std::max<std::size_t>(1, std::min<std::size_t>({wanted, kMostJobs, files.size()})));
   // Each worker has its own converter; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
   try {
@@ -365,7 +365,8 @@ int Convert(const Options& options) {
     }
   }
 
-  cli::BatchRun run(files, options.keepGoing);
+  // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
+  cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs));
   std::vector<std::thread> threads;
   for (auto& converter : converters) {
     run.AddWorker();

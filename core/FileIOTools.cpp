@@ -1,12 +1,19 @@
 #include "FileIOTools.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "TavrinFunctions.h"
 #include "platform/FileIOPlatform.h"
@@ -47,20 +54,196 @@ void ConvertFileBeside(const std::string& path,
   WriteStringToFile(path + ".txt", convert(std::move(text)), input);
 }
 
-ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& converter,
-                                 const std::function<void()>& beforeReplace,
-                                 std::size_t chunkSize) {
-  platform::InputFile input(path);
-  platform::ReplacingFile output(path + ".txt", &input.Identity());
+bool ThreadBudget::TryTake() {
+  unsigned spare = spare_.load(std::memory_order_relaxed);
+  while (spare > 0) {
+    if (spare_.compare_exchange_weak(spare, spare - 1, std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+struct PendingOutput::State {
+  explicit State(const std::string& path) : input(path), output(path + ".txt", &input.Identity()) {}
+  platform::InputFile input;
+  platform::ReplacingFile output;
+  ConvertedSizes sizes;
+};
+
+PendingOutput::PendingOutput(std::unique_ptr<State> state) : state_(std::move(state)) {}
+PendingOutput::PendingOutput(PendingOutput&&) noexcept = default;
+PendingOutput& PendingOutput::operator=(PendingOutput&&) noexcept = default;
+PendingOutput::~PendingOutput() = default;
+
+const ConvertedSizes& PendingOutput::Sizes() const {
+  return state_->sizes;
+}
+
+void PendingOutput::Commit() {
+  state_->output.Commit();
+}
+
+namespace {
+
+// Smaller than one thread's chunk: three of them are in flight, each freshly faulted in, and a
+// chunk read on one core is converted on the other.
+constexpr std::size_t kPipelineChunkSize = std::size_t{1} << 20;
+
+// The rest of a file in three chunks at a time: a second thread reads the next chunk and writes
+// the converted one before while the calling thread converts. Reading and writing cost about as
+// much as the conversion, so the file takes about half as long. The converter still sees the
+// chunks one after another, in order, so the result is that of one thread.
+class ChunkPipeline {
+ public:
+  ChunkPipeline(platform::InputFile& input, platform::ReplacingFile& output, std::size_t chunkSize)
+      : input_(input), output_(output), chunkSize_(chunkSize) {
+    for (Slot& slot : slots_) slot.in.reset(new char[chunkSize]);
+    thread_ = std::thread(&ChunkPipeline::ReadAndWrite, this);
+  }
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+  ~ChunkPipeline() { Stop(); }
+
+  // Converts to the end of the input; returns once every converted chunk is written. Raises the
+  // first error of either thread.
+  void Run(TableConverter& converter, ConvertedSizes& sizes) {
+    for (std::size_t at = 0;; ++at) {
+      Slot& slot = slots_[at % slots_.size()];
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return slot.state == Slot::kRead || error_; });
+        if (error_) break;
+      }
+      const std::string_view converted = converter.Feed(std::string_view(slot.in.get(), slot.got));
+      slot.out.assign(converted);
+      sizes.in += slot.got;
+      sizes.out += converted.size();
+      const bool last = slot.got < chunkSize_;
+      {
+        std::lock_guard lock(mutex_);
+        slot.state = Slot::kConverted;
+      }
+      changed_.notify_all();
+      if (last) break;
+    }
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] {
+        return error_ || std::all_of(slots_.begin(), slots_.end(),
+                                     [](const Slot& s) { return s.state == Slot::kFree; });
+      });
+    }
+    Stop();
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  struct Slot {
+    enum State { kFree, kRead, kConverted };
+    std::unique_ptr<char[]> in;
+    std::size_t got = 0;
+    std::string out;
+    State state = kFree;
+  };
+
+  void ReadAndWrite() {
+    std::size_t readAt = 0, writeAt = 0;
+    bool ended = false;
+    try {
+      for (;;) {
+        std::unique_lock lock(mutex_);
+        Slot& toWrite = slots_[writeAt % slots_.size()];
+        Slot& toRead = slots_[readAt % slots_.size()];
+        changed_.wait(lock, [&] {
+          return stop_ || toWrite.state == Slot::kConverted ||
+                 (!ended && toRead.state == Slot::kFree);
+        });
+        if (stop_) return;
+        if (toWrite.state == Slot::kConverted) {
+          lock.unlock();
+          output_.Write(toWrite.out);
+          lock.lock();
+          toWrite.state = Slot::kFree;
+          ++writeAt;
+        } else {
+          lock.unlock();
+          const std::size_t got = input_.Read(toRead.in.get(), chunkSize_);
+          lock.lock();
+          toRead.got = got;
+          toRead.state = Slot::kRead;
+          ended = got < chunkSize_;
+          ++readAt;
+        }
+        lock.unlock();
+        changed_.notify_all();
+      }
+    } catch (...) {
+      {
+        std::lock_guard lock(mutex_);
+        error_ = std::current_exception();
+      }
+      changed_.notify_all();
+    }
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  platform::InputFile& input_;
+  platform::ReplacingFile& output_;
+  const std::size_t chunkSize_;
+  std::array<Slot, 3> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
+                               ThreadBudget* budget, std::size_t chunkSize) {
+  auto state = std::make_unique<PendingOutput::State>(path);
+  platform::InputFile& input = state->input;
+  platform::ReplacingFile& output = state->output;
+  ConvertedSizes& sizes = state->sizes;
   // A small file fits one read and needs no more memory than itself; one byte more shows the end
   // without a second read.
   chunkSize = static_cast<std::size_t>(
       std::clamp<std::uint64_t>(input.ReportedSize() + 1, 1, std::max<std::size_t>(chunkSize, 1)));
   std::unique_ptr<char[]> chunk(new char[chunkSize]);
-  ConvertedSizes sizes;
   converter.Start();
   std::size_t got = 0;
   do {
+    // Past the first chunk a spare thread, when one is free by now, takes over the reading and
+    // writing for the rest.
+    if (budget != nullptr && sizes.in > 0 && input.ReportedSize() > sizes.in && budget->TryTake()) {
+      struct GiveBack {
+        ThreadBudget& budget;
+        ~GiveBack() { budget.Give(); }
+      } giveBack{*budget};
+      std::optional<ChunkPipeline> pipeline;
+      try {
+        chunk.reset();
+        pipeline.emplace(input, output, std::min(chunkSize, kPipelineChunkSize));
+      } catch (const std::system_error&) {
+        chunk.reset(new char[chunkSize]);
+      }
+      if (pipeline) {
+        pipeline->Run(converter, sizes);
+        break;
+      }
+    }
     got = input.Read(chunk.get(), chunkSize);
     sizes.in += got;
     const std::string_view converted = converter.Feed(std::string_view(chunk.get(), got));
@@ -70,9 +253,16 @@ ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& conver
   const std::string_view rest = converter.Finish();
   output.Write(rest);
   sizes.out += rest.size();
+  return PendingOutput(std::move(state));
+}
+
+ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& converter,
+                                 const std::function<void()>& beforeReplace, std::size_t chunkSize,
+                                 ThreadBudget* budget) {
+  PendingOutput output = ConvertFileAside(path, converter, budget, chunkSize);
   if (beforeReplace) beforeReplace();
   output.Commit();
-  return sizes;
+  return output.Sizes();
 }
 
 void WriteStringToFile(const std::string& fileName, std::string_view contents) {

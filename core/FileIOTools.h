@@ -1,8 +1,10 @@
 // Whole-file reading and writing, bytes in and bytes out, and the errors they raise.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -113,13 +115,52 @@ struct ConvertedSizes {
   std::uint64_t out = 0;
 };
 
+// Threads that conversions may borrow beside their own. A file of more than one chunk takes one
+// when there is one, to read and write on it while its own thread converts, and gives it back at
+// its end.
+class ThreadBudget {
+ public:
+  explicit ThreadBudget(unsigned spare = 0) : spare_(spare) {}
+  bool TryTake();
+  void Give() { spare_.fetch_add(1, std::memory_order_release); }
+
+ private:
+  std::atomic<unsigned> spare_;
+};
+
+// A file converted into a new file beside its output's name, complete but not yet under that
+// name: Commit gives it the name (and raises the create error when the name no longer takes
+// it); without Commit the new file is removed. The input stays open until then.
+class PendingOutput {
+ public:
+  PendingOutput(PendingOutput&&) noexcept;
+  PendingOutput& operator=(PendingOutput&&) noexcept;
+  ~PendingOutput();
+  const ConvertedSizes& Sizes() const;
+  void Commit();
+
+ private:
+  struct State;
+  explicit PendingOutput(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+  friend PendingOutput ConvertFileAside(const std::string&, TableConverter&, ThreadBudget*,
+                                        std::size_t);
+};
+
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
-// at a time, so a file larger than memory converts too. The output still takes its name only
-// once complete, after beforeReplace (when given) has returned; should it throw, the new output
-// is removed and the exception goes on. chunkSize is for tests: it sets where the chunks end.
+// at a time, so a file larger than memory converts too. The output is left pending. With a
+// budget, a thread taken from it (when one is free) reads and writes the chunks after the first.
+// chunkSize is for tests: it sets where the chunks end.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
+PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
+                               ThreadBudget* budget = nullptr,
+                               std::size_t chunkSize = kConvertChunkSize);
+
+// ConvertFileAside, then Commit once beforeReplace (when given) has returned; should it throw,
+// the new output is removed and the exception goes on.
 ConvertedSizes ConvertFileBeside(const std::string& path, TableConverter& converter,
                                  const std::function<void()>& beforeReplace = nullptr,
-                                 std::size_t chunkSize = kConvertChunkSize);
+                                 std::size_t chunkSize = kConvertChunkSize,
+                                 ThreadBudget* budget = nullptr);
 
 }  // namespace tavrin

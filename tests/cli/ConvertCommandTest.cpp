@@ -301,6 +301,10 @@ TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
   // Long to convert: the second job reaches a.html.txt while a.html is still converting.
   constexpr int kRepeat = 1 << 19;
   WriteBytes(work_ / "a.html", Repeated("<i>&amp;amp;</i>", kRepeat));
+  // Alone, the file has the second job read and write it while its own converts.
+  const ChildResult alone = Run({"-j", "2", "a.html"});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_TRUE(Read("a.html.txt") == Repeated("&amp;", kRepeat));
   fs::create_directory_symlink(".", work_.Path() / "here");
   for (const std::string& output :
        {std::string("a.html.txt"), work_ / "a.html.txt", std::string("here/a.html.txt")}) {

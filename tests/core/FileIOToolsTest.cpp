@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -241,12 +246,19 @@ TEST(FileIOToolsTest, ConvertingInChunksWritesTheWholeConversion) {
   WriteBytes(input, text);
   const std::string expected = ConvertWithTable(text, table, sjis);
   TableConverter converter(table, sjis);
-  for (std::size_t chunkSize :
-       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
-    const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize);
-    ASSERT_EQ(ReadBytes(output), expected) << chunkSize;
-    EXPECT_EQ(sizes.in, text.size());
-    EXPECT_EQ(sizes.out, expected.size());
+  // With a spare thread the chunks after the first are read and written on it.
+  for (const unsigned spare : {0u, 1u}) {
+    for (std::size_t chunkSize :
+         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
+      ThreadBudget budget(spare);
+      const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize, &budget);
+      ASSERT_EQ(ReadBytes(output), expected) << chunkSize << " " << spare;
+      EXPECT_EQ(sizes.in, text.size());
+      EXPECT_EQ(sizes.out, expected.size());
+      // The thread is given back.
+      for (unsigned taken = 0; taken < spare; ++taken) EXPECT_TRUE(budget.TryTake());
+      EXPECT_FALSE(budget.TryTake());
+    }
   }
   // An output given up just before it takes its name leaves the older one and nothing else.
   WriteBytes(output, "older");
@@ -296,6 +308,11 @@ TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
   const std::vector<std::pair<const char*, std::function<void()>>> writes = {
       {"whole", [&] { WriteStringToFile(out, text); }},
       {"in chunks", [&] { ConvertFileBeside(in, converter, nullptr, 4096); }},
+      {"in chunks, written by a second thread",
+       [&] {
+         ThreadBudget spare(1);
+         ConvertFileBeside(in, converter, nullptr, 4096, &spare);
+       }},
   };
   for (const auto& [what, write] : writes) {
     SCOPED_TRACE(what);
@@ -383,6 +400,92 @@ TEST(FileIOToolsTest, AReplacedOutputKeepsItsOwnerAndGroup) {
   EXPECT_EQ(st.st_uid, user->pw_uid);
   EXPECT_EQ(st.st_gid, user->pw_gid);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A system on which no file can be linked (an older kernel without /proc): every linkat fails.
+bool NoLinks() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOENT),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// A new output is made without a name and linked in at the end where the system allows; what
+// comes to the name while it is written is replaced or refused as at the start. Where the new
+// file cannot be linked it is copied to a named one.
+TEST(FileIOToolsTest, ANewOutputTakesItsNameOnlyWhenComplete) {
+  namespace fs = std::filesystem;
+  struct Meanwhile {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    bool replaced;
+  };
+  const std::vector<Meanwhile> meanwhile = {
+      {"nothing", [](const std::string&) {}, true},
+      {"a file", [](const std::string& name) { WriteBytes(name, "came meanwhile"); }, true},
+      {"a folder", [](const std::string& name) { fs::create_directory(name); }, false},
+  };
+  struct Who {
+    const char* what;
+    std::function<bool()> become;  // in a child; none: this process
+  };
+  std::vector<Who> whos = {{"this process", nullptr}, {"no links", NoLinks}};
+  // Without the right to link a descriptor, through /proc.
+  if (const std::optional<passwd> user = testing::UnprivilegedUser()) {
+    whos.push_back({"another user", testing::AsUser(*user)});
+  }
+  std::string text, expected;
+  for (int i = 0; i < 1000; ++i) {
+    text += "<p>a&amp;b</p>";
+    expected += "a&b";
+  }
+  for (const Who& who : whos) {
+    for (const Meanwhile& m : meanwhile) {
+      SCOPED_TRACE(std::string(who.what) + ", " + m.what);
+      TempDir dir;
+      fs::permissions(dir.Path(), fs::perms::all);
+      const std::string input = dir / "page.html";
+      const std::string output = input + ".txt";
+      WriteBytes(input, text);
+      auto convert = [&] {
+        TableConverter converter({{"&amp;", "&"}}, LeadByteSet());
+        ConvertFileBeside(
+            input, converter, [&] { m.make(output); }, 4096);
+      };
+      bool refused = false;
+      if (who.become) {
+        const int status = InChild([&] {
+          if (!who.become()) return 4;
+          try {
+            convert();
+          } catch (const EFCreateError&) {
+            return 1;
+          }
+          return 0;
+        });
+        if (status == 4) GTEST_SKIP() << who.what << ": not possible here";
+        ASSERT_TRUE(status == 0 || status == 1) << status;
+        refused = status == 1;
+      } else {
+        try {
+          convert();
+        } catch (const EFCreateError&) {
+          refused = true;
+        }
+      }
+      EXPECT_EQ(refused, !m.replaced);
+      if (m.replaced) {
+        EXPECT_EQ(ReadBytes(output), expected);
+      }
+      EXPECT_EQ(fs::is_directory(output), !m.replaced);
+      EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "nothing else is left behind";
+    }
+  }
 }
 #endif  // !_WIN32
 

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,26 +134,76 @@ std::string TemporaryName() {
                                  static_cast<std::uint64_t>(::gettid()));
 }
 
+// Whether unnamed new files can be given a name here; cleared at the first that could not.
+std::atomic<bool> unnamedFilesLink{true};
+
 // The new file, removed again unless it has been renamed into place.
 class PendingFile {
  public:
-  PendingFile(int folder, mode_t mode) : folder_(folder) {
-    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
-      name_ = TemporaryName();
-      fd_ = ::openat(folder_, name_.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
-      created_ = fd_ >= 0;
-      if (!created_ && errno != EEXIST) break;
+  // Unnamed (O_TMPFILE) when asked and the file system has such files: it enters the folder by
+  // one link at the end instead of a create and a rename. Each of those holds the folder's lock,
+  // which is what keeps two threads converting in one folder from running side by side. An
+  // unnamed file vanishes by itself unless linked.
+  PendingFile(int folder, mode_t mode, bool unnamed) : folder_(folder) {
+    if (unnamed && unnamedFilesLink.load(std::memory_order_relaxed)) {
+      fd_ = ::openat(folder_, ".", O_RDWR | O_TMPFILE | O_NOCTTY | O_CLOEXEC, mode);
+      unnamed_ = created_ = fd_ >= 0;
+      if (unnamed_) return;
     }
+    CreateNamed(mode);
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (created_) ::unlinkat(folder_, name_.c_str(), 0);
+    if (created_ && !unnamed_) ::unlinkat(folder_, name_.c_str(), 0);
   }
   bool Created() const { return created_; }
+  bool Unnamed() const { return unnamed_; }
   int Get() const { return fd_; }
+  // An unnamed file: links it in at name, which must be free; then it is the output. Returns
+  // errno, or 0.
+  int LinkAs(const char* name) {
+    if (::linkat(fd_, "", folder_, name, AT_EMPTY_PATH) != 0) {
+      // Without the right to link a descriptor directly, through its name in /proc.
+      if (errno == EEXIST) return EEXIST;
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      if (::linkat(AT_FDCWD, self.c_str(), folder_, name, AT_SYMLINK_FOLLOW) != 0) return errno;
+    }
+    created_ = false;
+    return 0;
+  }
+  // An unnamed file that cannot be linked where it is: gives it a temporary name, linked or as
+  // a named copy, so that it can be renamed like any other. Returns false on failure.
+  bool Name(mode_t mode) {
+    const int unnamed = fd_;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      name_ = TemporaryName();
+      const int error = LinkAs(name_.c_str());
+      if (error == 0) {
+        created_ = true;
+        unnamed_ = false;
+        return true;
+      }
+      if (error != EEXIST) break;
+    }
+    unnamedFilesLink.store(false, std::memory_order_relaxed);
+    fd_ = -1;
+    unnamed_ = false;
+    created_ = false;
+    CreateNamed(mode);
+    off_t from = 0;
+    struct stat st;
+    bool copied = created_ && ::fstat(unnamed, &st) == 0;
+    while (copied && from < st.st_size) {
+      const ssize_t sent =
+          ::sendfile(fd_, unnamed, &from, static_cast<std::size_t>(st.st_size - from));
+      if (sent < 0 && errno == EINTR) continue;
+      copied = sent > 0;
+    }
+    ::close(unnamed);
+    return copied;
+  }
   // Closes now and reports whether the close succeeded (a delayed write error shows here).
   bool Close() {
     const int fd = fd_;
@@ -166,9 +217,20 @@ class PendingFile {
   }
 
  private:
+  void CreateNamed(mode_t mode) {
+    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
+      name_ = TemporaryName();
+      fd_ = ::openat(folder_, name_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+      created_ = fd_ >= 0;
+      if (!created_ && errno != EEXIST) break;
+    }
+  }
+
   int folder_;
   int fd_ = -1;
   bool created_ = false;
+  bool unnamed_ = false;
   std::string name_;
 };
 
@@ -247,7 +309,7 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   }
   const int folderFd = folder.Get();
   state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
-                         PendingFile(folderFd, replacing ? 0600 : 0666)});
+                         PendingFile(folderFd, replacing ? 0600 : 0666, /*unnamed=*/!replacing)});
   PendingFile& file = state_->file;
   if (!file.Created()) throw EFCreateError(fileName);
   if (replacing) {
@@ -279,6 +341,17 @@ void ReplacingFile::Commit() {
   // No fsync: it costs a disk round trip per file, many times the conversion of a small page,
   // and an output can always be made again from its input, which is never touched. The rename
   // below already keeps any reader from seeing a partial output.
+  if (s.file.Unnamed()) {
+    // The name was free at the start. A link never replaces anything, so whatever came to the
+    // name meanwhile is left to the checks of the rename below.
+    const int error = s.file.LinkAs(s.name.c_str());
+    if (error == 0) {
+      if (s.file.Close()) return;
+      ::unlinkat(s.folder.Get(), s.name.c_str(), 0);
+      throw EFWriteError(s.fileName);
+    }
+    if (!s.file.Name(0666)) throw EFCreateError(s.fileName);
+  }
   if (!s.file.Close()) throw EFWriteError(s.fileName);
 
   // The name is looked at again just before the rename, so that what was put there during the
