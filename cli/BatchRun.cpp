@@ -30,8 +30,13 @@ std::string NameKey(const std::string& name) {
 
 }  // namespace
 
-BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads)
-    : files_(files), keepGoing_(keepGoing), sources_(files.size()), spare_(spareThreads) {
+BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads,
+                   std::size_t mostParked)
+    : files_(files),
+      keepGoing_(keepGoing),
+      mostParked_(mostParked),
+      sources_(files.size()),
+      spare_(spareThreads) {
   if (keepGoing_) settled_.assign(files.size(), false);
   // A file that may be the input or the output of an earlier file of the list (a.html, then
   // a.html.txt, a.html again, or a.html.txt then a.html) waits for it, as one thread would: it
@@ -146,7 +151,7 @@ void BatchRun::CommitInOrder(std::size_t i, PendingOutput output) {
       return;
     }
     if (committed_ == i && !committing_) break;
-    if (parked_.size() < kMaxParked) {
+    if (parked_.size() < mostParked_) {
       parked_.emplace(i, std::move(output));
       return;
     }

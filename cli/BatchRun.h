@@ -23,9 +23,14 @@ class BatchRun {
  public:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+  // Parked outputs hold three open files each (the input, its folder, the new file).
+  static constexpr std::size_t kMostParked = 32;
+
   // spareThreads: threads beyond the workers that big files may use for their reading and
-  // writing; a worker that finds nothing left to claim adds its own.
-  BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads = 0);
+  // writing; a worker that finds nothing left to claim adds its own. Beyond mostParked parked
+  // outputs a worker waits its turn instead.
+  BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads = 0,
+           std::size_t mostParked = kMostParked);
 
   // One worker: claims files in list order and converts them with its own converter (a
   // converter keeps working buffers and serves one thread only). Returns when nothing is left.
@@ -61,12 +66,10 @@ class BatchRun {
 
   const std::vector<std::string>& files_;
   const bool keepGoing_;
+  const std::size_t mostParked_;
   // For each file the latest earlier files that may read the same input, write it as their
   // output (name + ".txt"), or read its output; kNone where there is none.
   std::vector<std::array<std::size_t, 3>> sources_;
-
-  // Parked outputs hold three open files each; beyond this many a worker waits its turn instead.
-  static constexpr std::size_t kMaxParked = 32;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

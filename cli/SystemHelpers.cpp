@@ -1,6 +1,7 @@
 #include "SystemHelpers.h"
 
 #include <bit>
+#include <cstdint>
 #include <thread>
 
 #ifdef _WIN32
@@ -14,6 +15,7 @@
 #else
 #include <limits.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -36,6 +38,23 @@ unsigned UsableProcessors() {
 #endif
   const unsigned all = std::thread::hardware_concurrency();
   return all > 0 ? all : 1;
+}
+
+std::size_t OpenFileLimit() {
+#ifndef _WIN32
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return SIZE_MAX;
+  // The soft limit is there for programs that cannot take more; this one can.
+  if (limit.rlim_cur < limit.rlim_max) {
+    const rlimit raised{limit.rlim_max, limit.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur != RLIM_INFINITY &&
+      limit.rlim_cur < SIZE_MAX) {
+    return static_cast<std::size_t>(limit.rlim_cur);
+  }
+#endif
+  return SIZE_MAX;
 }
 
 std::size_t LongestPath() {

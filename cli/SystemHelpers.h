@@ -11,6 +11,10 @@ namespace tavrin::cli {
 // The processors this process may run on (its affinity), at least 1.
 unsigned UsableProcessors();
 
+// How many files this process may hold open at once, after raising its own limit as far as the
+// system allows; SIZE_MAX where there is no such limit.
+std::size_t OpenFileLimit();
+
 // The longest file name, in bytes as the program holds it, that the system could open: longer
 // ones are surely no file.
 std::size_t LongestPath();

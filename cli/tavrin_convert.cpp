@@ -39,6 +39,8 @@ constexpr int kUsageError = 2;
 // Far more threads than processors only cost memory and system resources: the files are read
 // from disks that a few jobs keep busy.
 constexpr std::size_t kMostJobs = 256;
+// Open files kept for the standard streams, inherited descriptors and the libraries.
+constexpr std::size_t kDescriptorsKept = 16;
 
 void PrintHelp() {
   std::fputs(
@@ -352,8 +354,16 @@ int Convert(const Options& options) {
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
-  const unsigned jobs = static_cast<unsigned>(
-      std::max<std::size_t>(1, std::min<std::size_t>({wanted, kMostJobs, files.size()})));
+  // Under a low limit of open files, fewer jobs and fewer parked outputs, so that no file fails
+  // for want of a descriptor where one job would have converted it. A file under way holds up
+  // to four (its input, folder, new file and a copy of it), a parked output three, and the rest
+  // of the program a few.
+  const std::size_t limit = cli::OpenFileLimit();
+  const std::size_t descriptors = limit > kDescriptorsKept ? limit - kDescriptorsKept : 0;
+  const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
+      1, std::min<std::size_t>({wanted, kMostJobs, files.size(), descriptors / 4})));
+  const std::size_t mostParked = std::min<std::size_t>(
+      cli::BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
   // Each worker has its own converter; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
   try {
@@ -366,7 +376,7 @@ int Convert(const Options& options) {
   }
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
-  cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs));
+  cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs), mostParked);
   std::vector<std::thread> threads;
   for (auto& converter : converters) {
     run.AddWorker();

@@ -295,6 +295,22 @@ TEST_F(ConvertCommandTest, JobsAreAtMost256) {
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
 }
 
+// Outputs that wait for an earlier file hold descriptors: under a low limit the jobs still
+// convert every file that one job would.
+TEST_F(ConvertCommandTest, JobsStayWithinTheDescriptorLimit) {
+  constexpr int kCount = 400;
+  const ChildSetup fewDescriptors = [] {
+    const rlimit limit{32, 32};
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+  };
+  std::vector<std::string> args = {"-j", "8"};
+  const std::vector<std::string> files = MakeFiles(kCount);
+  args.insert(args.end(), files.begin(), files.end());
+  const ChildResult run = Run(args, fewDescriptors);
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+}
+
 // An input that an earlier file of the list writes is read as one job would read it: after,
 // however the list spells the name.
 TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
