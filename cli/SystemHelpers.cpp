@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <thread>
 
 #ifdef _WIN32
@@ -14,7 +15,9 @@
 #include "WideText.h"
 #else
 #include <limits.h>
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -49,13 +52,50 @@ std::size_t OpenFileLimit() {
     const rlimit raised{limit.rlim_max, limit.rlim_max};
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
-  if (limit.rlim_cur != RLIM_INFINITY &&
-      limit.rlim_cur < SIZE_MAX) {
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < SIZE_MAX) {
     return static_cast<std::size_t>(limit.rlim_cur);
   }
 #endif
   return SIZE_MAX;
 }
+
+#ifndef _WIN32
+EndingSignals::EndingSignals() {
+  sigemptyset(&set_);
+  for (const int signal : {SIGHUP, SIGINT, SIGTERM}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      sigaddset(&set_, signal);
+    }
+  }
+  ::pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+}
+
+int EndingSignals::Taken() {
+  const timespec now{};
+  const int signal = ::sigtimedwait(&set_, nullptr, &now);
+  return signal > 0 ? signal : 0;
+}
+
+void EndingSignals::EndBy(int signal) {
+  // Raised at this thread, the only one that lets it through.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  ::_exit(128 + signal);
+}
+#else
+EndingSignals::EndingSignals() = default;
+int EndingSignals::Taken() {
+  return 0;
+}
+void EndingSignals::EndBy(int signal) {
+  std::_Exit(128 + signal);
+}
+#endif
 
 std::size_t LongestPath() {
 #ifdef _WIN32

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace tavrin::cli {
 
 // The processors this process may run on (its affinity), at least 1.
@@ -14,6 +18,24 @@ unsigned UsableProcessors();
 // How many files this process may hold open at once, after raising its own limit as far as the
 // system allows; SIZE_MAX where there is no such limit.
 std::size_t OpenFileLimit();
+
+// The signals that end a run (hangup, interrupt, termination), held back from construction on
+// in this thread and every thread it starts later, so that this one takes them when it can put
+// things in order first. A signal ignored from the start (nohup, a background job) stays ignored.
+// Nothing on Windows.
+class EndingSignals {
+ public:
+  EndingSignals();
+  // The signal that has come, or 0.
+  int Taken();
+  // Ends the process as the signal does by default.
+  [[noreturn]] static void EndBy(int signal);
+
+ private:
+#ifndef _WIN32
+  sigset_t set_;
+#endif
+};
 
 // The longest file name, in bytes as the program holds it, that the system could open: longer
 // ones are surely no file.

@@ -377,6 +377,9 @@ int Convert(const Options& options) {
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
   cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs), mostParked);
+  // Before the workers start, so that they inherit it: a signal that ends the run comes here,
+  // where the new files under way are removed before the process ends.
+  cli::EndingSignals endingSignals;
   std::vector<std::thread> threads;
   for (auto& converter : converters) {
     run.AddWorker();
@@ -399,10 +402,21 @@ int Convert(const Options& options) {
     line.emplace(files.size());
     line->Draw(0, 0, 0);
   }
+  auto endOnSignal = [&] {
+    const int signal = endingSignals.Taken();
+    if (signal == 0) return;
+#ifndef _WIN32
+    RemoveNamedNewFiles();
+#endif
+    if (line) line->Erase();
+    cli::EndingSignals::EndBy(signal);
+  };
   while (!run.WaitFinished(std::chrono::milliseconds(100))) {
+    endOnSignal();
     if (line) line->Draw(run.Done(), run.BytesIn(), elapsed());
   }
   for (std::thread& thread : threads) thread.join();
+  endOnSignal();
   if (line) line->Erase();
 
   const auto failures = run.Failures();

@@ -110,6 +110,13 @@ void WriteStringToFile(const std::string& fileName, std::string_view contents,
 void ConvertFileBeside(const std::string& path,
                        const std::function<std::string(std::string)>& convert);
 
+#ifndef _WIN32
+// For a program about to end on a signal: removes the new files of outputs under way that have
+// a name of their own, and keeps any more from being made. Not for a signal handler: it takes a
+// lock.
+void RemoveNamedNewFiles();
+#endif
+
 struct ConvertedSizes {
   std::uint64_t in = 0;
   std::uint64_t out = 0;

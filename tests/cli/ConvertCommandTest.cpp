@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.h"
@@ -349,6 +352,50 @@ TEST_F(ConvertCommandTest, KeepGoingConvertsTheRestAndReportsEachFailureInOrder)
   for (int i = 0; i < kCount; ++i) {
     if (i != 3 && i != 9) {
       EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+    }
+  }
+}
+
+// Ended by a signal part way through: every output is the older one or complete, and no new
+// file is left behind under a name of its own.
+TEST_F(ConvertCommandTest, EndedBySignalLeavesNoNewFileBehind) {
+  constexpr int kCount = 400;
+  const std::vector<std::string> files = MakeFiles(kCount);
+  std::vector<std::string> args = {tool_, "-j", "4"};
+  args.insert(args.end(), files.begin(), files.end());
+  auto newFileThere = [&] {
+    for (const auto& entry : fs::directory_iterator(work_.Path())) {
+      if (entry.path().filename().string().starts_with(".tavrin-")) return true;
+    }
+    return false;
+  };
+  // A test run may have started with these ignored.
+  const ChildSetup defaultSignals = [] {
+    return ::signal(SIGINT, SIG_DFL) != SIG_ERR && ::signal(SIGTERM, SIG_DFL) != SIG_ERR;
+  };
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    // Older outputs are replaced through new files with names of their own.
+    for (const std::string& name : files) WriteBytes(work_ / (name + ".txt"), "older");
+    std::atomic<bool> ended{false};
+    std::thread sender;
+    const auto started = [&](pid_t pid) {
+      const int child = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+      sender = std::thread([&, child, signal] {
+        while (!ended && !newFileThere()) {
+        }
+        ::syscall(SYS_pidfd_send_signal, child, signal, nullptr, 0);
+        ::close(child);
+      });
+    };
+    const ChildResult run = RunChild(args, defaultSignals, work_.Path().string(), {}, started);
+    ended = true;
+    sender.join();
+    EXPECT_EQ(run.status, 128 + signal) << run.err;
+    EXPECT_FALSE(newFileThere());
+    for (int i = 0; i < kCount; ++i) {
+      const std::string output = Read(files[i] + ".txt");
+      EXPECT_TRUE(output == "older" || output == Converted(i)) << i << ": " << output;
     }
   }
 }

@@ -43,10 +43,12 @@ struct ChildResult {
 using ChildSetup = std::function<bool()>;
 
 // Runs argv[0] (a path) with the current environment plus extraEnv ("NAME=value"), in folder
-// cwd when not empty, and waits for it.
+// cwd when not empty, and waits for it. started, when given, gets the running child's id, to
+// act on it while it runs.
 inline ChildResult RunChild(const std::vector<std::string>& argv, const ChildSetup& setup = {},
                             const std::string& cwd = {},
-                            const std::vector<std::string>& extraEnv = {}) {
+                            const std::vector<std::string>& extraEnv = {},
+                            const std::function<void(pid_t)>& started = {}) {
   // Everything the child needs is built before the fork: after it only plain system calls run.
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -69,6 +71,7 @@ inline ChildResult RunChild(const std::vector<std::string>& argv, const ChildSet
   }
   ::close(outPipe[1]);
   ::close(errPipe[1]);
+  if (started && pid > 0) started(pid);
   ChildResult result;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};

@@ -18,8 +18,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <new>
+#include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "FileIOTools.h"
 #include "platform/FileIOPlatform.h"
@@ -137,6 +140,42 @@ std::string TemporaryName() {
 // Whether unnamed new files can be given a name here; cleared at the first that could not.
 std::atomic<bool> unnamedFilesLink{true};
 
+// The new files under way that have a name of their own, so that a program ending on a signal
+// can remove them first (unnamed ones vanish with the process). A name is made and entered
+// under the lock, so once the files are removed no new one appears.
+class NamedNewFiles {
+ public:
+  // Runs make (which makes the name and returns whether it did) unless the files are being
+  // removed, and enters the name when made.
+  template <typename Make>
+  bool Add(int folder, const std::string& name, Make&& make) {
+    std::lock_guard lock(mutex_);
+    if (removed_ || !make()) return false;
+    names_.emplace(folder, name);
+    return true;
+  }
+  void Forget(int folder, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    names_.erase({folder, name});
+  }
+  void RemoveAll() {
+    std::lock_guard lock(mutex_);
+    removed_ = true;
+    for (const auto& [folder, name] : names_) ::unlinkat(folder, name.c_str(), 0);
+    names_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  bool removed_ = false;
+  std::set<std::pair<int, std::string>> names_;
+};
+
+NamedNewFiles& namedNewFiles() {
+  static NamedNewFiles files;
+  return files;
+}
+
 // The new file, removed again unless it has been renamed into place.
 class PendingFile {
  public:
@@ -156,7 +195,10 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (created_ && !unnamed_) ::unlinkat(folder_, name_.c_str(), 0);
+    if (created_ && !unnamed_) {
+      ::unlinkat(folder_, name_.c_str(), 0);
+      namedNewFiles().Forget(folder_, name_);
+    }
   }
   bool Created() const { return created_; }
   bool Unnamed() const { return unnamed_; }
@@ -179,8 +221,9 @@ class PendingFile {
     const int unnamed = fd_;
     for (int attempt = 0; attempt < 16; ++attempt) {
       name_ = TemporaryName();
-      const int error = LinkAs(name_.c_str());
-      if (error == 0) {
+      int error = 0;
+      if (namedNewFiles().Add(folder_, name_,
+                              [&] { return (error = LinkAs(name_.c_str())) == 0; })) {
         created_ = true;
         unnamed_ = false;
         return true;
@@ -213,6 +256,7 @@ class PendingFile {
   bool RenameTo(const char* name) {
     if (::renameat(folder_, name_.c_str(), folder_, name) != 0) return false;
     created_ = false;  // it is the output now
+    namedNewFiles().Forget(folder_, name_);
     return true;
   }
 
@@ -220,9 +264,12 @@ class PendingFile {
   void CreateNamed(mode_t mode) {
     for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
       name_ = TemporaryName();
-      fd_ = ::openat(folder_, name_.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
-      created_ = fd_ >= 0;
+      errno = 0;
+      created_ = namedNewFiles().Add(folder_, name_, [&] {
+        fd_ = ::openat(folder_, name_.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        return fd_ >= 0;
+      });
       if (!created_ && errno != EEXIST) break;
     }
   }
@@ -244,6 +291,10 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   platform::ReadToEnd(
       text, [&](char* buffer, std::size_t size) { return file.Read(buffer, size); }, fileName);
   return text;
+}
+
+void RemoveNamedNewFiles() {
+  namedNewFiles().RemoveAll();
 }
 
 }  // namespace tavrin
