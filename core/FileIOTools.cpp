@@ -219,12 +219,13 @@ PendingOutput ConvertFileAside(const std::string& path, TableConverter& converte
   ConvertedSizes& sizes = state->sizes;
   // A small file fits one read and needs no more memory than itself; one byte more shows the end
   // without a second read.
+  const std::size_t fullChunkSize = std::max<std::size_t>(chunkSize, 1);
   chunkSize = static_cast<std::size_t>(
-      std::clamp<std::uint64_t>(input.ReportedSize() + 1, 1, std::max<std::size_t>(chunkSize, 1)));
+      std::clamp<std::uint64_t>(input.ReportedSize() + 1, 1, fullChunkSize));
   std::unique_ptr<char[]> chunk(new char[chunkSize]);
   converter.Start();
-  std::size_t got = 0;
-  do {
+  bool more = true;
+  while (more) {
     // Past the first chunk a spare thread, when one is free by now, takes over the reading and
     // writing for the rest.
     if (budget != nullptr && sizes.in > 0 && input.ReportedSize() > sizes.in && budget->TryTake()) {
@@ -244,12 +245,20 @@ PendingOutput ConvertFileAside(const std::string& path, TableConverter& converte
         break;
       }
     }
-    got = input.Read(chunk.get(), chunkSize);
+    const std::size_t got = input.Read(chunk.get(), chunkSize);
+    more = got == chunkSize;
     sizes.in += got;
     const std::string_view converted = converter.Feed(std::string_view(chunk.get(), got));
     output.Write(converted);
     sizes.out += converted.size();
-  } while (got == chunkSize);
+    // Longer than it said (procfs says 0, or it grows): the rest goes in whole chunks, not in
+    // pieces the size of what it said.
+    if (more && chunkSize < fullChunkSize) {
+      chunk.reset();
+      chunkSize = fullChunkSize;
+      chunk.reset(new char[chunkSize]);
+    }
+  }
   const std::string_view rest = converter.Finish();
   output.Write(rest);
   sizes.out += rest.size();

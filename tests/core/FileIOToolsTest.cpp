@@ -289,6 +289,19 @@ int InChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
+// The read calls this process has made so far; -1 where the system does not count them.
+long long ReadCalls() {
+  std::FILE* io = std::fopen("/proc/self/io", "r");
+  if (io == nullptr) return -1;
+  long long calls = -1;
+  char line[64];
+  while (std::fgets(line, sizeof line, io) != nullptr) {
+    if (std::sscanf(line, "syscr: %lld", &calls) == 1) break;
+  }
+  std::fclose(io);
+  return calls;
+}
+
 // Files whose reported size is not their length: procfs reports 0.
 TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
   TempDir dir;
@@ -296,6 +309,16 @@ TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
   const std::string contents = ReadFileToString(dir / "version.html");
   EXPECT_NE(contents, "");
   EXPECT_EQ(contents, ReadBytes("/proc/version"));
+  // Converted, past the size it reported it is read in whole chunks, not byte by byte.
+  TableConverter converter({{"Linux", "L"}}, LeadByteSet());
+  const long long before = ReadCalls();
+  ConvertFileBeside(dir / "version.html", converter);
+  const long long calls = ReadCalls() - before;
+  EXPECT_EQ(ReadBytes(dir / "version.html.txt"),
+            ConvertWithTable(contents, {{"Linux", "L"}}, LeadByteSet()));
+  if (before >= 0) {
+    EXPECT_LT(calls, 10) << "read calls for " << contents.size() << " bytes";
+  }
 }
 
 TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
