@@ -531,6 +531,11 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   // Windows would look at ごみ.html: the name is not listed, so no command reaches that file.
   EXPECT_EQ(services.GetFileAttributes(file + "."), kInvalidFileAttributes);
   EXPECT_EQ(services.GetFileAttributes((dir / "sjis") + "\x83\x5C"), kInvalidFileAttributes);
+  // Device names, which Windows finds in any folder and with any extension, are no files.
+  for (const std::string& device : {std::string("NUL"), std::string("con"), std::string("COM1"),
+                                    dir / "NUL.html", dir / "aux"}) {
+    EXPECT_TRUE(services.GetFileAttributes(device) & kFileAttributeDirectory) << device;
+  }
 
   // The shell's own confirmation is answered Yes as it appears.
   static HHOOK hook = nullptr;
