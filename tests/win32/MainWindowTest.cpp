@@ -344,6 +344,11 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_TRUE(window.PreTranslateMessage(alt));
   EXPECT_EQ(shown, window.tmiEdit);
   EXPECT_EQ(RowCount(), 0);
+  // F10, or Alt pressed and let go alone, opens the first menu, as on a menu bar, not the
+  // system menu that a window without a menu bar would otherwise enter unseen.
+  shown = nullptr;
+  ::SendMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 0);
+  EXPECT_EQ(shown, window.tmiFile);
 
   Command(kIdFileClose);
   EXPECT_EQ(window.Hwnd(), nullptr);
