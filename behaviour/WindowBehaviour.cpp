@@ -218,8 +218,10 @@ void WindowBehaviour::tmeViewDblClick() {
 // ---- desktop commands ----
 
 void WindowBehaviour::tmiEditListIsRecycledClick() {
+  // Only Yes deletes. A box can also end without an answer (0 when the window is closed under
+  // it, or when it could not be shown at all), and that is no consent.
   if (services_.MessageBox(view_.Handle(), texts::kDeleteQuestion, texts::kDeleteCaption,
-                           mb::kYesNo) == kIdNo) {
+                           mb::kYesNo) != kIdYes) {
     return;
   }
   view_.SetStatusText(texts::kDeleteStarted);

@@ -16,11 +16,15 @@ fail() {
   exit 1
 }
 
+profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
+installed="$profile/AppData/Local/Programs/tavrin"
+# The folder of per-user programs, which the install makes where it is missing.
+programs_before=
+if [ -e "$(dirname "$installed")" ]; then programs_before=yes; fi
+
 echo "test-windows-installer: silent install"
 wine "$setup" /S
 wineserver -w
-profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
-installed="$profile/AppData/Local/Programs/tavrin"
 shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/tavrin.lnk"
 for f in tavrin.exe tavrin-convert.exe README.md Uninstall.exe examples/shift_jis/CEntity.txt \
   examples/utf-8/sample-ja.html; do
@@ -53,6 +57,8 @@ echo "test-windows-installer: silent uninstall"
 wine "$installed/Uninstall.exe" /S
 wineserver -w
 [ ! -e "$installed" ] || fail "left behind: $(find "$installed" | head -n 5 | tr '\n' ' ')"
+[ -n "$programs_before" ] || [ ! -e "$(dirname "$installed")" ] ||
+  fail "the folder $(dirname "$installed") is left behind"
 [ ! -e "$shortcut" ] || fail "the Start-menu shortcut is left behind"
 if wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tavrin' >/dev/null 2>&1; then
   fail "the uninstall entry is left behind"

@@ -643,8 +643,13 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_SYSCOMMAND:
       // Alt with a letter: the menu button whose access key it is (Alt+Space stays the
-      // system menu's).
-      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != 0 && lParam != L' ') {
+      // system menu's). F10, or Alt alone: the first menu, as a menu bar would take them; the
+      // system would enter its own menu unseen and take the next keys.
+      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) {
+        OpenMenu(kIdMenuFile, true);
+        return 0;
+      }
+      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != L' ') {
         OnSysKeyMenu(static_cast<wchar_t>(lParam));
         return 0;
       }

@@ -210,9 +210,16 @@ TEST_F(WindowBehaviourTest, DoubleClicksSwitchPagesAndRebuildThePreviewOnce) {
 
 TEST_F(WindowBehaviourTest, TrashAsksThenHandsEveryListedPathOverAndEmptiesTheList) {
   Open();
-  desktop_.messageBoxAnswers = {kIdNo, kIdYes, kIdYes};
-  Do(&WindowBehaviour::tmiEditListIsRecycledClick);  // No: nothing happens
+  desktop_.messageBoxAnswers = {kIdNo, 0, kIdYes, kIdYes};
+  // No, and a box gone without an answer (its window closed under it): nothing happens.
+  List({{"kept.html", ""}});
+  for (int unanswered = 0; unanswered < 2; ++unanswered) {
+    Do(&WindowBehaviour::tmiEditListIsRecycledClick);
+  }
   EXPECT_TRUE(view_.statuses.empty());
+  EXPECT_TRUE(desktop_.trashCalls.empty());
+  ASSERT_EQ(w_.Rows().size(), 1u);
+  Do(&WindowBehaviour::tmiEditListAllClearClick);
   Do(&WindowBehaviour::tmiEditListIsRecycledClick);  // Yes with an empty list: no hand-over
   EXPECT_EQ(view_.statuses, (Strings{"削除開始", "削除終了"}));
   EXPECT_TRUE(desktop_.trashCalls.empty());

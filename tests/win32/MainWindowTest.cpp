@@ -344,6 +344,11 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_TRUE(window.PreTranslateMessage(alt));
   EXPECT_EQ(shown, window.tmiEdit);
   EXPECT_EQ(RowCount(), 0);
+  // F10, or Alt pressed and let go alone, opens the first menu, as on a menu bar, not the
+  // system menu that a window without a menu bar would otherwise enter unseen.
+  shown = nullptr;
+  ::SendMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 0);
+  EXPECT_EQ(shown, window.tmiFile);
 
   Command(kIdFileClose);
   EXPECT_EQ(window.Hwnd(), nullptr);
@@ -531,6 +536,11 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   // Windows would look at ごみ.html: the name is not listed, so no command reaches that file.
   EXPECT_EQ(services.GetFileAttributes(file + "."), kInvalidFileAttributes);
   EXPECT_EQ(services.GetFileAttributes((dir / "sjis") + "\x83\x5C"), kInvalidFileAttributes);
+  // Device names, which Windows finds in any folder and with any extension, are no files.
+  for (const std::string& device : {std::string("NUL"), std::string("con"), std::string("COM1"),
+                                    dir / "NUL.html", dir / "aux"}) {
+    EXPECT_TRUE(services.GetFileAttributes(device) & kFileAttributeDirectory) << device;
+  }
 
   // The shell's own confirmation is answered Yes as it appears.
   static HHOOK hook = nullptr;

@@ -71,5 +71,9 @@ Section "Uninstall"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
+  ; The folder of per-user programs, which the install makes where it is missing, goes too when
+  ; the default place was used and the folder is left empty.
+  StrCmp "$INSTDIR" "$LOCALAPPDATA\Programs\tavrin" 0 +2
+    RMDir "$LOCALAPPDATA\Programs"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
