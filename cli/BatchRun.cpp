@@ -7,6 +7,12 @@
 
 #include "FileIOTools.h"
 
+#ifndef _WIN32
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace tavrin::cli {
 
 namespace {
@@ -26,6 +32,30 @@ std::string NameKey(const std::string& name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return key;
+}
+
+// A name that is a symbolic link stands for the file it leads to, whose last part may differ
+// (a.html, then link.html leading to a.html.txt): its key is that of the file at the end of the
+// links, which need not exist yet. One look at every name; links are rare and followed here.
+std::string FileKey(const std::string& name) {
+#ifndef _WIN32
+  if (name.find('\0') != std::string::npos) return NameKey(name);
+  std::string path = name;
+  struct stat st;
+  // As many links as the system follows on the way to a file.
+  for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(got));
+    const std::size_t slash = path.rfind('/');
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                          : path.substr(0, slash + 1) + target;
+  }
+  return NameKey(path);
+#else
+  return NameKey(name);
+#endif
 }
 
 }  // namespace
@@ -48,8 +78,9 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
     return found == map.end() ? kNone : found->second;
   };
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    const std::string key = NameKey(files_[i]);
-    std::string output = key + ".txt";
+    // The input is what a link leads to; the output goes beside the name as given.
+    const std::string key = FileKey(files_[i]);
+    std::string output = NameKey(files_[i]) + ".txt";
     sources_[i] = {latest(latestInput, key), latest(latestOutput, key),
                    latest(latestInput, output)};
     latestInput[key] = i;

@@ -325,14 +325,22 @@ TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
   EXPECT_EQ(alone.status, 0) << alone.err;
   EXPECT_TRUE(Read("a.html.txt") == Repeated("&amp;", kRepeat));
   fs::create_directory_symlink(".", work_.Path() / "here");
-  for (const std::string& output :
-       {std::string("a.html.txt"), work_ / "a.html.txt", std::string("here/a.html.txt")}) {
-    SCOPED_TRACE(output);
+  // Links of another name: to the output, and to the input (whose output is beside the link).
+  fs::create_symlink("a.html.txt", work_.Path() / "link.html");
+  fs::create_symlink("a.html", work_.Path() / "alias.html");
+  for (const auto& [first, second] :
+       std::vector<std::pair<std::string, std::string>>{{"a.html", "a.html.txt"},
+                                                        {"a.html", work_ / "a.html.txt"},
+                                                        {"a.html", "here/a.html.txt"},
+                                                        {"a.html", "link.html"},
+                                                        {"alias.html", "alias.html.txt"}}) {
+    SCOPED_TRACE(second);
     for (const char* keepGoing : {"--jobs=2", "--keep-going"}) {
       WriteBytes(work_ / "a.html.txt", "older");
-      const ChildResult run = Run({"-j", "2", keepGoing, "a.html", output});
+      WriteBytes(work_ / "alias.html.txt", "older");
+      const ChildResult run = Run({"-j", "2", keepGoing, first, second});
       EXPECT_EQ(run.status, 0) << run.err;
-      EXPECT_TRUE(Read("a.html.txt.txt") == std::string(kRepeat, '&')) << keepGoing;
+      EXPECT_TRUE(Read(second + ".txt") == std::string(kRepeat, '&')) << keepGoing;
     }
   }
 }
