@@ -53,11 +53,12 @@ class FileHandle {
 };
 
 // The name as the system takes it, long ones included; false for a name it cannot stand for:
-// one holding a NUL (cut there, it would name another file), one that is not UTF-8, or one that
-// Windows would shorten to another file's name.
+// one holding a NUL (cut there, it would name another file), one that is not UTF-8, one that
+// Windows would shorten to another file's name, or a device's name, refused here before anything
+// opens the device.
 bool WideName(const std::string& fileName, std::wstring& wide) {
   if (fileName.find('\0') != std::string::npos || !WideFromUtf8(fileName, wide) ||
-      !NamesItself(wide)) {
+      !NamesItself(wide) || IsDeviceName(wide)) {
     return false;
   }
   wide = SystemName(wide);
@@ -274,7 +275,7 @@ namespace tavrin::platform {
 
 InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   // The type is known before the open, so a folder is never opened; the open handle is checked
-  // again, which also turns away devices ("NUL", "CON").
+  // again, which also turns away what else is no disk file (a pipe).
   std::wstring wideName;
   if (!WideName(fileName, wideName)) throw EFOpenError(fileName);
   const DWORD attributes = ::GetFileAttributesW(wideName.c_str());
