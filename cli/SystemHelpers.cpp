@@ -119,7 +119,8 @@ int EndingSignals::Taken() {
 }
 
 void EndingSignals::EndBy(int) {
-  // At once, as the default handling of Ctrl-C does: the other threads may hold any lock.
+  // With the status the default handling of Ctrl-C gives, but without the exit routines: the
+  // other threads may hold any lock they would take.
   ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
   std::_Exit(static_cast<int>(STATUS_CONTROL_C_EXIT));
 }
