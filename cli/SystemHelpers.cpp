@@ -1,5 +1,6 @@
 #include "SystemHelpers.h"
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -88,12 +89,40 @@ void EndingSignals::EndBy(int signal) {
   ::_exit(128 + signal);
 }
 #else
-EndingSignals::EndingSignals() = default;
-int EndingSignals::Taken() {
-  return 0;
+namespace {
+
+// The console event that has come, plus one, or 0.
+std::atomic<int> ctrlEvent{0};
+
+// The system ends the process about 5 s after a close; logoff and shutdown give a little more.
+constexpr DWORD kOrderWait = 4000;
+
+BOOL WINAPI OnCtrlEvent(DWORD type) {
+  int none = 0;
+  ctrlEvent.compare_exchange_strong(none, static_cast<int>(type) + 1);
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    // Returning would end the process at once. The main thread puts things in order and ends
+    // it, this thread with it, in EndBy; this wait only bounds how long that may take.
+    ::Sleep(kOrderWait);
+  }
+  return TRUE;
 }
-void EndingSignals::EndBy(int signal) {
-  std::_Exit(128 + signal);
+
+}  // namespace
+
+EndingSignals::EndingSignals() {
+  ::SetConsoleCtrlHandler(OnCtrlEvent, TRUE);
+}
+
+int EndingSignals::Taken() {
+  return ctrlEvent.load();
+}
+
+void EndingSignals::EndBy(int) {
+  // With the status the default handling of Ctrl-C gives, but without the exit routines: the
+  // other threads may hold any lock they would take.
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  std::_Exit(static_cast<int>(STATUS_CONTROL_C_EXIT));
 }
 #endif
 

@@ -22,13 +22,17 @@ std::size_t OpenFileLimit();
 // The signals that end a run (hangup, interrupt, termination), held back from construction on
 // in this thread and every thread it starts later, so that this one takes them when it can put
 // things in order first. A signal ignored from the start (nohup, a background job) stays ignored.
-// Nothing on Windows.
+// On Windows the console's events instead (Ctrl-C, Ctrl-Break, the console closed, logoff,
+// shutdown): its handler only records the event, and for the last three, after which the system
+// ends the process as soon as the handler returns, waits a while for EndBy. Ctrl-C disabled from
+// the start (a new process group) stays disabled.
 class EndingSignals {
  public:
   EndingSignals();
-  // The signal that has come, or 0.
+  // The signal or event that has come, or 0.
   int Taken();
-  // Ends the process as the signal does by default.
+  // Ends the process as the signal does by default; on Windows with the status of Ctrl-C
+  // (STATUS_CONTROL_C_EXIT) whatever the event.
   [[noreturn]] static void EndBy(int signal);
 
  private:

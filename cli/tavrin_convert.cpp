@@ -405,9 +405,7 @@ int Convert(const Options& options) {
   auto endOnSignal = [&] {
     const int signal = endingSignals.Taken();
     if (signal == 0) return;
-#ifndef _WIN32
     RemoveNamedNewFiles();
-#endif
     if (line) line->Erase();
     cli::EndingSignals::EndBy(signal);
   };

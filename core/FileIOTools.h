@@ -110,12 +110,11 @@ void WriteStringToFile(const std::string& fileName, std::string_view contents,
 void ConvertFileBeside(const std::string& path,
                        const std::function<std::string(std::string)>& convert);
 
-#ifndef _WIN32
-// For a program about to end on a signal: removes the new files of outputs under way that have
-// a name of their own, and keeps any more from being made. Not for a signal handler: it takes a
-// lock.
+// For a program about to end on a signal or a console event: removes the new files of outputs
+// under way that have a name of their own (on Windows every one: an open one vanishes when its
+// handle closes, at the latest with the process), and keeps any more from being made or from
+// taking an output's name. Not for a signal handler: it takes a lock.
 void RemoveNamedNewFiles();
-#endif
 
 struct ConvertedSizes {
   std::uint64_t in = 0;

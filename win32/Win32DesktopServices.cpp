@@ -13,20 +13,6 @@ HWND Owner(WindowHandle owner) {
   return static_cast<HWND>(owner);
 }
 
-// Whether the system takes the name for a device rather than a file: "NUL", "COM1" and the like
-// name their device in any folder and with any extension ("C:\dir\nul.html"), and the full form
-// says so: "\\.\NUL". A volume or a drive ("\\.\C:") is no file either.
-bool IsDeviceName(const std::wstring& name) {
-  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return false;
-  std::wstring full(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return false;
-  full.resize(length);
-  if (!full.starts_with(L"\\\\.\\") && !full.starts_with(L"\\\\?\\")) return false;
-  return full.find_first_of(L"\\/", 4) == std::wstring::npos;
-}
-
 }  // namespace
 
 std::wstring WideForDisplay(std::string_view utf8) {
@@ -68,11 +54,13 @@ std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {
   if (path.find('\0') != std::string::npos || !WideFromUtf8(path, wide) || !NamesItself(wide)) {
     return kInvalidFileAttributes;
   }
+  // Only a regular file may be listed: devices and reparse points that are folders count as
+  // folders. A device name is known by the name alone, before the look at its attributes, which
+  // may open the device.
+  if (IsDeviceName(wide)) return kFileAttributeDirectory;
   const DWORD attributes = ::GetFileAttributesW(SystemName(wide).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
-  // Only a regular file may be listed: devices and reparse points that are folders count as
-  // folders. A device name gets a file's attributes, so the name itself is looked at too.
-  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) || IsDeviceName(wide)) {
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
     return attributes | kFileAttributeDirectory;
   }
   return attributes;

@@ -10,9 +10,11 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "FileIOTools.h"
 #include "TempDir.h"
+#include "WatchedDevice.h"
 #include "platform/windows/WideText.h"
 
 namespace tavrin {
@@ -260,10 +262,22 @@ TEST(WindowsShareModeTest, FilesUnderLongPathsAreConverted) {
   }
 }
 
+// A device's name, in any folder and with any extension, is refused before anything opens the
+// device: an open alone can change a serial line.
 TEST(WindowsShareModeTest, DevicesAreNotFiles) {
-  ExpectError<EFOpenError>([] { ReadFileToString("NUL"); }, "ファイル NUL は開けません");
-  ExpectError<EFCreateError>([] { WriteStringToFile("NUL", "x"); },
-                             "ファイル NUL を作成できません");
+  testing::WatchedDevice device;
+  ASSERT_TRUE(device.Ready());
+  TempDir dir;
+  // Inside a folder too, as Wine and Windows before 11 take such names.
+  const std::vector<std::string> names = {"NUL",       "CON",          "com9",
+                                          "COM9:",     "\\\\.\\COM9",  dir / "com9.html",
+                                          dir / "AUX", dir / "nul.txt"};
+  for (const std::string& name : names) {
+    ExpectError<EFOpenError>([&] { ReadFileToString(name); }, "ファイル " + name + " は開けません");
+    ExpectError<EFCreateError>([&] { WriteStringToFile(name, "x"); },
+                               "ファイル " + name + " を作成できません");
+  }
+  EXPECT_FALSE(device.Opened());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "FakeDesktop.h"
 #include "Main.h"
 #include "TempDir.h"
+#include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
 #include "platform/windows/WideText.h"
 
@@ -536,11 +537,16 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   // Windows would look at ごみ.html: the name is not listed, so no command reaches that file.
   EXPECT_EQ(services.GetFileAttributes(file + "."), kInvalidFileAttributes);
   EXPECT_EQ(services.GetFileAttributes((dir / "sjis") + "\x83\x5C"), kInvalidFileAttributes);
-  // Device names, which Windows finds in any folder and with any extension, are no files.
-  for (const std::string& device : {std::string("NUL"), std::string("con"), std::string("COM1"),
-                                    dir / "NUL.html", dir / "aux"}) {
+  // Device names, which Windows finds in any folder and with any extension, are no files; the
+  // name alone tells, so the device is never opened.
+  testing::WatchedDevice watched;
+  ASSERT_TRUE(watched.Ready());
+  for (const std::string& device :
+       {std::string("NUL"), std::string("con"), std::string("COM1"), dir / "NUL.html", dir / "aux",
+        std::string("COM9"), std::string("\\\\.\\COM9"), dir / "com9.html"}) {
     EXPECT_TRUE(services.GetFileAttributes(device) & kFileAttributeDirectory) << device;
   }
+  EXPECT_FALSE(watched.Opened());
 
   // The shell's own confirmation is answered Yes as it appears.
   static HHOOK hook = nullptr;

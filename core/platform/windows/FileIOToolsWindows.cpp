@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <new>
+#include <set>
 #include <stdexcept>
 
 #include "FileIOTools.h"
@@ -51,11 +53,12 @@ class FileHandle {
 };
 
 // The name as the system takes it, long ones included; false for a name it cannot stand for:
-// one holding a NUL (cut there, it would name another file), one that is not UTF-8, or one that
-// Windows would shorten to another file's name.
+// one holding a NUL (cut there, it would name another file), one that is not UTF-8, one that
+// Windows would shorten to another file's name, or a device's name, refused here before anything
+// opens the device.
 bool WideName(const std::string& fileName, std::wstring& wide) {
   if (fileName.find('\0') != std::string::npos || !WideFromUtf8(fileName, wide) ||
-      !NamesItself(wide)) {
+      !NamesItself(wide) || IsDeviceName(wide)) {
     return false;
   }
   wide = SystemName(wide);
@@ -144,42 +147,109 @@ std::wstring TemporaryName() {
   return std::wstring(name.begin(), name.end());
 }
 
+// The new files under way, so that a program about to end can remove them first: Windows would
+// leave them behind. A file is made and entered under the lock, and its handle is closed under it,
+// so that the removal never reaches a handle that has been closed (and perhaps reused since).
+class NewFiles {
+ public:
+  struct Entry {
+    std::wstring path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+  };
+
+  // Runs make (which creates the file and returns whether it did) unless the files are being
+  // removed, and enters the file when made.
+  template <typename Make>
+  bool Add(Entry* entry, Make&& make) {
+    std::lock_guard lock(mutex_);
+    if (removed_ || !make()) return false;
+    entries_.insert(entry);
+    return true;
+  }
+  // Closes the entry's handle; returns whether the close succeeded.
+  bool Close(Entry* entry) {
+    std::lock_guard lock(mutex_);
+    const HANDLE handle = entry->handle;
+    entry->handle = INVALID_HANDLE_VALUE;
+    return ::CloseHandle(handle) != 0;
+  }
+  void Forget(Entry* entry) {
+    std::lock_guard lock(mutex_);
+    entries_.erase(entry);
+  }
+  // An open file is marked to vanish through its own handle, which nobody else can open, and is
+  // gone once that closes, at the latest when the process ends; a closed one is deleted by name.
+  void RemoveAll() {
+    std::lock_guard lock(mutex_);
+    removed_ = true;
+    for (Entry* entry : entries_) {
+      if (entry->handle != INVALID_HANDLE_VALUE) {
+        FILE_DISPOSITION_INFO dispose{TRUE};
+        ::SetFileInformationByHandle(entry->handle, FileDispositionInfo, &dispose, sizeof dispose);
+      } else {
+        ::DeleteFileW(entry->path.c_str());
+      }
+    }
+  }
+  bool Removed() {
+    std::lock_guard lock(mutex_);
+    return removed_;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool removed_ = false;
+  std::set<Entry*> entries_;
+};
+
+NewFiles& newFiles() {
+  static NewFiles files;
+  return files;
+}
+
 // The new file, deleted again unless it has been moved into place.
 class PendingFile {
  public:
   PendingFile(const std::wstring& folder, DWORD attributes) {
-    for (int attempt = 0; attempt < 16 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
-      path_ = SystemName(folder + TemporaryName());
-      handle_ = ::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              attributes, nullptr);
-      if (handle_ == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
+      file_.path = SystemName(folder + TemporaryName());
+      DWORD error = ERROR_SUCCESS;
+      // DELETE lets a program about to end remove the file through this handle.
+      created_ = newFiles().Add(&file_, [&] {
+        file_.handle = ::CreateFileW(file_.path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                     nullptr, CREATE_NEW, attributes, nullptr);
+        error = ::GetLastError();
+        return file_.handle != INVALID_HANDLE_VALUE;
+      });
+      if (!created_ && error != ERROR_FILE_EXISTS) break;
     }
-    created_ = handle_ != INVALID_HANDLE_VALUE;
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
+    if (!created_) return;
     // Without sharing the name can only be deleted once our handle is closed.
-    if (handle_ != INVALID_HANDLE_VALUE) Close();
-    if (created_) ::DeleteFileW(path_.c_str());
+    if (file_.handle != INVALID_HANDLE_VALUE) Close();
+    ::DeleteFileW(file_.path.c_str());
+    newFiles().Forget(&file_);
   }
   bool Created() const { return created_; }
-  HANDLE Get() const { return handle_; }
+  HANDLE Get() const { return file_.handle; }
   // Closes now and reports whether the close succeeded (a delayed write error shows here).
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return ::CloseHandle(handle) != 0;
-  }
+  bool Close() { return newFiles().Close(&file_); }
   bool MoveTo(const std::wstring& fileName) {
-    if (!::MoveFileExW(path_.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    // Once the files are being removed, none takes an output's name any more.
+    if (newFiles().Removed() ||
+        !::MoveFileExW(file_.path.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return false;
+    }
     created_ = false;  // it is the output now
+    newFiles().Forget(&file_);
     return true;
   }
 
  private:
-  std::wstring path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  NewFiles::Entry file_;
   bool created_ = false;
 };
 
@@ -195,13 +265,17 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   return text;
 }
 
+void RemoveNamedNewFiles() {
+  newFiles().RemoveAll();
+}
+
 }  // namespace tavrin
 
 namespace tavrin::platform {
 
 InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   // The type is known before the open, so a folder is never opened; the open handle is checked
-  // again, which also turns away devices ("NUL", "CON").
+  // again, which also turns away what else is no disk file (a pipe).
   std::wstring wideName;
   if (!WideName(fileName, wideName)) throw EFOpenError(fileName);
   const DWORD attributes = ::GetFileAttributesW(wideName.c_str());

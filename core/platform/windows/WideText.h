@@ -42,6 +42,22 @@ inline bool NamesItself(std::wstring_view name) {
   }
 }
 
+// Whether the system takes the name for a device rather than a file: "NUL", "COM1" and the like
+// name their device in any folder and with any extension ("C:\dir\nul.html", before Windows
+// 11), and the full form says so: "\\.\NUL". A volume or a drive ("\\.\C:") is no file either.
+// Known by the name alone, so that a device is refused before anything opens it: an open alone
+// can change a serial line.
+inline bool IsDeviceName(const std::wstring& name) {
+  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return false;
+  full.resize(length);
+  if (!full.starts_with(L"\\\\.\\") && !full.starts_with(L"\\\\?\\")) return false;
+  return full.find_first_of(L"\\/", 4) == std::wstring::npos;
+}
+
 // The name as handed to the system's wide calls. Without "\\?\" a call fails when the full name
 // reaches MAX_PATH, and the temporary beside an output can pass that limit where the output
 // itself stays under it. From there on the name goes in its "\\?\" form: absolute, with the
