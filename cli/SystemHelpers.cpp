@@ -150,7 +150,7 @@ std::FILE* OpenForReading(const std::string& name) {
   if (name.find('\0') != std::string::npos || !WideFromUtf8(name, wide) || !NamesItself(wide)) {
     return nullptr;
   }
-  return ::_wfopen(wide.c_str(), L"rb");
+  return ::_wfopen(SystemName(wide).c_str(), L"rb");
 #else
   if (name.find('\0') != std::string::npos) return nullptr;
   return std::fopen(name.c_str(), "rb");
