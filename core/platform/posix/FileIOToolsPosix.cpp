@@ -376,14 +376,16 @@ void ReplacingFile::Commit() {
       throw EFCreateError(s.fileName);
     }
     if (!s.file.Name()) throw EFCreateError(s.fileName);
+    if (!s.file.Close()) throw EFWriteError(s.fileName);
+  } else {
+    if (!s.file.Close()) throw EFWriteError(s.fileName);
+    // The name is looked at again just before the rename, so that what was put there during
+    // the write is refused too.
+    struct stat now;
+    CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
   }
-  if (!s.file.Close()) throw EFWriteError(s.fileName);
-
-  // The name is looked at again just before the rename, so that what was put there during the
-  // write is refused too. Between this check and the rename a link could still appear; the
-  // rename would then replace the link itself, never what it leads to.
-  struct stat now;
-  CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
+  // Between the check and the rename a link could still appear; the rename would then replace
+  // the link itself, never what it leads to.
   if (!s.file.RenameTo(s.name.c_str())) throw EFCreateError(s.fileName);
 }
 
