@@ -204,10 +204,20 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
     // The same checks when the output is written in chunks.
     TableConverter converter({{"page", "PAGE"}}, LeadByteSet());
     auto inChunks = [&] { ConvertFileBeside(input, converter, nullptr, 4); };
+    // The same checks whether the output before found its name free or taken.
+    TempDir elsewhere;
+    auto afterAnOutput = [&](bool nameTaken) {
+      const std::string other = elsewhere / "other.txt";
+      fs::remove(other);
+      if (nameTaken) WriteBytes(other, "older");
+      WriteStringToFile(other, "newer");
+    };
+    afterAnOutput(false);
     if (c.replaced) {
       ConvertFileBeside(input, convert);
       EXPECT_EQ(ReadBytes(output), "converted <p>page</p>");
       EXPECT_EQ(fs::status(output).permissions(), olderPerms);
+      afterAnOutput(true);
       inChunks();
       EXPECT_EQ(ReadBytes(output), "PAGE");
       EXPECT_EQ(fs::status(output).permissions(), olderPerms);
@@ -215,6 +225,7 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
     } else {
       ExpectError<EFCreateError>([&] { ConvertFileBeside(input, convert); },
                                  "ファイル " + output + " を作成できません");
+      afterAnOutput(true);
       ExpectError<EFCreateError>(inChunks, "ファイル " + output + " を作成できません");
     }
     EXPECT_EQ(Snapshot(dir.Path()), expected);

@@ -148,6 +148,11 @@ bool TakeOwnerAndMode(int fd, const struct stat& older) {
 // Whether unnamed new files can be given a name here; cleared at the first that could not.
 std::atomic<bool> unnamedFilesLink{true};
 
+// Whether the last output's name was found taken. Runs over older outputs find every name taken,
+// and a failed link costs more than a look at the name, so then the name is looked at first.
+// Only how soon an output is refused depends on it, never whether.
+std::atomic<bool> namesTaken{false};
+
 // The new file, removed again unless it has been renamed into place.
 class PendingFile {
  public:
@@ -331,12 +336,16 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   // is looked at only once the link at the end finds it taken: a lookup that finds nothing
   // waits for the folder's lock, as the link does. Nobody else can reach the unnamed file
   // meanwhile, so an older output's permission bits and owner can be given to it then.
-  if (s.file.CreateUnnamed(0666)) return;
-  // Otherwise the new file has a name from the start: what may be replaced is settled first,
-  // and a replacement gets the permission bits of the file it replaces before a byte is written.
+  if (!namesTaken.load(std::memory_order_relaxed) && s.file.CreateUnnamed(0666)) return;
+  // Otherwise what may be replaced is settled first. A replacement is made under a name of its
+  // own and gets the permission bits of the file it replaces before a byte is written.
   struct stat older;
   const bool replacing =
       CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+  if (!replacing) {
+    namesTaken.store(false, std::memory_order_relaxed);
+    if (s.file.CreateUnnamed(0666)) return;
+  }
   s.file.CreateNamed(replacing ? 0600 : 0666);
   if (!s.file.Created()) throw EFCreateError(fileName);
   if (replacing && !TakeOwnerAndMode(s.file.Get(), older)) throw EFCreateError(fileName);
@@ -370,6 +379,7 @@ void ReplacingFile::Commit() {
     // The name is taken (or the link is not possible here): by an older output, which is
     // replaced by a rename like any other, or by something that must stay, which refuses the
     // output now, before it has a name.
+    if (error == EEXIST) namesTaken.store(true, std::memory_order_relaxed);
     struct stat older;
     if (CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older) &&
         !TakeOwnerAndMode(s.file.Get(), older)) {
