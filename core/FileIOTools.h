@@ -135,7 +135,7 @@ class ThreadBudget {
 };
 
 // A file converted into a new file beside its output's name, complete but not yet under that
-// name: Commit gives it the name (and raises the create error when the name no longer takes
+// name: Commit gives it the name (and raises the create error when the name does not take
 // it); without Commit the new file is removed. The input stays open until then.
 class PendingOutput {
  public:

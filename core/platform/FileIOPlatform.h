@@ -35,7 +35,7 @@ class InputFile {
 
 // A new file beside fileName that takes that name only once Commit finds it complete; removed
 // again if Commit is never reached. Refuses a name that leads to mustNotBe (when given), a link,
-// or anything but a writable regular file, both at the start and just before the replace.
+// or anything but a writable regular file, at the latest just before the replace.
 class ReplacingFile {
  public:
   ReplacingFile(const std::string& fileName, const FileIdentity* mustNotBe);

@@ -204,10 +204,20 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
     // The same checks when the output is written in chunks.
     TableConverter converter({{"page", "PAGE"}}, LeadByteSet());
     auto inChunks = [&] { ConvertFileBeside(input, converter, nullptr, 4); };
+    // The same checks whether the output before found its name free or taken.
+    TempDir elsewhere;
+    auto afterAnOutput = [&](bool nameTaken) {
+      const std::string other = elsewhere / "other.txt";
+      fs::remove(other);
+      if (nameTaken) WriteBytes(other, "older");
+      WriteStringToFile(other, "newer");
+    };
+    afterAnOutput(false);
     if (c.replaced) {
       ConvertFileBeside(input, convert);
       EXPECT_EQ(ReadBytes(output), "converted <p>page</p>");
       EXPECT_EQ(fs::status(output).permissions(), olderPerms);
+      afterAnOutput(true);
       inChunks();
       EXPECT_EQ(ReadBytes(output), "PAGE");
       EXPECT_EQ(fs::status(output).permissions(), olderPerms);
@@ -215,6 +225,7 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
     } else {
       ExpectError<EFCreateError>([&] { ConvertFileBeside(input, convert); },
                                  "ファイル " + output + " を作成できません");
+      afterAnOutput(true);
       ExpectError<EFCreateError>(inChunks, "ファイル " + output + " を作成できません");
     }
     EXPECT_EQ(Snapshot(dir.Path()), expected);
@@ -439,18 +450,26 @@ bool NoLinks() {
 }
 
 // A new output is made without a name and linked in at the end where the system allows; what
-// comes to the name while it is written is replaced or refused as at the start. Where the new
-// file cannot be linked it is copied to a named one.
+// comes to the name while it is written is replaced or refused as at the start, and an older
+// output replaced then keeps its permission bits. Where the new file cannot be linked it is
+// copied to a named one.
 TEST(FileIOToolsTest, ANewOutputTakesItsNameOnlyWhenComplete) {
   namespace fs = std::filesystem;
   struct Meanwhile {
     const char* what;
     std::function<void(const std::string&)> make;
     bool replaced;
+    fs::perms kept = fs::perms::unknown;  // unknown: those of any new file
   };
+  const fs::perms unusual = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
   const std::vector<Meanwhile> meanwhile = {
       {"nothing", [](const std::string&) {}, true},
-      {"a file", [](const std::string& name) { WriteBytes(name, "came meanwhile"); }, true},
+      {"a file",
+       [&](const std::string& name) {
+         WriteBytes(name, "came meanwhile");
+         fs::permissions(name, unusual);
+       },
+       true, unusual},
       {"a folder", [](const std::string& name) { fs::create_directory(name); }, false},
   };
   struct Who {
@@ -504,6 +523,9 @@ TEST(FileIOToolsTest, ANewOutputTakesItsNameOnlyWhenComplete) {
       EXPECT_EQ(refused, !m.replaced);
       if (m.replaced) {
         EXPECT_EQ(ReadBytes(output), expected);
+        if (m.kept != fs::perms::unknown) {
+          EXPECT_EQ(fs::status(output).permissions(), m.kept);
+        }
       }
       EXPECT_EQ(fs::is_directory(output), !m.replaced);
       EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "nothing else is left behind";

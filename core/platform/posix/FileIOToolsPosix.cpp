@@ -128,6 +128,8 @@ std::string TemporaryName() {
       break;
     }
   }
+  // What stands in for missing random bytes is only asked for then.
+  if (got == sizeof random) return platform::TemporaryName(random, got, 0, 0, 0);
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   return platform::TemporaryName(random, got,
@@ -135,6 +137,17 @@ std::string TemporaryName() {
                                      static_cast<std::uint64_t>(now.tv_nsec),
                                  static_cast<std::uint64_t>(::getpid()),
                                  static_cast<std::uint64_t>(::gettid()));
+}
+
+// Gives the new file the owner, group and permission bits of the one it replaces. The owner and
+// group carry over where the system allows it (root, or a group of ours): root converting in a
+// user's folder must not leave the user a file they cannot write. Where it is not allowed, the
+// writer owns the new file, as with any new output. Returns false if the bits could not be set.
+bool TakeOwnerAndMode(int fd, const struct stat& older) {
+  if (::fchown(fd, older.st_uid, older.st_gid) != 0) {
+    [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), older.st_gid);
+  }
+  return ::fchmod(fd, older.st_mode & 0777) == 0;
 }
 
 // Whether unnamed new files can be given a name here; cleared at the first that could not.
@@ -176,21 +189,15 @@ NamedNewFiles& namedNewFiles() {
   return files;
 }
 
+// Whether the last output's name was found taken. Runs over older outputs find every name taken,
+// and a failed link costs more than a look at the name, so then the name is looked at first.
+// Only how soon an output is refused depends on it, never whether.
+std::atomic<bool> namesTaken{false};
+
 // The new file, removed again unless it has been renamed into place.
 class PendingFile {
  public:
-  // Unnamed (O_TMPFILE) when asked and the file system has such files: it enters the folder by
-  // one link at the end instead of a create and a rename. Each of those holds the folder's lock,
-  // which is what keeps two threads converting in one folder from running side by side. An
-  // unnamed file vanishes by itself unless linked.
-  PendingFile(int folder, mode_t mode, bool unnamed) : folder_(folder) {
-    if (unnamed && unnamedFilesLink.load(std::memory_order_relaxed)) {
-      fd_ = ::openat(folder_, ".", O_RDWR | O_TMPFILE | O_NOCTTY | O_CLOEXEC, mode);
-      unnamed_ = created_ = fd_ >= 0;
-      if (unnamed_) return;
-    }
-    CreateNamed(mode);
-  }
+  explicit PendingFile(int folder) : folder_(folder) {}
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
@@ -198,6 +205,29 @@ class PendingFile {
     if (created_ && !unnamed_) {
       ::unlinkat(folder_, name_.c_str(), 0);
       namedNewFiles().Forget(folder_, name_);
+    }
+  }
+  // Unnamed (O_TMPFILE) where the file system has such files: it enters the folder by one link
+  // at the end instead of a create and a rename. Each of those holds the folder's lock, which is
+  // what keeps two threads converting in one folder from running side by side. An unnamed file
+  // vanishes by itself unless linked. Returns false where there is none.
+  bool CreateUnnamed(mode_t mode) {
+    if (!unnamedFilesLink.load(std::memory_order_relaxed)) return false;
+    fd_ = ::openat(folder_, ".", O_RDWR | O_TMPFILE | O_NOCTTY | O_CLOEXEC, mode);
+    unnamed_ = created_ = fd_ >= 0;
+    return unnamed_;
+  }
+  // A name is made and entered among the named new files under one lock (see NamedNewFiles).
+  void CreateNamed(mode_t mode) {
+    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
+      name_ = TemporaryName();
+      errno = 0;
+      created_ = namedNewFiles().Add(folder_, name_, [&] {
+        fd_ = ::openat(folder_, name_.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        return fd_ >= 0;
+      });
+      if (!created_ && errno != EEXIST) break;
     }
   }
   bool Created() const { return created_; }
@@ -216,8 +246,9 @@ class PendingFile {
     return 0;
   }
   // An unnamed file that cannot be linked where it is: gives it a temporary name, linked or as
-  // a named copy, so that it can be renamed like any other. Returns false on failure.
-  bool Name(mode_t mode) {
+  // a named copy with the same permissions and owner, so that it can be renamed like any other.
+  // Returns false on failure.
+  bool Name() {
     const int unnamed = fd_;
     for (int attempt = 0; attempt < 16; ++attempt) {
       name_ = TemporaryName();
@@ -234,10 +265,11 @@ class PendingFile {
     fd_ = -1;
     unnamed_ = false;
     created_ = false;
-    CreateNamed(mode);
-    off_t from = 0;
     struct stat st;
-    bool copied = created_ && ::fstat(unnamed, &st) == 0;
+    bool copied = ::fstat(unnamed, &st) == 0;
+    if (copied) CreateNamed(0600);
+    copied = copied && created_;
+    off_t from = 0;
     while (copied && from < st.st_size) {
       const ssize_t sent =
           ::sendfile(fd_, unnamed, &from, static_cast<std::size_t>(st.st_size - from));
@@ -245,7 +277,7 @@ class PendingFile {
       copied = sent > 0;
     }
     ::close(unnamed);
-    return copied;
+    return copied && TakeOwnerAndMode(fd_, st);
   }
   // Closes now and reports whether the close succeeded (a delayed write error shows here).
   bool Close() {
@@ -261,19 +293,6 @@ class PendingFile {
   }
 
  private:
-  void CreateNamed(mode_t mode) {
-    for (int attempt = 0; attempt < 16 && !created_; ++attempt) {
-      name_ = TemporaryName();
-      errno = 0;
-      created_ = namedNewFiles().Add(folder_, name_, [&] {
-        fd_ = ::openat(folder_, name_.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
-        return fd_ >= 0;
-      });
-      if (!created_ && errno != EEXIST) break;
-    }
-  }
-
   int folder_;
   int fd_ = -1;
   bool created_ = false;
@@ -337,6 +356,19 @@ struct ReplacingFile::State {
   PendingFile file;
 };
 
+namespace {
+
+// Whether the output's name holds an older output to replace (see CheckReplaceable). The rename
+// needs only the folder's permission; a file this user may not write stays too.
+bool CheckReplaceableAndWritable(int folder, const std::string& name, const FileIdentity* input,
+                                 const std::string& fileName, struct stat& older) {
+  const bool replacing = CheckReplaceable(folder, name.c_str(), input, fileName, older);
+  if (replacing && ::faccessat(folder, name.c_str(), W_OK, 0) != 0) throw EFCreateError(fileName);
+  return replacing;
+}
+
+}  // namespace
+
 ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
   const std::size_t slash = fileName.rfind('/');
@@ -350,29 +382,27 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   FileDescriptor folder(::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!folder.Valid()) throw EFCreateError(fileName);
 
-  // A new output gets 0666 less the umask, like any new file; a replacement gets the permission
-  // bits of the file it replaces, set before a byte is written.
-  struct stat older;
-  const bool replacing = CheckReplaceable(folder.Get(), name.c_str(), input, fileName, older);
-  // The rename needs only the folder's permission; a file this user may not write stays too.
-  if (replacing && ::faccessat(folder.Get(), name.c_str(), W_OK, 0) != 0) {
-    throw EFCreateError(fileName);
-  }
   const int folderFd = folder.Get();
   state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
-                         PendingFile(folderFd, replacing ? 0600 : 0666, /*unnamed=*/!replacing)});
-  PendingFile& file = state_->file;
-  if (!file.Created()) throw EFCreateError(fileName);
-  if (replacing) {
-    // The older output's owner and group carry over where the system allows it (root, or a group
-    // of ours): root converting in a user's folder must not leave the user a file they cannot
-    // write. Where it is not allowed, the writer owns the new file, as with any new output.
-    if (::fchown(file.Get(), older.st_uid, older.st_gid) != 0) {
-      [[maybe_unused]] const int ignored =
-          ::fchown(file.Get(), static_cast<uid_t>(-1), older.st_gid);
-    }
-    if (::fchmod(file.Get(), older.st_mode & 0777) != 0) throw EFCreateError(fileName);
+                         PendingFile(folderFd)});
+  State& s = *state_;
+  // A new output gets 0666 less the umask, like any new file. Most outputs are new, so the name
+  // is looked at only once the link at the end finds it taken: a lookup that finds nothing
+  // waits for the folder's lock, as the link does. Nobody else can reach the unnamed file
+  // meanwhile, so an older output's permission bits and owner can be given to it then.
+  if (!namesTaken.load(std::memory_order_relaxed) && s.file.CreateUnnamed(0666)) return;
+  // Otherwise what may be replaced is settled first. A replacement is made under a name of its
+  // own and gets the permission bits of the file it replaces before a byte is written.
+  struct stat older;
+  const bool replacing =
+      CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+  if (!replacing) {
+    namesTaken.store(false, std::memory_order_relaxed);
+    if (s.file.CreateUnnamed(0666)) return;
   }
+  s.file.CreateNamed(replacing ? 0600 : 0666);
+  if (!s.file.Created()) throw EFCreateError(fileName);
+  if (replacing && !TakeOwnerAndMode(s.file.Get(), older)) throw EFCreateError(fileName);
 }
 
 ReplacingFile::~ReplacingFile() = default;
@@ -393,23 +423,33 @@ void ReplacingFile::Commit() {
   // and an output can always be made again from its input, which is never touched. The rename
   // below already keeps any reader from seeing a partial output.
   if (s.file.Unnamed()) {
-    // The name was free at the start. A link never replaces anything, so whatever came to the
-    // name meanwhile is left to the checks of the rename below.
+    // A link never replaces anything: it takes the name only where it is free.
     const int error = s.file.LinkAs(s.name.c_str());
     if (error == 0) {
       if (s.file.Close()) return;
       ::unlinkat(s.folder.Get(), s.name.c_str(), 0);
       throw EFWriteError(s.fileName);
     }
-    if (!s.file.Name(0666)) throw EFCreateError(s.fileName);
+    // The name is taken (or the link is not possible here): by an older output, which is
+    // replaced by a rename like any other, or by something that must stay, which refuses the
+    // output now, before it has a name.
+    if (error == EEXIST) namesTaken.store(true, std::memory_order_relaxed);
+    struct stat older;
+    if (CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older) &&
+        !TakeOwnerAndMode(s.file.Get(), older)) {
+      throw EFCreateError(s.fileName);
+    }
+    if (!s.file.Name()) throw EFCreateError(s.fileName);
+    if (!s.file.Close()) throw EFWriteError(s.fileName);
+  } else {
+    if (!s.file.Close()) throw EFWriteError(s.fileName);
+    // The name is looked at again just before the rename, so that what was put there during
+    // the write is refused too.
+    struct stat now;
+    CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
   }
-  if (!s.file.Close()) throw EFWriteError(s.fileName);
-
-  // The name is looked at again just before the rename, so that what was put there during the
-  // write is refused too. Between this check and the rename a link could still appear; the
-  // rename would then replace the link itself, never what it leads to.
-  struct stat now;
-  CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
+  // Between the check and the rename a link could still appear; the rename would then replace
+  // the link itself, never what it leads to.
   if (!s.file.RenameTo(s.name.c_str())) throw EFCreateError(s.fileName);
 }
 
