@@ -1,5 +1,6 @@
-// tavrin-convert: the batch run without the window, for shells and scripts. Each FILE is read
-// whole, converted with the table and written to FILE + ".txt", exactly as the window's Run does.
+// tavrin-convert: the batch run without the window, for shells and scripts. Each FILE is
+// converted with the table as one text (read in pieces) and written to FILE + ".txt", exactly as
+// the window's Run does.
 // Options, exit status and messages: PrintHelp below and the manual page tavrin-convert.1.
 #include <algorithm>
 #include <cerrno>
