@@ -209,14 +209,9 @@ class ChunkPipeline {
   std::thread thread_;
 };
 
-}  // namespace
-
-PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
-                               ThreadBudget* budget, std::size_t chunkSize) {
-  auto state = std::make_unique<PendingOutput::State>(path);
-  platform::InputFile& input = state->input;
-  platform::ReplacingFile& output = state->output;
-  ConvertedSizes& sizes = state->sizes;
+void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output,
+                     ConvertedSizes& sizes, TableConverter& converter, ThreadBudget* budget,
+                     std::size_t chunkSize) {
   // A small file fits one read and needs no more memory than itself; one byte more shows the end
   // without a second read.
   const std::size_t fullChunkSize = std::max<std::size_t>(chunkSize, 1);
@@ -262,6 +257,20 @@ PendingOutput ConvertFileAside(const std::string& path, TableConverter& converte
   const std::string_view rest = converter.Finish();
   output.Write(rest);
   sizes.out += rest.size();
+}
+
+}  // namespace
+
+PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
+                               ThreadBudget* budget, std::size_t chunkSize) {
+  auto state = std::make_unique<PendingOutput::State>(path);
+  try {
+    ConvertInChunks(state->input, state->output, state->sizes, converter, budget, chunkSize);
+  } catch (...) {
+    // An output refused by its name is refused whatever else went wrong meanwhile.
+    state->output.CheckName();
+    throw;
+  }
   return PendingOutput(std::move(state));
 }
 

@@ -43,6 +43,9 @@ class ReplacingFile {
   ReplacingFile& operator=(const ReplacingFile&) = delete;
   ~ReplacingFile();
   void Write(std::string_view bytes);
+  // Raises the create error now where the name is not looked at until Commit and holds
+  // something that must stay: on the way to Commit, that error comes before any other.
+  void CheckName();
   void Commit();
 
  private:

@@ -348,24 +348,38 @@ TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
          ConvertFileBeside(in, converter, nullptr, 4096, &spare);
        }},
   };
-  for (const auto& [what, write] : writes) {
-    SCOPED_TRACE(what);
-    WriteBytes(out, "older output");
-    int status = InChild([&] {
+  auto failsWith = [&](const std::function<void()>& write, const std::string& message) {
+    return InChild([&] {
       if (!testing::FileSizeLimit(65536)()) return 4;
       try {
         write();
-      } catch (const EFWriteError& e) {
-        return e.Message() == "ファイル " + out + " に書き込めません" ? 0 : 2;
+      } catch (const EFileError& e) {
+        return e.Message() == message ? 0 : 2;
       } catch (...) {
         return 3;
       }
       return 1;
     });
-    EXPECT_EQ(status, 0);
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    WriteBytes(out, "older output");
+    EXPECT_EQ(failsWith(write, "ファイル " + out + " に書き込めません"), 0);
     EXPECT_EQ(ReadBytes(out), "older output");
     EXPECT_EQ(ReadBytes(in), text);
     EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "the unfinished file is removed";
+    // A name that must stay refuses the output first, as when it is looked at before writing,
+    // whether or not the output before found its name taken.
+    std::filesystem::remove(out);
+    std::filesystem::create_directory(out);
+    for (const bool nameTaken : {false, true}) {
+      const std::string other = dir / "other.txt";
+      if (nameTaken) WriteBytes(other, "older");
+      WriteStringToFile(other, "newer");
+      std::filesystem::remove(other);
+      EXPECT_EQ(failsWith(write, "ファイル " + out + " を作成できません"), 0) << nameTaken;
+    }
+    std::filesystem::remove(out);
   }
 }
 

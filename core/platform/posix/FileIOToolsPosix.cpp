@@ -417,6 +417,14 @@ void ReplacingFile::Write(std::string_view bytes) {
   }
 }
 
+void ReplacingFile::CheckName() {
+  State& s = *state_;
+  struct stat older;
+  if (s.file.Unnamed()) {
+    CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+  }
+}
+
 void ReplacingFile::Commit() {
   State& s = *state_;
   // No fsync: it costs a disk round trip per file, many times the conversion of a small page,
@@ -456,7 +464,12 @@ void ReplacingFile::Commit() {
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* input) {
   ReplacingFile file(fileName, input);
-  file.Write(contents);
+  try {
+    file.Write(contents);
+  } catch (...) {
+    file.CheckName();
+    throw;
+  }
   file.Commit();
 }
 

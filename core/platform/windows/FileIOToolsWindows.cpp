@@ -343,6 +343,9 @@ void ReplacingFile::Write(std::string_view bytes) {
   }
 }
 
+// The name was looked at when the file was made.
+void ReplacingFile::CheckName() {}
+
 void ReplacingFile::Commit() {
   State& s = *state_;
   // No FlushFileBuffers: it costs a disk round trip per file, many times the conversion of a
