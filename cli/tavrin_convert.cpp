@@ -422,11 +422,13 @@ int Convert(const Options& options) {
   for (const auto& failure : failures) Report(failure.second);
   if (options.verbose) {
     const double seconds = elapsed();
+    auto plural = [](std::size_t count) { return count == 1 ? "" : "s"; };
     std::fprintf(stderr,
-                 "tavrin-convert: %zu files, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s, "
-                 "%zu jobs\n",
-                 run.Written(), run.BytesIn(), run.BytesOut(), seconds,
-                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0, workers);
+                 "tavrin-convert: %zu file%s, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s, "
+                 "%zu job%s\n",
+                 run.Written(), plural(run.Written()), run.BytesIn(), run.BytesOut(), seconds,
+                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0, workers,
+                 plural(workers));
   }
   return failures.empty() ? kConverted : kConversionError;
 }

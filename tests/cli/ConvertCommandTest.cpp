@@ -97,7 +97,7 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
        {"--verbose", "a.html"},
        0,
        "",
-       "tavrin-convert: 1 files, 13 bytes in",
+       "tavrin-convert: 1 file, 13 bytes in",
        kWithTable},
       {"all options",
        {"--table=CEntity.txt", "--codepage", "932", "-j", "1", "--keep-going", "--quiet", "a.html"},
