@@ -39,6 +39,16 @@ std::string TextOf(HWND control) {
   return Utf8FromWide(text);
 }
 
+// What the message loop gets when Alt and a letter are pressed over a control.
+MSG AltAndKey(HWND control, WPARAM key) {
+  MSG message{};
+  message.hwnd = control;
+  message.message = WM_SYSKEYDOWN;
+  message.wParam = key;
+  message.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
+  return message;
+}
+
 std::string MenuItemCaption(HMENU menu, int position) {
   wchar_t caption[256] = {};
   ::GetMenuStringW(menu, static_cast<UINT>(position), caption, 256, MF_BYPOSITION);
@@ -337,12 +347,7 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
     shown = menu;
     return static_cast<int>(kIdEditListAllClear);
   };
-  MSG alt{};
-  alt.hwnd = window.lvwResult;
-  alt.message = WM_SYSKEYDOWN;
-  alt.wParam = 'E';
-  alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
-  EXPECT_TRUE(window.PreTranslateMessage(alt));
+  EXPECT_TRUE(window.PreTranslateMessage(AltAndKey(window.lvwResult, 'E')));
   EXPECT_EQ(shown, window.tmiEdit);
   EXPECT_EQ(RowCount(), 0);
   // F10, or Alt pressed and let go alone, opens the first menu, as on a menu bar, not the
@@ -392,12 +397,7 @@ TEST_F(Win32WindowTest, ArrowKeysAndTheMouseMoveAlongTheMenuRow) {
         return ::CallNextHookEx(hook, code, wParam, lParam);
       },
       nullptr, ::GetCurrentThreadId());
-  MSG alt{};
-  alt.hwnd = window.lvwResult;
-  alt.message = WM_SYSKEYDOWN;
-  alt.wParam = 'E';
-  alt.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
-  EXPECT_TRUE(window.PreTranslateMessage(alt));
+  EXPECT_TRUE(window.PreTranslateMessage(AltAndKey(window.lvwResult, 'E')));
   ::UnhookWindowsHookEx(hook);
   // The mouse moving onto the help button opens its menu; a mouse message without a move (as a
   // newly shown menu brings) changes nothing.
