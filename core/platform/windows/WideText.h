@@ -42,18 +42,25 @@ inline bool NamesItself(std::wstring_view name) {
   }
 }
 
+// The name made absolute as the system itself would (GetFullPathNameW); false where it cannot.
+inline bool FullPathName(const std::wstring& name, std::wstring& full) {
+  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  full.assign(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return false;
+  full.resize(length);
+  return true;
+}
+
 // Whether the system takes the name for a device rather than a file: "NUL", "COM1" and the like
 // name their device in any folder and with any extension ("C:\dir\nul.html", before Windows
 // 11), and the full form says so: "\\.\NUL". A volume or a drive ("\\.\C:") is no file either.
 // Known by the name alone, so that a device is refused before anything opens it: an open alone
 // can change a serial line.
 inline bool IsDeviceName(const std::wstring& name) {
-  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return false;
-  std::wstring full(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return false;
-  full.resize(length);
+  std::wstring full;
+  if (!FullPathName(name, full)) return false;
   if (!full.starts_with(L"\\\\.\\") && !full.starts_with(L"\\\\?\\")) return false;
   return full.find_first_of(L"\\/", 4) == std::wstring::npos;
 }
@@ -66,12 +73,8 @@ inline bool IsDeviceName(const std::wstring& name) {
 // "\\?\" form keeps trailing dots and spaces that the plain name would lose.
 inline std::wstring SystemName(const std::wstring& name) {
   if (name.empty() || name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\")) return name;
-  const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return name;
-  std::wstring full(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return name;
-  full.resize(length);
+  std::wstring full;
+  if (!FullPathName(name, full)) return name;
   if (full.size() < MAX_PATH || full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
     return name;
   }
