@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -254,6 +255,9 @@ void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output
       chunk.reset(new char[chunkSize]);
     }
   }
+  // What was read must be the file as it is, not a mix of before and after another program's
+  // change.
+  input.CheckUnchanged();
   const std::string_view rest = converter.Finish();
   output.Write(rest);
   sizes.out += rest.size();
@@ -317,32 +321,61 @@ void ReadToEnd(std::string& text, const std::function<std::size_t(char*, std::si
   } while (got == sizeof more);
 }
 
+namespace {
+
+constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr std::string_view kTemporaryPrefix = ".tavrin-";
+constexpr std::size_t kRandomLetters = 12;
+constexpr std::size_t kCheckLetters = 4;
+
+std::uint64_t Scramble(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
+  return x ^ (x >> 31);
+}
+
+// The letters that follow the random ones in a name of ours: a hash of them under a key of this
+// program, so that a later run can tell its own leftovers from a stranger's file named alike.
+std::string CheckLetters(std::string_view randomLetters) {
+  std::uint64_t hash = 0x5d1c7a2b9e04f363;  // the key
+  for (const char letter : randomLetters)
+    hash = Scramble(hash ^ static_cast<unsigned char>(letter));
+  std::string check;
+  for (std::size_t i = 0; i < kCheckLetters; ++i) check += kLetters[(hash >> (6 * i)) & 63];
+  return check;
+}
+
+}  // namespace
+
 std::string TemporaryName(const unsigned char (&random)[12], std::size_t randomGot,
                           std::uint64_t time, std::uint64_t process, std::uint64_t thread) {
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  unsigned char bytes[12];
+  static_assert(sizeof random == kRandomLetters);
+  unsigned char bytes[kRandomLetters];
   std::memcpy(bytes, random, sizeof bytes);
   if (randomGot < sizeof bytes) {
     static std::atomic<std::uint64_t> count{0};
     const std::uint64_t parts[] = {time, process, thread,
                                    count.fetch_add(1, std::memory_order_relaxed)};
-    auto scramble = [](std::uint64_t x) {
-      x += 0x9e3779b97f4a7c15;
-      x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
-      x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
-      return x ^ (x >> 31);
-    };
     std::uint64_t mixed = 0;
-    for (const std::uint64_t part : parts) mixed = scramble(mixed ^ part);
+    for (const std::uint64_t part : parts) mixed = Scramble(mixed ^ part);
     for (std::size_t i = 0; i < sizeof bytes; ++i) {
-      if (i % 8 == 0) mixed = scramble(mixed);
+      if (i % 8 == 0) mixed = Scramble(mixed);
       bytes[i] ^= static_cast<unsigned char>(mixed >> (8 * (i % 8)));
     }
   }
-  std::string name = ".tavrin-";
-  for (const unsigned char byte : bytes) name += kLetters[byte & 63];
-  return name;
+  std::string letters;
+  for (const unsigned char byte : bytes) letters += kLetters[byte & 63];
+  return std::string(kTemporaryPrefix) + letters + CheckLetters(letters);
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() != kTemporaryPrefix.size() + kRandomLetters + kCheckLetters ||
+      !name.starts_with(kTemporaryPrefix)) {
+    return false;
+  }
+  const std::string_view letters = name.substr(kTemporaryPrefix.size(), kRandomLetters);
+  return name.substr(kTemporaryPrefix.size() + kRandomLetters) == CheckLetters(letters);
 }
 
 }  // namespace tavrin::platform

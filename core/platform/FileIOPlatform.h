@@ -25,12 +25,17 @@ class InputFile {
   std::uint64_t ReportedSize() const { return reportedSize_; }
   // Fills buffer[0, size) from the file; returns less than size only at its end.
   std::size_t Read(char* buffer, std::size_t size);
+  // Once the file is read: raises the read error when it changed meanwhile (another program
+  // cut it short or wrote to it), since what was read is then neither the old file nor the new.
+  void CheckUnchanged() const;
 
  private:
   std::string fileName_;
   std::intptr_t handle_ = -1;
   FileIdentity identity_;
   std::uint64_t reportedSize_ = 0;
+  std::int64_t changedSeconds_ = 0;
+  std::int64_t changedNanoseconds_ = 0;
 };
 
 // A new file beside fileName that takes that name only once Commit finds it complete; removed
@@ -64,12 +69,14 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
 void ReadToEnd(std::string& text, const std::function<std::size_t(char*, std::size_t)>& readUpTo,
                const std::string& fileName);
 
-// The name of a new output under way: ".tavrin-" and twelve letters from the random bytes. When
+// The name of a new output under way: ".tavrin-", twelve letters from the random bytes, and four
+// letters that a later run checks with IsTemporaryName to know the name for one of ours. When
 // the system gave fewer than twelve (a system-call filter refuses its random source), two names
 // made at once, in this process or another, must still differ, or the second output of a folder
 // could not be created: the time, process and thread (and a count kept here) set them apart;
 // scrambled, they are still hard to guess ahead.
 std::string TemporaryName(const unsigned char (&random)[12], std::size_t randomGot,
                           std::uint64_t time, std::uint64_t process, std::uint64_t thread);
+bool IsTemporaryName(std::string_view name);
 
 }  // namespace tavrin::platform

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,11 +15,13 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "FileIOTools.h"
@@ -332,6 +335,102 @@ TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
   }
 }
 
+// Runs body in a child process, on a thread whose reads of the file path are held before they
+// happen: change runs before the n-th of them, as another program changing the file just then.
+int ChangedBeforeRead(const std::string& path, int n, const std::function<void()>& change,
+                      const std::function<int()>& body) {
+  const std::string target = std::filesystem::canonical(path).string();
+  return InChild([&] {
+    std::atomic<int> listener{-2};
+    int result = 4;
+    std::thread reader([&] {
+      sock_filter rules[] = {
+          BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_read, 0, 1),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      };
+      sock_fprog program{static_cast<unsigned short>(std::size(rules)), rules};
+      const int fd = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+                         ? static_cast<int>(::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                                                      SECCOMP_FILTER_FLAG_NEW_LISTENER, &program))
+                         : -1;
+      listener = fd;
+      listener.notify_one();
+      if (fd >= 0) result = body();
+    });
+    listener.wait(-2);
+    const int fd = listener;
+    // Until the thread has ended, each read it makes is let through here.
+    for (int reads = 0; fd >= 0;) {
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, -1) < 0 || (ready.revents & POLLIN) == 0) break;
+      seccomp_notif request{};
+      if (::ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0) continue;
+      std::error_code error;
+      const std::filesystem::path read = std::filesystem::read_symlink(
+          "/proc/self/fd/" + std::to_string(request.data.args[0]), error);
+      if (!error && read == target && ++reads == n) change();
+      seccomp_notif_resp response{};
+      response.id = request.id;
+      response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+      ::ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &response);
+    }
+    reader.join();
+    return result;
+  });
+}
+
+// A file cut short or grown by another program while it is read gives neither its old contents
+// nor its new ones: the read error, and nothing is written for it.
+TEST(FileIOToolsTest, AFileChangedWhileItIsReadIsAReadError) {
+  TempDir dir;
+  const std::string in = dir / "page.html";
+  const std::string out = in + ".txt";
+  const std::string text(64 << 10, 'x');
+  TableConverter converter({{"x", "y"}}, LeadByteSet());
+  const std::vector<std::pair<const char*, std::function<void()>>> reads = {
+      {"whole", [&] { ConvertFileBeside(in, [](std::string t) { return t; }); }},
+      {"in chunks", [&] { ConvertFileBeside(in, converter, nullptr, 4096); }},
+      {"in chunks, read by a second thread",
+       [&] {
+         ThreadBudget spare(1);
+         ConvertFileBeside(in, converter, nullptr, 4096, &spare);
+       }},
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"cut short", [&] { ::truncate(in.c_str(), 1000); }},
+      {"grown",
+       [&] {
+         const int fd = ::open(in.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+         [[maybe_unused]] const ssize_t wrote = ::write(fd, "more", 4);
+         ::close(fd);
+       }},
+  };
+  for (const auto& [what, read] : reads) {
+    for (const auto& [how, change] : changes) {
+      SCOPED_TRACE(std::string(what) + ", " + how);
+      WriteBytes(in, text);
+      WriteBytes(out, "older output");
+      // The second read: after the first chunk, or after the whole reported size.
+      const int status = ChangedBeforeRead(in, 2, change, [&] {
+        try {
+          read();
+        } catch (const EFReadError& e) {
+          return e.Message() == "ファイル " + in + " を読み込めません" ? 0 : 2;
+        } catch (...) {
+          return 3;
+        }
+        return 1;
+      });
+      if (status == 4) GTEST_SKIP() << "reads cannot be held here";
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(ReadBytes(out) == "older output");
+      EXPECT_EQ(Snapshot(dir.Path()).size(), 2u) << "the unfinished file is removed";
+    }
+  }
+}
+
 TEST(FileIOToolsTest, AFullDiskIsAWriteErrorAndKeepsTheOlderOutput) {
   TempDir dir;
   const std::string in = dir / "out";
@@ -452,15 +551,7 @@ TEST(FileIOToolsTest, AReplacedOutputKeepsItsOwnerAndGroup) {
 
 // A system on which no file can be linked (an older kernel without /proc): every linkat fails.
 bool NoLinks() {
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOENT),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  return testing::RefuseCall(__NR_linkat, ENOENT);
 }
 
 // A new output is made without a name and linked in at the end where the system allows; what
@@ -490,7 +581,9 @@ TEST(FileIOToolsTest, ANewOutputTakesItsNameOnlyWhenComplete) {
     const char* what;
     std::function<bool()> become;  // in a child; none: this process
   };
-  std::vector<Who> whos = {{"this process", nullptr}, {"no links", NoLinks}};
+  std::vector<Who> whos = {{"this process", nullptr},
+                           {"no links", NoLinks},
+                           {"no unnamed files", testing::WithoutUnnamedFiles()}};
   // Without the right to link a descriptor, through /proc.
   if (const std::optional<passwd> user = testing::UnprivilegedUser()) {
     whos.push_back({"another user", testing::AsUser(*user)});

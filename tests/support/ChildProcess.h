@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -173,19 +174,36 @@ inline ChildSetup AddressSpaceLimit(rlim_t bytes) {
   };
 }
 
+// Makes the system call nr fail with error from now on, in this thread and those it starts;
+// with flags, only the calls whose argument arg has one of those bits set.
+inline bool RefuseCall(long nr, int error, unsigned arg = 0, std::uint32_t flags = 0) {
+  // The low half of the argument on this (little-endian) machine.
+  const auto argument = static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8 * arg);
+  const auto number = static_cast<std::uint32_t>(nr);
+  const auto refuse = static_cast<std::uint32_t>(SECCOMP_RET_ERRNO | error);
+  std::vector<sock_filter> rules = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+  if (flags == 0) {
+    rules.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, number, 0, 1));
+  } else {
+    rules.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, number, 0, 3));
+    rules.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, argument));
+    rules.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 0, 1));
+  }
+  rules.push_back(BPF_STMT(BPF_RET | BPF_K, refuse));
+  rules.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  const sock_fprog program{static_cast<unsigned short>(rules.size()), rules.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // A child whose getrandom calls fail, as under a container's older system-call filter.
 inline ChildSetup WithoutGetrandom() {
-  return [] {
-    sock_filter rules[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    const sock_fprog program{static_cast<unsigned short>(std::size(rules)), rules};
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-  };
+  return [] { return RefuseCall(SYS_getrandom, ENOSYS); };
+}
+
+// A child on a file system without unnamed files (O_TMPFILE), as many network file systems.
+inline ChildSetup WithoutUnnamedFiles() {
+  return [] { return RefuseCall(SYS_openat, EOPNOTSUPP, 2, O_TMPFILE & ~O_DIRECTORY); };
 }
 
 // The unprivileged user a root test drops to, so that permission bits bind; none when the

@@ -4,10 +4,18 @@
 // read or written meanwhile. POSIX has no such mandatory exclusion (advisory locks bind only
 // programs that ask for them), so that rule is left out here.
 //
-// An output is never written in place. Its bytes go to a new file in the output's folder, which is
-// renamed over the output's name once it is complete: a failed write leaves any older output as
-// it was, and the rename replaces the name itself, never a file that a link at the name leads to.
+// An output is never written in place. Its bytes go to a new file in the output's folder, which
+// takes the output's name once it is complete: a failed write leaves any older output as it was,
+// and the rename replaces the name itself, never a file that a link at the name leads to.
+//
+// The new file has no name while it is written (O_TMPFILE), so that a process killed meanwhile
+// leaves nothing behind. Over an older output it gets a name of its own only for the moment of
+// the rename. Where the file system has no unnamed files, it has a name from the start; each
+// named new file is locked for its life (flock) and its name carries a check, so that the next
+// run in that folder can tell what a killed run left from a file still written or a stranger's.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
@@ -20,6 +28,7 @@
 #include <ctime>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -150,6 +159,59 @@ bool TakeOwnerAndMode(int fd, const struct stat& older) {
   return ::fchmod(fd, older.st_mode & 0777) == 0;
 }
 
+// Whether name in folder leads to the open file fd.
+bool NameLeadsTo(int folder, const char* name, int fd) {
+  struct stat atName, open;
+  return ::fstatat(folder, name, &atName, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+         IdentityOf(atName) == IdentityOf(open);
+}
+
+// The lock that tells a later run a named new file is still wanted. It belongs to the open file,
+// so it goes with the process however that ends. Fails only where another process holds it.
+bool LockAsWanted(int fd) {
+  return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+// A named new file of ours that no process holds: left by a run that was killed. Its name passes
+// the check, it has no other name, and its lock is free; the lock is held while it is removed.
+void RemoveIfLeftBehind(int folder, const char* name) {
+  struct stat st;
+  if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_nlink != 1) {
+    return;
+  }
+  // Opened for writing: on network file systems only such an open may take the lock.
+  FileDescriptor file(
+      ::openat(folder, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.Valid() && ::flock(file.Get(), LOCK_EX | LOCK_NB) == 0 &&
+      NameLeadsTo(folder, name, file.Get())) {
+    ::unlinkat(folder, name, 0);
+  }
+}
+
+// Before the first output a process makes in a folder, removes what killed runs left there.
+void RemoveLeftBehindOnce(int folder) {
+  struct stat st;
+  if (::fstat(folder, &st) != 0) return;
+  static std::mutex mutex;
+  static std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
+  {
+    std::lock_guard lock(mutex);
+    if (!seen.emplace(IdentityOf(st).volume, IdentityOf(st).file).second) return;
+  }
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return;
+  }
+  while (const dirent* entry = ::readdir(entries)) {
+    if (platform::IsTemporaryName(entry->d_name)) RemoveIfLeftBehind(folder, entry->d_name);
+  }
+  ::closedir(entries);
+}
+
 // Whether unnamed new files can be given a name here; cleared at the first that could not.
 std::atomic<bool> unnamedFilesLink{true};
 
@@ -201,11 +263,13 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // Removed while still locked.
     if (created_ && !unnamed_) {
       ::unlinkat(folder_, name_.c_str(), 0);
       namedNewFiles().Forget(folder_, name_);
     }
+    if (fd_ >= 0) ::close(fd_);
+    if (lockKeeper_ >= 0) ::close(lockKeeper_);
   }
   // Unnamed (O_TMPFILE) where the file system has such files: it enters the folder by one link
   // at the end instead of a create and a rename. Each of those holds the folder's lock, which is
@@ -225,7 +289,14 @@ class PendingFile {
       created_ = namedNewFiles().Add(folder_, name_, [&] {
         fd_ = ::openat(folder_, name_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
-        return fd_ >= 0;
+        if (fd_ < 0) return false;
+        // Until it is locked, a run starting in this folder may take the file for one left
+        // behind and remove it; then another name is made.
+        if (LockAsWanted(fd_) && NameLeadsTo(folder_, name_.c_str(), fd_)) return true;
+        ::close(fd_);
+        fd_ = -1;
+        errno = EEXIST;
+        return false;
       });
       if (!created_ && errno != EEXIST) break;
     }
@@ -250,6 +321,9 @@ class PendingFile {
   // Returns false on failure.
   bool Name() {
     const int unnamed = fd_;
+    // Locked before it has a name: it is never seen unlocked by a run looking for files left
+    // behind.
+    LockAsWanted(unnamed);
     for (int attempt = 0; attempt < 16; ++attempt) {
       name_ = TemporaryName();
       int error = 0;
@@ -279,22 +353,27 @@ class PendingFile {
     ::close(unnamed);
     return copied && TakeOwnerAndMode(fd_, st);
   }
-  // Closes now and reports whether the close succeeded (a delayed write error shows here).
+  // Closes now and reports whether the close succeeded (a delayed write error shows here). A
+  // named file stays locked through a copy of the descriptor until it has been renamed.
   bool Close() {
     const int fd = fd_;
     fd_ = -1;
+    if (created_ && !unnamed_) lockKeeper_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     return ::close(fd) == 0;
   }
   bool RenameTo(const char* name) {
     if (::renameat(folder_, name_.c_str(), folder_, name) != 0) return false;
     created_ = false;  // it is the output now
     namedNewFiles().Forget(folder_, name_);
+    if (lockKeeper_ >= 0) ::close(lockKeeper_);
+    lockKeeper_ = -1;
     return true;
   }
 
  private:
   int folder_;
   int fd_ = -1;
+  int lockKeeper_ = -1;
   bool created_ = false;
   bool unnamed_ = false;
   std::string name_;
@@ -309,6 +388,7 @@ std::string ReadFileToString(const std::string& fileName, FileIdentity& identity
   AllocateFor(text, static_cast<std::size_t>(file.ReportedSize()), fileName);
   platform::ReadToEnd(
       text, [&](char* buffer, std::size_t size) { return file.Read(buffer, size); }, fileName);
+  file.CheckUnchanged();
   return text;
 }
 
@@ -337,6 +417,8 @@ InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   // (/proc/kmsg) would block the read forever. There it fails with EAGAIN, the read error.
   identity_ = IdentityOf(st);
   reportedSize_ = static_cast<std::uint64_t>(st.st_size);
+  changedSeconds_ = st.st_ctim.tv_sec;
+  changedNanoseconds_ = st.st_ctim.tv_nsec;
   handle_ = file.Release();
 }
 
@@ -348,12 +430,25 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   return ReadUpTo(static_cast<int>(handle_), buffer, size, fileName_);
 }
 
+// Any write or truncation sets the change time and most change the size. What was read is not
+// compared with the size: files that report a size they do not hold (procfs says 0, sysfs 4096)
+// keep saying it.
+void InputFile::CheckUnchanged() const {
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0 ||
+      static_cast<std::uint64_t>(st.st_size) != reportedSize_ ||
+      st.st_ctim.tv_sec != changedSeconds_ || st.st_ctim.tv_nsec != changedNanoseconds_) {
+    throw EFReadError(fileName_);
+  }
+}
+
 struct ReplacingFile::State {
   std::string fileName;
   std::string name;
   const FileIdentity* input;
   FileDescriptor folder;
   PendingFile file;
+  bool nameTaken = false;  // found holding an older output before the write
 };
 
 namespace {
@@ -386,23 +481,26 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
                          PendingFile(folderFd)});
   State& s = *state_;
+  RemoveLeftBehindOnce(s.folder.Get());
   // A new output gets 0666 less the umask, like any new file. Most outputs are new, so the name
   // is looked at only once the link at the end finds it taken: a lookup that finds nothing
-  // waits for the folder's lock, as the link does. Nobody else can reach the unnamed file
-  // meanwhile, so an older output's permission bits and owner can be given to it then.
-  if (!namesTaken.load(std::memory_order_relaxed) && s.file.CreateUnnamed(0666)) return;
-  // Otherwise what may be replaced is settled first. A replacement is made under a name of its
-  // own and gets the permission bits of the file it replaces before a byte is written.
+  // waits for the folder's lock, as the link does. After a name found taken it is looked at
+  // first, and a replacement gets the permission bits and owner of the file it replaces before
+  // a byte is written. Nobody else can reach an unnamed file meanwhile.
   struct stat older;
-  const bool replacing =
-      CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
-  if (!replacing) {
-    namesTaken.store(false, std::memory_order_relaxed);
-    if (s.file.CreateUnnamed(0666)) return;
+  std::optional<bool> replacing;
+  auto lookAtName = [&] {
+    replacing = CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+    if (!*replacing) namesTaken.store(false, std::memory_order_relaxed);
+  };
+  if (namesTaken.load(std::memory_order_relaxed)) lookAtName();
+  if (!s.file.CreateUnnamed(replacing.value_or(false) ? 0600 : 0666)) {
+    if (!replacing) lookAtName();
+    s.file.CreateNamed(*replacing ? 0600 : 0666);
+    if (!s.file.Created()) throw EFCreateError(fileName);
   }
-  s.file.CreateNamed(replacing ? 0600 : 0666);
-  if (!s.file.Created()) throw EFCreateError(fileName);
-  if (replacing && !TakeOwnerAndMode(s.file.Get(), older)) throw EFCreateError(fileName);
+  s.nameTaken = replacing.value_or(false);
+  if (s.nameTaken && !TakeOwnerAndMode(s.file.Get(), older)) throw EFCreateError(fileName);
 }
 
 ReplacingFile::~ReplacingFile() = default;
@@ -431,30 +529,40 @@ void ReplacingFile::Commit() {
   // and an output can always be made again from its input, which is never touched. The rename
   // below already keeps any reader from seeing a partial output.
   if (s.file.Unnamed()) {
-    // A link never replaces anything: it takes the name only where it is free.
-    const int error = s.file.LinkAs(s.name.c_str());
-    if (error == 0) {
-      if (s.file.Close()) return;
-      ::unlinkat(s.folder.Get(), s.name.c_str(), 0);
-      throw EFWriteError(s.fileName);
-    }
-    // The name is taken (or the link is not possible here): by an older output, which is
-    // replaced by a rename like any other, or by something that must stay, which refuses the
-    // output now, before it has a name.
-    if (error == EEXIST) namesTaken.store(true, std::memory_order_relaxed);
     struct stat older;
-    if (CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older) &&
-        !TakeOwnerAndMode(s.file.Get(), older)) {
-      throw EFCreateError(s.fileName);
+    if (!s.nameTaken) {
+      // A link never replaces anything: it takes the name only where it is free.
+      const int error = s.file.LinkAs(s.name.c_str());
+      if (error == 0) {
+        if (s.file.Close()) return;
+        ::unlinkat(s.folder.Get(), s.name.c_str(), 0);
+        throw EFWriteError(s.fileName);
+      }
+      // The name is taken (or the link is not possible here): by an older output, which is
+      // replaced by a rename like any other, or by something that must stay, which refuses
+      // the output now, before it has a name.
+      if (error == EEXIST) namesTaken.store(true, std::memory_order_relaxed);
+      if (CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older) &&
+          !TakeOwnerAndMode(s.file.Get(), older)) {
+        throw EFCreateError(s.fileName);
+      }
+    } else {
+      // Looked at before the write; again now, so that what came meanwhile is refused too.
+      CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
     }
+    // A name of its own only now, for the rename just below.
     if (!s.file.Name()) throw EFCreateError(s.fileName);
     if (!s.file.Close()) throw EFWriteError(s.fileName);
   } else {
-    if (!s.file.Close()) throw EFWriteError(s.fileName);
     // The name is looked at again just before the rename, so that what was put there during
-    // the write is refused too.
+    // the write is refused too; an older output that came meanwhile gives its owner and mode,
+    // as to an unnamed file.
     struct stat now;
-    CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now);
+    if (CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now) &&
+        !s.nameTaken && !TakeOwnerAndMode(s.file.Get(), now)) {
+      throw EFCreateError(s.fileName);
+    }
+    if (!s.file.Close()) throw EFWriteError(s.fileName);
   }
   // Between the check and the rename a link could still appear; the rename would then replace
   // the link itself, never what it leads to.

@@ -303,6 +303,9 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   return ReadUpTo(reinterpret_cast<HANDLE>(handle_), buffer, size, fileName_);
 }
 
+// Held without sharing, the file cannot change while it is read.
+void InputFile::CheckUnchanged() const {}
+
 struct ReplacingFile::State {
   std::string fileName;
   std::wstring wideName;
