@@ -89,7 +89,7 @@ struct FileIdentity {
 
 // Returns the whole contents of the named file, read to its end whatever size it reports. Only
 // a regular file is opened; a folder, device or FIFO is the open error, as is a name holding a
-// NUL byte.
+// NUL byte. A file changed by another program while it is read is the read error.
 std::string ReadFileToString(const std::string& fileName);
 // The same, also telling which file was read.
 std::string ReadFileToString(const std::string& fileName, FileIdentity& identity);
@@ -154,7 +154,8 @@ class PendingOutput {
 };
 
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
-// at a time, so a file larger than memory converts too. The output is left pending. With a
+// at a time, so a file larger than memory converts too. The output is left pending; an input
+// changed while it is read is the read error, and the new file is removed. With a
 // budget, a thread taken from it (when one is free) reads and writes the chunks after the first.
 // chunkSize is for tests: it sets where the chunks end.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
