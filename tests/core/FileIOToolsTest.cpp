@@ -364,7 +364,8 @@ int ChangedBeforeRead(const std::string& path, int n, const std::function<void()
     // Until the thread has ended, each read it makes is let through here.
     for (int reads = 0; fd >= 0;) {
       pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, -1) < 0 || (ready.revents & POLLIN) == 0) break;
+      if (::poll(&ready, 1, -1) < 0 && errno == EINTR) continue;
+      if ((ready.revents & POLLIN) == 0) break;
       seccomp_notif request{};
       if (::ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0) continue;
       std::error_code error;
