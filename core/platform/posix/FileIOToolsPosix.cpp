@@ -548,7 +548,7 @@ void ReplacingFile::Commit() {
       }
     } else {
       // Looked at before the write; again now, so that what came meanwhile is refused too.
-      CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+      CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, older);
     }
     // A name of its own only now, for the rename just below.
     if (!s.file.Name()) throw EFCreateError(s.fileName);
