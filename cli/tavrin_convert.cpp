@@ -341,6 +341,8 @@ int Convert(const Options& options) {
     Report("メモリが不足しています (" + *reading + ")");
     return kConversionError;
   }
+  // Lists that name nothing leave no file at all, as a command line without one.
+  if (files.empty()) return UsageError("missing FILE");
 
   ArrayOfArrayOfString table;
   try {
@@ -397,7 +399,7 @@ int Convert(const Options& options) {
     ++workers;
   }
 
-  const bool progress = !options.quiet && !files.empty() && cli::IsTerminal(stderr);
+  const bool progress = !options.quiet && cli::IsTerminal(stderr);
   std::optional<ProgressLine> line;
   if (progress) {
     line.emplace(files.size());
