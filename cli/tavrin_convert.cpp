@@ -332,13 +332,13 @@ int Convert(const Options& options) {
       ReadNameList(list, options.separator, files);
     }
   } catch (const Exception& e) {
-    Report(e.Message());
+    Report(cli::FailureMessage(e));
     return kConversionError;
   } catch (const BadList& bad) {
     return UsageError(bad.message);
   } catch (const std::bad_alloc&) {
     // A list of more names than memory holds (an endless stream of valid names).
-    Report("メモリが不足しています (" + *reading + ")");
+    Report(cli::OutOfMemoryMessage(*reading));
     return kConversionError;
   }
   // Lists that name nothing leave no file at all, as a command line without one.
@@ -350,10 +350,10 @@ int Convert(const Options& options) {
   } catch (const Exception& e) {
     // As in the window: without its table the run removes tags only, after saying why.
     if (options.tableGiven) {
-      Report(e.Message());
+      Report(cli::FailureMessage(e));
       return kConversionError;
     }
-    if (!options.quiet) Report(e.Message());
+    if (!options.quiet) Report(cli::FailureMessage(e));
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
@@ -373,7 +373,7 @@ int Convert(const Options& options) {
     while (converters.size() < jobs) converters.push_back(std::make_unique<TableConverter>(table));
   } catch (const std::bad_alloc&) {
     if (converters.empty()) {
-      Report("メモリが不足しています (" + options.table + ")");
+      Report(cli::OutOfMemoryMessage(options.table));
       return kConversionError;
     }
   }

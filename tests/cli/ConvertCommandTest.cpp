@@ -84,6 +84,7 @@ struct OptionCase {
   std::string err;                    // stderr contains this ("" when stderr must be empty)
   std::optional<std::string> output;  // what a.html.txt (or -a.html.txt) holds, if written
   bool table = true;                  // CEntity.txt present in the folder
+  std::string list;                   // what names.lst holds
 };
 
 TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
@@ -134,6 +135,23 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
        "ファイル none.lst は開けません",
        std::nullopt},
       {"list is a folder", {"--files-from", "."}, 1, "", "ファイル . は開けません", std::nullopt},
+      // Names in messages are shown as the window shows them: whole, on one line.
+      {"name holding a NUL",
+       {"--files-from", "names.lst"},
+       1,
+       "",
+       "tavrin-convert: ファイル a\u2400b.html は開けません\n",
+       std::nullopt,
+       true,
+       std::string("a\0b.html\n", 9)},
+      {"name holding a newline and a byte that does not decode",
+       {"-0", "--files-from", "names.lst", "--keep-going"},
+       1,
+       "",
+       "tavrin-convert: ファイル \\xFFnew\u240Aline.html は開けません\n",
+       std::nullopt,
+       true,
+       std::string("\xffnew\nline.html\0", 15)},
       // Endless lists: refused at the first entry, without reading on.
       {"list of empty names",
        {"-0", "--files-from", "/dev/zero", "a.html"},
@@ -179,6 +197,7 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
     } else {
       fs::remove(work_.Path() / "CEntity.txt");
     }
+    WriteBytes(work_ / "names.lst", c.list);
     const ChildResult run = Run(c.args);
     EXPECT_EQ(run.status, c.status) << run.err;
     if (c.out.empty()) {
