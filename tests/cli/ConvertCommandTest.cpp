@@ -84,7 +84,7 @@ struct OptionCase {
   std::string err;                    // stderr contains this ("" when stderr must be empty)
   std::optional<std::string> output;  // what a.html.txt (or -a.html.txt) holds, if written
   bool table = true;                  // CEntity.txt present in the folder
-  std::string list;                   // what names.lst holds
+  std::string list = "";              // what names.lst holds
 };
 
 TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
@@ -367,6 +367,24 @@ TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
       EXPECT_EQ(run.status, 0) << run.err;
       EXPECT_TRUE(Read(second + ".txt") == std::string(kRepeat, '&')) << keepGoing;
     }
+  }
+}
+
+// A web mirror: an index.html in every folder, converted by the jobs side by side (which files
+// wait for which: BatchRunOrder).
+TEST_F(ConvertCommandTest, JobsConvertAMirrorWithAnIndexInEveryFolder) {
+  std::string list;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string folder = "site/" + std::to_string(i);
+    fs::create_directories(work_.Path() / folder);
+    WriteBytes(work_ / (folder + "/index.html"), "<p>" + std::to_string(i) + "</p>&amp;");
+    list += folder + "/index.html\n";
+  }
+  WriteBytes(work_ / "names.lst", list);
+  const ChildResult run = Run({"-j", "8", "--files-from", "names.lst"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (int i = 0; i < 1000; ++i) {
+    EXPECT_EQ(Read("site/" + std::to_string(i) + "/index.html.txt"), Converted(i)) << i;
   }
 }
 
