@@ -157,9 +157,7 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
       // the same file at the same time (on Windows a file opened without sharing cannot be
       // opened twice).
       sources_(FilesWaitedFor(files)),
-      spare_(spareThreads) {
-  if (keepGoing_) settled_.assign(files.size(), false);
-}
+      spare_(spareThreads) {}
 
 void BatchRun::AddWorker() {
   std::lock_guard lock(mutex_);
@@ -172,19 +170,9 @@ bool BatchRun::WaitFinished(std::chrono::milliseconds timeout) {
 }
 
 bool BatchRun::MayClaim() const {
-  if (!again_.empty()) return true;
   if (next_ >= files_.size()) return false;
   // Without keep-going nothing after a failed file is started.
   return keepGoing_ || firstFailure_ == kNone || next_ < firstFailure_;
-}
-
-BatchRun::Claim BatchRun::TakeClaim() {
-  if (!again_.empty()) {
-    const std::size_t i = *again_.begin();
-    again_.erase(again_.begin());
-    return {i, generation_};
-  }
-  return {next_++, generation_};
 }
 
 bool BatchRun::Stale(const Claim& claim) const {
@@ -198,10 +186,10 @@ BatchRun::Turn BatchRun::TurnOf(const Claim& claim) const {
   if (!keepGoing_ && firstFailure_ < i) return Turn::kCancelled;
   // The earlier files that may read or write what this one reads or writes are done.
   for (const std::size_t source : sources_[i]) {
-    if (keepGoing_ ? !settled_[source] : committed_ <= source) return Turn::kWait;
+    if (committed_ <= source) return Turn::kWait;
   }
-  // One at a time, and without keep-going after every earlier file is written, as one thread.
-  if (alone_ && (busy_ > 0 || (!keepGoing_ && committed_ < i))) return Turn::kWait;
+  // One at a time, after every earlier file is settled, as one thread.
+  if (alone_ && (busy_ > 0 || committed_ < i)) return Turn::kWait;
   return Turn::kGo;
 }
 
@@ -230,7 +218,7 @@ BatchRun::Outcome BatchRun::Attempt(const std::string& file, Step&& step) const 
 void BatchRun::Work(TableConverter& converter) {
   std::unique_lock lock(mutex_);
   while (MayClaim()) {
-    const Claim claim = TakeClaim();
+    const Claim claim{next_++, generation_};
     const std::size_t i = claim.file;
     Turn turn = Turn::kWait;
     changed_.wait(lock, [&] { return (turn = TurnOf(claim)) != Turn::kWait; });
@@ -241,28 +229,22 @@ void BatchRun::Work(TableConverter& converter) {
     ++busy_;
     lock.unlock();
     const std::string& file = files_[i];
-    std::optional<PendingOutput> output;
-    auto outcome = Attempt(file, [&] {
-      output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_));
+    Settled settled;
+    Outcome outcome = Attempt(file, [&] {
+      settled.output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_));
     });
-    if (output && keepGoing_) outcome = Attempt(file, [&] { output->Commit(); });
     lock.lock();
-    std::vector<PendingOutput> release;
-    if (output) release.push_back(std::move(*output));
     if (Stale(claim)) {
       // The run went back to an earlier file: this one is done again after it.
-      Release(std::move(release), lock);
-    } else if (!outcome.failure.empty()) {
-      Release(std::move(release), lock);
-      Failed(claim, alone, std::move(outcome), lock);
-    } else if (keepGoing_) {
-      const ConvertedSizes sizes = release.back().Sizes();
-      Release(std::move(release), lock);
-      Succeeded(i, sizes);
-      settled_[i] = true;
-      changed_.notify_all();
+      Drop(std::move(settled), lock);
+      Idle();
+    } else if (outcome.failure.empty() || !outcome.resources || alone) {
+      settled.failure = std::move(outcome.failure);
+      CommitInOrder(claim, alone, std::move(settled), lock);
     } else {
-      CommitInOrder(claim, alone, std::move(release.back()), lock);
+      Drop(std::move(settled), lock);
+      GoBack(i, lock);
+      Idle();
     }
   }
   lock.unlock();
@@ -273,120 +255,122 @@ void BatchRun::Work(TableConverter& converter) {
   finished_.notify_all();
 }
 
-void BatchRun::Release(std::vector<PendingOutput> outputs, std::unique_lock<std::mutex>& lock) {
-  // New files are removed before a file alone may take their room.
+void BatchRun::Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock) {
+  // New files are removed outside the lock, and before a file alone may take their room.
   lock.unlock();
-  outputs.clear();
+  settled.clear();
   lock.lock();
+}
+
+void BatchRun::Drop(Settled settled, std::unique_lock<std::mutex>& lock) {
+  std::vector<Settled> one;
+  one.push_back(std::move(settled));
+  Drop(std::move(one), lock);
+}
+
+void BatchRun::Idle() {
   --busy_;
   changed_.notify_all();
 }
 
-void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
-  if (!keepGoing_) committed_ = i + 1;
-  written_.fetch_add(1, std::memory_order_relaxed);
-  bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
-  bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
-  done_.fetch_add(1, std::memory_order_relaxed);
-}
-
-void BatchRun::CommitInOrder(const Claim& claim, bool alone, PendingOutput output,
+void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
                              std::unique_lock<std::mutex>& lock) {
   const std::size_t i = claim.file;
+  if (!keepGoing_ && !settled.failure.empty()) {
+    // Without keep-going a failure needs no turn: it ends the run where it stands.
+    Drop(Fail(i, std::move(settled.failure)), lock);
+    Idle();
+    return;
+  }
   for (;;) {
-    if (firstFailure_ < i || Stale(claim)) {
-      std::vector<PendingOutput> dropped;
-      dropped.push_back(std::move(output));
-      Release(std::move(dropped), lock);
+    if ((!keepGoing_ && firstFailure_ < i) || Stale(claim)) {
+      Drop(std::move(settled), lock);
+      Idle();
       return;
     }
     if (committed_ == i && !committing_) break;
-    // Alone, an earlier file that waits here must not keep the next file from starting.
+    // Alone, an earlier file that waits here must not keep the next one from starting.
     if (parked_.size() < mostParked_ || alone_) {
-      parked_.emplace(i, std::move(output));
-      --busy_;
-      changed_.notify_all();
+      parked_.emplace(i, std::move(settled));
+      Idle();
       return;
     }
     changed_.wait(lock);
   }
   committing_ = true;
-  std::optional<PendingOutput> next(std::move(output));
+  std::optional<Settled> next(std::move(settled));
   bool nextAlone = alone;
   for (std::size_t at = i; next; ++at) {
     lock.unlock();
-    auto outcome = Attempt(files_[at], [&] { next->Commit(); });
-    const ConvertedSizes sizes = next->Sizes();
-    std::vector<PendingOutput> release;
-    release.push_back(std::move(*next));
+    Outcome outcome{next->failure, false};
+    ConvertedSizes sizes;
+    if (next->output) {
+      outcome = Attempt(files_[at], [&] { next->output->Commit(); });
+      sizes = next->output->Sizes();
+    }
+    // The input and the new file are let go before the next file is looked at.
     next.reset();
     lock.lock();
-    if (!outcome.failure.empty()) {
+    if (!outcome.failure.empty() && outcome.resources && !nextAlone) {
       committing_ = false;
-      // Given up before the failure is looked at, so that a file done again alone has its room.
-      lock.unlock();
-      release.clear();
-      lock.lock();
-      Failed({at, generation_}, nextAlone, std::move(outcome), lock);
-      --busy_;
-      changed_.notify_all();
+      GoBack(at, lock);
+      Idle();
       return;
     }
-    Succeeded(at, sizes);
+    if (!outcome.failure.empty()) {
+      Drop(Fail(at, std::move(outcome.failure)), lock);
+      if (!keepGoing_) {
+        committing_ = false;
+        Idle();
+        return;
+      }
+      committed_ = at + 1;
+    } else {
+      Succeeded(at, sizes);
+    }
     const auto parked = parked_.find(at + 1);
     if (parked != parked_.end()) {
       next.emplace(std::move(parked->second));
       parked_.erase(parked);
       nextAlone = false;
     }
-    lock.unlock();
-    release.clear();
-    lock.lock();
+    changed_.notify_all();
   }
   committing_ = false;
-  --busy_;
-  changed_.notify_all();
+  Idle();
 }
 
-void BatchRun::Failed(const Claim& claim, bool alone, Outcome outcome,
-                      std::unique_lock<std::mutex>& lock) {
-  const std::size_t i = claim.file;
-  if (!keepGoing_ && firstFailure_ < i) return;  // beyond the first failure: never reached
-  if (alone || !outcome.resources) {
-    std::vector<PendingOutput> dropped = Fail(i, std::move(outcome.failure));
-    if (keepGoing_) settled_[i] = true;
-    lock.unlock();
-    dropped.clear();
-    lock.lock();
-    changed_.notify_all();
-    return;
-  }
+void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
+  committed_ = i + 1;
+  written_.fetch_add(1, std::memory_order_relaxed);
+  bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
+  bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
+  done_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
+  // A run of one thread would not have reached it.
+  if (!keepGoing_ && firstFailure_ < i) return;
   alone_ = true;
-  if (keepGoing_) {
-    again_.insert(i);
-    changed_.notify_all();
-    return;
-  }
-  // Back to this file: files claimed after it are claimed again, their parked outputs given up.
   ++generation_;
   goneBackTo_ = std::min(goneBackTo_, i);
   next_ = std::min(next_, i);
-  std::vector<PendingOutput> dropped;
+  std::vector<Settled> later;
   for (auto at = parked_.lower_bound(i); at != parked_.end();) {
-    dropped.push_back(std::move(at->second));
+    later.push_back(std::move(at->second));
     at = parked_.erase(at);
   }
-  lock.unlock();
-  dropped.clear();
-  lock.lock();
+  Drop(std::move(later), lock);
   changed_.notify_all();
 }
 
-std::vector<PendingOutput> BatchRun::Fail(std::size_t i, std::string failure) {
+std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure) {
   failures_.emplace_back(i, std::move(failure));
   firstFailure_ = std::min(firstFailure_, i);
   done_.fetch_add(1, std::memory_order_relaxed);
-  std::vector<PendingOutput> dropped;
+  // Without keep-going, the outputs parked beyond the first failure are never written.
+  std::vector<Settled> dropped;
+  if (keepGoing_) return dropped;
   for (auto at = parked_.upper_bound(firstFailure_); at != parked_.end();) {
     dropped.push_back(std::move(at->second));
     at = parked_.erase(at);

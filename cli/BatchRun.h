@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,31 +74,38 @@ class BatchRun {
   enum class Turn { kGo, kWait, kAgain, kCancelled };
   struct Outcome {
     std::string failure;     // empty when the step succeeded
-    bool resources = false;  // it failed for want of space or memory, which others may hold
+    bool resources = false;  // it failed for want of room or memory, which others may hold
+  };
+  // A converted file waiting for its turn: its complete new output, or its failure.
+  struct Settled {
+    std::optional<PendingOutput> output;
+    std::string failure;
   };
 
   template <typename Step>
   Outcome Attempt(const std::string& file, Step&& step) const;
   bool MayClaim() const;
-  Claim TakeClaim();
   // Whether the claimed file may start now, must wait, is to be taken again later, or is beyond
   // the first failure (which a run of one thread would not have reached).
   Turn TurnOf(const Claim& claim) const;
   bool Stale(const Claim& claim) const;
-  // Without keep-going: gives the claimed file its output once every earlier file is written. A
-  // worker that gets there first leaves its output parked for whoever writes the file before
-  // it, and goes on with the next file instead of waiting.
-  void CommitInOrder(const Claim& claim, bool alone, PendingOutput output,
+  // Settles files in list order: gives the claimed file its output (or records its failure) once
+  // every earlier file is settled. A worker that gets there first leaves it parked for whoever
+  // settles the file before it, and goes on with the next file instead of waiting.
+  void CommitInOrder(const Claim& claim, bool alone, Settled settled,
                      std::unique_lock<std::mutex>& lock);
-  // Settles a failed file, or, when the failure may be due to what other files held at the time
-  // (space on the disk, memory), has it done again alone: parked outputs of later files are
-  // given up and the run goes on one file at a time from there.
-  void Failed(const Claim& claim, bool alone, Outcome outcome, std::unique_lock<std::mutex>& lock);
+  // For a file that failed for want of room or memory while others ran beside it: the run goes
+  // back to it and takes one file at a time from there, as one thread, the parked outputs of
+  // later files given up and the files claimed after it claimed again.
+  void GoBack(std::size_t i, std::unique_lock<std::mutex>& lock);
   void Succeeded(std::size_t i, const ConvertedSizes& sizes);
   // With the lock held: records a file's failure; returns the parked outputs it cancels.
-  std::vector<PendingOutput> Fail(std::size_t i, std::string failure);
-  // Gives up what the lock's holder no longer needs outside the lock, then ends its busy spell.
-  void Release(std::vector<PendingOutput> outputs, std::unique_lock<std::mutex>& lock);
+  std::vector<Settled> Fail(std::size_t i, std::string failure);
+  // Lets go of new files and inputs outside the lock.
+  void Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock);
+  void Drop(Settled settled, std::unique_lock<std::mutex>& lock);
+  // A worker's file is parked, settled or given up.
+  void Idle();
 
   const std::vector<std::string>& files_;
   const bool keepGoing_;
@@ -109,21 +116,19 @@ class BatchRun {
   std::condition_variable changed_;
   std::condition_variable finished_;  // apart, so that the waiting main thread is woken once
   std::size_t next_ = 0;              // the next file to claim
-  std::size_t committed_ = 0;         // without keep-going: files [0, committed_) are written
-  bool committing_ = false;           // a worker is writing files committed_ and on
-  std::map<std::size_t, PendingOutput> parked_;
-  std::vector<bool> settled_;  // with keep-going: which files are done
+  std::size_t committed_ = 0;         // files [0, committed_) are settled
+  bool committing_ = false;           // a worker is settling files committed_ and on
+  std::map<std::size_t, Settled> parked_;
   std::size_t firstFailure_ = kNone;
   std::vector<std::pair<std::size_t, std::string>> failures_;
   unsigned workers_ = 0;
   ThreadBudget spare_;
-  // One file at a time from here on: a file failed in a way that others running beside it may
-  // have caused.
+  // One file at a time from here on: a file failed in a way that others beside it may have
+  // caused.
   bool alone_ = false;
-  std::size_t busy_ = 0;  // files converting or being written
+  std::size_t busy_ = 0;  // files converting or being settled
   unsigned generation_ = 0;
   std::size_t goneBackTo_ = kNone;  // the earliest file the run went back to
-  std::set<std::size_t> again_;     // with keep-going: files to do again, alone
 
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
 };

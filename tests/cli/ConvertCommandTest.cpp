@@ -2,10 +2,13 @@
 // temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -366,6 +369,85 @@ TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
       const ChildResult run = Run({"-j", "2", keepGoing, first, second});
       EXPECT_EQ(run.status, 0) << run.err;
       EXPECT_TRUE(Read(second + ".txt") == std::string(kRepeat, '&')) << keepGoing;
+    }
+  }
+}
+
+// A file system of its own, small enough to fill; mounting it takes root.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const char* size) : path_(path) {
+    fs::create_directory(path_);
+    const std::string options = std::string("size=") + size;
+    mounted_ = ::mount("tavrin-test", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    if (!mounted_) why_ = std::strerror(errno);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  const std::string& Why() const { return why_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+// A nearly full disk: a big first file, then small ones. Whatever the jobs, the files converted
+// and the failure are those of one job: outputs of later files that wait for their turn never
+// take the room of an earlier file.
+TEST_F(ConvertCommandTest, JobsOnANearlyFullDiskFailWhereOneJobFails) {
+  SmallDisk disk(work_ / "disk", "16m");
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system to fill: mount: " << disk.Why();
+  constexpr int kSmall = 40;
+  std::vector<std::string> files = {"disk/big.html"};
+  for (int i = 0; i < kSmall; ++i) files.push_back("disk/f" + std::to_string(i) + ".html");
+  struct Outcome {
+    int status;
+    std::string err;
+    std::vector<bool> converted;
+    bool operator==(const Outcome&) const = default;
+  };
+  for (const bool keepGoing : {false, true}) {
+    SCOPED_TRACE(keepGoing ? "keep going" : "first failure");
+    std::optional<Outcome> one;
+    for (const char* jobs : {"1", "2", "8"}) {
+      SCOPED_TRACE(jobs);
+      for (const auto& entry : fs::directory_iterator(work_.Path() / "disk")) {
+        fs::remove_all(entry.path());
+      }
+      // Plain text: each output as large as its input.
+      WriteBytes(work_ / files[0], Repeated("abcdefghi\n", 450000));
+      for (int i = 1; i <= kSmall; ++i)
+        WriteBytes(work_ / files[i], Repeated("abcdefghi\n", 15000));
+      std::vector<std::string> args = {"-j", jobs};
+      if (keepGoing) args.push_back("--keep-going");
+      args.insert(args.end(), files.begin(), files.end());
+      const ChildResult run = Run(args);
+      Outcome outcome{run.status, run.err, {}};
+      for (const std::string& file : files) {
+        // Plain text comes out as it went in; a complete output has the input's size.
+        const fs::path output = work_.Path() / (file + ".txt");
+        outcome.converted.push_back(fs::exists(output) &&
+                                    fs::file_size(output) == fs::file_size(work_.Path() / file));
+      }
+      for (const auto& entry : fs::directory_iterator(work_.Path() / "disk")) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tavrin-"));
+      }
+      if (!one) {
+        // The disk is full part way through the list.
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(outcome.converted.front());
+        EXPECT_FALSE(outcome.converted.back());
+        one = outcome;
+        continue;
+      }
+      EXPECT_EQ(outcome.status, one->status);
+      EXPECT_EQ(outcome.err, one->err);
+      EXPECT_EQ(outcome.converted, one->converted);
     }
   }
 }
