@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -42,6 +43,9 @@ constexpr int kUsageError = 2;
 constexpr std::size_t kMostJobs = 256;
 // Open files kept for the standard streams, inherited descriptors and the libraries.
 constexpr std::size_t kDescriptorsKept = 16;
+// The address space a job takes at most beyond what the program holds before the run: its
+// converter, its chunk and the converted text, a helper's buffers and the threads' stacks.
+constexpr std::size_t kJobAddressSpace = std::size_t{32} << 20;
 
 void PrintHelp() {
   std::fputs(
@@ -363,8 +367,19 @@ int Convert(const Options& options) {
   // of the program a few.
   const std::size_t limit = cli::OpenFileLimit();
   const std::size_t descriptors = limit > kDescriptorsKept ? limit - kDescriptorsKept : 0;
+  // Under a limit of address space (ulimit -v), as many jobs as fit in it, so that no file fails
+  // for want of memory where one job would have converted it.
+  std::size_t fitting = kMostJobs;
+  if (const std::size_t space = cli::AddressSpaceLimit(); space != SIZE_MAX) {
+    cli::MakeThreadsSmall();
+    const std::size_t used = cli::AddressSpaceUsed();
+    fitting = space > used ? (space - used) / kJobAddressSpace : 0;
+  }
   const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
-      1, std::min<std::size_t>({wanted, kMostJobs, files.size(), descriptors / 4})));
+      1, std::min<std::size_t>({wanted, kMostJobs, files.size(), descriptors / 4, fitting})));
+  // Helpers for big files take their room too.
+  const unsigned spare = static_cast<unsigned>(
+      std::min<std::size_t>(wanted - std::min(wanted, jobs), fitting > jobs ? fitting - jobs : 0));
   const std::size_t mostParked = std::min<std::size_t>(
       cli::BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
   // Each worker has its own converter; one that memory does not allow is one worker less.
@@ -379,7 +394,7 @@ int Convert(const Options& options) {
   }
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
-  cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs), mostParked);
+  cli::BatchRun run(files, options.keepGoing, spare, mostParked);
   // Before the workers start, so that they inherit it: a signal that ends the run comes here,
   // where the new files under way are removed before the process ends.
   cli::EndingSignals endingSignals;

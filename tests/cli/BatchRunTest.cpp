@@ -1,12 +1,11 @@
 // Which files of a list wait for which: only files that can reach the same file.
-#include "BatchRun.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "BatchRun.h"
 #include "TempDir.h"
 
 namespace tavrin::testing {

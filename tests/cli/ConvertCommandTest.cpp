@@ -326,20 +326,48 @@ TEST_F(ConvertCommandTest, JobsAreAtMost256) {
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
 }
 
-// Outputs that wait for an earlier file hold descriptors: under a low limit the jobs still
-// convert every file that one job would.
-TEST_F(ConvertCommandTest, JobsStayWithinTheDescriptorLimit) {
-  constexpr int kCount = 400;
-  const ChildSetup fewDescriptors = [] {
-    const rlimit limit{32, 32};
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+// Under a low limit the jobs still convert every file that one job would: outputs that wait for
+// an earlier file hold descriptors, and every thread takes address space.
+TEST_F(ConvertCommandTest, JobsStayWithinTheProcessLimits) {
+  struct LimitCase {
+    const char* name;
+    ChildSetup limit;
+    int count;
+    int repeat;  // times each file holds its text
   };
-  std::vector<std::string> args = {"-j", "8"};
-  const std::vector<std::string> files = MakeFiles(kCount);
-  args.insert(args.end(), files.begin(), files.end());
-  const ChildResult run = Run(args, fewDescriptors);
-  EXPECT_EQ(run.status, 0) << run.err;
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+  const std::vector<LimitCase> cases = {
+      {"open files",
+       [] {
+         const rlimit limit{32, 32};
+         return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+       },
+       400, 1},
+      {"address space", AddressSpaceLimit(96 << 20), 8, 320000},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer maps more than any address-space limit allows.
+    if (c.repeat > 1) continue;
+#endif
+    const std::vector<std::string> files = MakeFiles(c.count);
+    std::vector<std::string> expected;
+    for (int i = 0; i < c.count; ++i) {
+      WriteBytes(work_ / files[i], Repeated(Read(files[i]), c.repeat));
+      expected.push_back(Repeated(Converted(i), c.repeat));
+    }
+    for (const char* jobs : {"1", "2", "8"}) {
+      SCOPED_TRACE(jobs);
+      for (const std::string& name : files) fs::remove(work_.Path() / (name + ".txt"));
+      std::vector<std::string> args = {"-j", jobs};
+      args.insert(args.end(), files.begin(), files.end());
+      const ChildResult run = Run(args, c.limit);
+      EXPECT_EQ(run.status, 0) << run.err;
+      for (int i = 0; i < c.count; ++i) {
+        EXPECT_TRUE(Read(files[i] + ".txt") == expected[i]) << i;
+      }
+    }
+  }
 }
 
 // An input that an earlier file of the list writes is read as one job would read it: after,
