@@ -23,6 +23,7 @@
 #include "CodePage.h"
 #include "EntityTable.h"
 #include "FileIOTools.h"
+#include "ShownText.h"
 #include "SystemHelpers.h"
 #include "TavrinFunctions.h"
 
@@ -249,7 +250,7 @@ struct BadList {
 // its first entry, and no name is held in memory beyond that length.
 void ReadNameList(const std::string& list, char separator, std::vector<std::string>& files) {
   const bool standardInput = list == "-";
-  const std::string where = standardInput ? "standard input" : "'" + list + "'";
+  const std::string where = standardInput ? "standard input" : "'" + ShownPath(list) + "'";
   std::size_t entry = 1;
   auto refuse = [&](const char* what) {
     return BadList{std::string(what) + ": entry " + std::to_string(entry) + " of " + where};
