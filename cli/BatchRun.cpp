@@ -42,49 +42,52 @@ std::string FoldedCase(std::string name) {
   return name;
 }
 
+// A file is known by a hash of what tells it apart: two files whose hashes meet by chance are
+// merely taken one after the other, and a long list takes little memory.
+using FileKey = std::size_t;
+
+FileKey KeyOf(std::string_view kind, std::string_view what) {
+  std::string text(kind);
+  text.append(what);
+  return std::hash<std::string>()(text);
+}
+
 #ifdef _WIN32
 // Short names, case, links and junctions give one file many spellings here, and the system has
 // no cheap answer to which file a missing name will be: names are told apart by their last part
 // alone, which every spelling of a file shares. Equal last parts wait for each other.
-std::vector<std::string> KeysOf(const std::string& name) {
+std::vector<FileKey> KeysOf(const std::string& name) {
   const std::size_t slash = name.find_last_of("\\/:");
   const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-  return {FoldedCase(last), FoldedCase(last + ".txt")};
+  return {KeyOf("n", FoldedCase(last)), KeyOf("n", FoldedCase(last + ".txt"))};
 }
 #else
-// The keys of files: "i" + device and inode for one that exists, "p" + folder and last part for
-// a place where one may come to be. A name gets both where it has both.
+// A file that exists is known by its device and inode, whatever its name; one that does not, by
+// the place where it may come to be: its folder as the system resolves it, and its last part.
 class FileKeys {
  public:
   // The keys of the file a name reads (links followed) and of the file it writes (its name plus
   // ".txt", no link followed).
-  std::vector<std::string> Of(const std::string& name) {
-    std::vector<std::string> keys;
-    if (name.find('\0') != std::string::npos) return keys;  // no file has such a name
+  std::vector<FileKey> Of(const std::string& name) {
+    if (name.find('\0') != std::string::npos) return {};  // no file has such a name
     struct stat st;
-    const std::string input = FollowLinks(name, st, keys);
-    keys.push_back(PlaceOf(input));
+    std::vector<FileKey> keys;
+    const std::string input = FollowLinks(name, st);
+    keys.push_back(::lstat(input.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(input));
     const std::string output = name + ".txt";
-    if (::lstat(output.c_str(), &st) == 0) keys.push_back(IdentityOf(st));
-    keys.push_back(PlaceOf(output));
+    keys.push_back(::lstat(output.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(output));
     return keys;
   }
 
  private:
-  static std::string IdentityOf(const struct stat& st) {
-    return "i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  static FileKey IdentityOf(const struct stat& st) {
+    return KeyOf("i", std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
   }
 
-  // The name at the end of the links from `name`, which need not exist; the identity of the file
-  // there goes to keys when it does.
-  static std::string FollowLinks(std::string path, struct stat& st,
-                                 std::vector<std::string>& keys) {
+  // The name at the end of the links from `name`, which need not exist.
+  static std::string FollowLinks(std::string path, struct stat& st) {
     // As many links as the system follows on the way to a file.
-    for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0; ++hop) {
-      if (!S_ISLNK(st.st_mode)) {
-        keys.push_back(IdentityOf(st));
-        break;
-      }
+    for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
       std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
                          '\0');
       const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
@@ -99,7 +102,7 @@ class FileKeys {
 
   // The folder as the system resolves it (linked folders, "..", relative names), and the last
   // part.
-  std::string PlaceOf(const std::string& name) {
+  FileKey PlaceOf(const std::string& name) {
     const std::size_t slash = name.rfind('/');
     const std::string folder = slash == std::string::npos ? "."
                                : slash == 0               ? "/"
@@ -112,7 +115,7 @@ class FileKeys {
       at->second = resolved != nullptr ? resolved : folder;
       std::free(resolved);
     }
-    return "p" + at->second + "/" + FoldedCase(last);
+    return KeyOf("p", at->second + "/" + FoldedCase(last));
   }
 
   std::unordered_map<std::string, std::string> folders_;  // lists hold many files per folder
@@ -124,24 +127,24 @@ class FileKeys {
 std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files) {
   std::vector<std::vector<std::size_t>> waited(files.size());
   // For each key, the latest file of the list that has it: that one waits for every earlier.
-  std::unordered_map<std::string, std::size_t> latest;
+  std::unordered_map<FileKey, std::size_t> latest;
 #ifndef _WIN32
   FileKeys keysOf;
 #endif
   for (std::size_t i = 0; i < files.size(); ++i) {
 #ifdef _WIN32
-    const std::vector<std::string> keys = KeysOf(files[i]);
+    const std::vector<FileKey> keys = KeysOf(files[i]);
 #else
-    const std::vector<std::string> keys = keysOf.Of(files[i]);
+    const std::vector<FileKey> keys = keysOf.Of(files[i]);
 #endif
-    for (const std::string& key : keys) {
+    for (const FileKey key : keys) {
       if (const auto found = latest.find(key); found != latest.end()) {
         waited[i].push_back(found->second);
       }
     }
     std::sort(waited[i].begin(), waited[i].end());
     waited[i].erase(std::unique(waited[i].begin(), waited[i].end()), waited[i].end());
-    for (const std::string& key : keys) latest[key] = i;
+    for (const FileKey key : keys) latest[key] = i;
   }
   return waited;
 }
