@@ -6,87 +6,161 @@
 #include <unordered_map>
 
 #include "FileIOTools.h"
+#include "ShownText.h"
 
 #ifndef _WIN32
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace tavrin::cli {
 
+std::string FailureMessage(const Exception& error) {
+  const auto* fileError = dynamic_cast<const EFileError*>(&error);
+  if (fileError == nullptr) return error.Message();
+  std::string message = fileError->Format();
+  if (const std::size_t at = message.find("%s"); at != std::string::npos) {
+    message.replace(at, 2, ShownPath(fileError->FileName()));
+  }
+  return message;
+}
+
+std::string OutOfMemoryMessage(const std::string& name) {
+  return "メモリが不足しています (" + ShownPath(name) + ")";
+}
+
 namespace {
 
-// What two names of one file always share whichever way a list spells them (relative or
-// absolute, through a linked folder, in another letter case where the file system ignores it):
-// the last part, here with ASCII letters in one case. Names with equal keys may still be two
-// files; those are merely taken one after the other.
-std::string NameKey(const std::string& name) {
-#ifdef _WIN32
-  const std::size_t slash = name.find_last_of("\\/:");
-#else
-  const std::size_t slash = name.rfind('/');
-#endif
-  std::string key = slash == std::string::npos ? name : name.substr(slash + 1);
-  for (char& c : key) {
+// ASCII letters in one case: names that differ only there may be one file where the file system
+// ignores case. Two such names of different files are merely taken one after the other.
+std::string FoldedCase(std::string name) {
+  for (char& c : name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return key;
+  return name;
 }
 
-// A name that is a symbolic link stands for the file it leads to, whose last part may differ
-// (a.html, then link.html leading to a.html.txt): its key is that of the file at the end of the
-// links, which need not exist yet. One look at every name; links are rare and followed here.
-std::string FileKey(const std::string& name) {
-#ifndef _WIN32
-  if (name.find('\0') != std::string::npos) return NameKey(name);
-  std::string path = name;
-  struct stat st;
-  // As many links as the system follows on the way to a file.
-  for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-    const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
-    if (got <= 0 || static_cast<std::size_t>(got) >= target.size()) break;
-    target.resize(static_cast<std::size_t>(got));
-    const std::size_t slash = path.rfind('/');
-    path = target[0] == '/' || slash == std::string::npos ? target
-                                                          : path.substr(0, slash + 1) + target;
-  }
-  return NameKey(path);
-#else
-  return NameKey(name);
-#endif
+// A file is known by a hash of what tells it apart: two files whose hashes meet by chance are
+// merely taken one after the other, and a long list takes little memory.
+using FileKey = std::size_t;
+
+FileKey KeyOf(std::string_view kind, std::string_view what) {
+  std::string text(kind);
+  text.append(what);
+  return std::hash<std::string>()(text);
 }
+
+#ifdef _WIN32
+// Short names, case, links and junctions give one file many spellings here, and the system has
+// no cheap answer to which file a missing name will be: names are told apart by their last part
+// alone, which every spelling of a file shares. Equal last parts wait for each other.
+std::vector<FileKey> KeysOf(const std::string& name) {
+  const std::size_t slash = name.find_last_of("\\/:");
+  const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+  return {KeyOf("n", FoldedCase(last)), KeyOf("n", FoldedCase(last + ".txt"))};
+}
+#else
+// A file that exists is known by its device and inode, whatever its name; one that does not, by
+// the place where it may come to be: its folder as the system resolves it, and its last part.
+class FileKeys {
+ public:
+  // The keys of the file a name reads (links followed) and of the file it writes (its name plus
+  // ".txt", no link followed).
+  std::vector<FileKey> Of(const std::string& name) {
+    if (name.find('\0') != std::string::npos) return {};  // no file has such a name
+    struct stat st;
+    std::vector<FileKey> keys;
+    const std::string input = FollowLinks(name, st);
+    keys.push_back(::lstat(input.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(input));
+    const std::string output = name + ".txt";
+    keys.push_back(::lstat(output.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(output));
+    return keys;
+  }
+
+ private:
+  static FileKey IdentityOf(const struct stat& st) {
+    return KeyOf("i", std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+  }
+
+  // The name at the end of the links from `name`, which need not exist.
+  static std::string FollowLinks(std::string path, struct stat& st) {
+    // As many links as the system follows on the way to a file.
+    for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
+      std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
+                         '\0');
+      const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+      if (got <= 0 || static_cast<std::size_t>(got) >= target.size()) break;
+      target.resize(static_cast<std::size_t>(got));
+      const std::size_t slash = path.rfind('/');
+      path = target[0] == '/' || slash == std::string::npos ? target
+                                                            : path.substr(0, slash + 1) + target;
+    }
+    return path;
+  }
+
+  // The folder as the system resolves it (linked folders, "..", relative names), and the last
+  // part.
+  FileKey PlaceOf(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : name.substr(0, slash);
+    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    auto [at, added] = folders_.try_emplace(folder);
+    if (added) {
+      // A folder that cannot be resolved holds no file to read and takes none to write.
+      char* resolved = ::realpath(folder.c_str(), nullptr);
+      at->second = resolved != nullptr ? resolved : folder;
+      std::free(resolved);
+    }
+    return KeyOf("p", at->second + "/" + FoldedCase(last));
+  }
+
+  std::unordered_map<std::string, std::string> folders_;  // lists hold many files per folder
+};
+#endif
 
 }  // namespace
+
+std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files) {
+  std::vector<std::vector<std::size_t>> waited(files.size());
+  // For each key, the latest file of the list that has it: that one waits for every earlier.
+  std::unordered_map<FileKey, std::size_t> latest;
+#ifndef _WIN32
+  FileKeys keysOf;
+#endif
+  for (std::size_t i = 0; i < files.size(); ++i) {
+#ifdef _WIN32
+    const std::vector<FileKey> keys = KeysOf(files[i]);
+#else
+    const std::vector<FileKey> keys = keysOf.Of(files[i]);
+#endif
+    for (const FileKey key : keys) {
+      if (const auto found = latest.find(key); found != latest.end()) {
+        waited[i].push_back(found->second);
+      }
+    }
+    std::sort(waited[i].begin(), waited[i].end());
+    waited[i].erase(std::unique(waited[i].begin(), waited[i].end()), waited[i].end());
+    for (const FileKey key : keys) latest[key] = i;
+  }
+  return waited;
+}
 
 BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads,
                    std::size_t mostParked)
     : files_(files),
       keepGoing_(keepGoing),
       mostParked_(mostParked),
-      sources_(files.size()),
-      spare_(spareThreads) {
-  if (keepGoing_) settled_.assign(files.size(), false);
-  // A file that may be the input or the output of an earlier file of the list (a.html, then
-  // a.html.txt, a.html again, or a.html.txt then a.html) waits for it, as one thread would: it
-  // reads what that file wrote, never replaces what it is still to read, and never holds the
-  // same file at the same time (on Windows a file opened without sharing cannot be opened twice).
-  std::unordered_map<std::string, std::size_t> latestInput, latestOutput;
-  auto latest = [](const auto& map, const std::string& key) {
-    const auto found = map.find(key);
-    return found == map.end() ? kNone : found->second;
-  };
-  for (std::size_t i = 0; i < files_.size(); ++i) {
-    // The input is what a link leads to; the output goes beside the name as given.
-    const std::string key = FileKey(files_[i]);
-    std::string output = NameKey(files_[i]) + ".txt";
-    sources_[i] = {latest(latestInput, key), latest(latestOutput, key),
-                   latest(latestInput, output)};
-    latestInput[key] = i;
-    latestOutput[std::move(output)] = i;
-  }
-}
+      // A file that may be the input or the output of an earlier file of the list (a.html, then
+      // a.html.txt, a.html again, or a.html.txt then a.html) waits for it, as one thread would:
+      // it reads what that file wrote, never replaces what it is still to read, and never holds
+      // the same file at the same time (on Windows a file opened without sharing cannot be
+      // opened twice).
+      sources_(FilesWaitedFor(files)),
+      spare_(spareThreads) {}
 
 void BatchRun::AddWorker() {
   std::lock_guard lock(mutex_);
@@ -104,148 +178,207 @@ bool BatchRun::MayClaim() const {
   return keepGoing_ || firstFailure_ == kNone || next_ < firstFailure_;
 }
 
-void BatchRun::WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock) {
-  for (const std::size_t source : sources_[i]) {
-    if (source == kNone) continue;
-    if (keepGoing_) {
-      changed_.wait(lock, [&] { return settled_[source]; });
-    } else {
-      changed_.wait(lock, [&] { return committed_ > source || firstFailure_ < i; });
-      if (committed_ <= source) throw Cancelled{};
-    }
-  }
+bool BatchRun::Stale(const Claim& claim) const {
+  return claim.generation != generation_ && claim.file >= goneBackTo_;
 }
 
-namespace {
+BatchRun::Turn BatchRun::TurnOf(const Claim& claim) const {
+  const std::size_t i = claim.file;
+  if (Stale(claim)) return Turn::kAgain;
+  // A run of one thread would not have got this far.
+  if (!keepGoing_ && firstFailure_ < i) return Turn::kCancelled;
+  // The earlier files that may read or write what this one reads or writes are done.
+  for (const std::size_t source : sources_[i]) {
+    if (committed_ <= source) return Turn::kWait;
+  }
+  // One at a time, after every earlier file is settled, as one thread.
+  if (alone_ && (busy_ > 0 || committed_ < i)) return Turn::kWait;
+  return Turn::kGo;
+}
 
-// Runs one step of a file; returns its failure message, empty when it succeeded.
+// Runs one step of a file; tells how it failed, if it did.
 template <typename Step>
-std::string Attempt(const std::string& file, Step&& step) {
+BatchRun::Outcome BatchRun::Attempt(const std::string& file, Step&& step) const {
   try {
     step();
+  } catch (const EFWriteError& e) {
+    return {FailureMessage(e), true};
+  } catch (const EFTooLargeError& e) {
+    return {FailureMessage(e), true};
+  } catch (const EFCreateError& e) {
+    // A new file may also find no room for its name. Where the run goes on after a failure, an
+    // output refused by what stands at its name (common there) is not worth a run alone.
+    return {FailureMessage(e), !keepGoing_};
   } catch (const Exception& e) {
-    return e.Message();
+    return {FailureMessage(e), false};
   } catch (const std::bad_alloc&) {
     // A text that outgrows memory while it is converted fails like any other file.
-    return "メモリが不足しています (" + file + ")";
+    return {OutOfMemoryMessage(file), true};
   }
   return {};
 }
 
-}  // namespace
-
 void BatchRun::Work(TableConverter& converter) {
-  for (;;) {
-    std::size_t i = 0;
-    bool cancelled = false;
-    {
-      std::unique_lock lock(mutex_);
-      if (!MayClaim()) break;
-      i = next_++;
-      try {
-        WaitForInput(i, lock);
-      } catch (const Cancelled&) {
-        cancelled = true;
-      }
-    }
-    if (cancelled) {
-      Settle(i, true, {}, 0, 0);
-      continue;
-    }
+  std::unique_lock lock(mutex_);
+  while (MayClaim()) {
+    const Claim claim{next_++, generation_};
+    const std::size_t i = claim.file;
+    Turn turn = Turn::kWait;
+    changed_.wait(lock, [&] { return (turn = TurnOf(claim)) != Turn::kWait; });
+    if (turn != Turn::kGo) continue;
+    // Alone, a file has what one thread would have: no parked outputs of later files beside it,
+    // no thread borrowed for its reading and writing.
+    const bool alone = alone_;
+    ++busy_;
+    lock.unlock();
     const std::string& file = files_[i];
-    std::optional<PendingOutput> output;
-    std::string failure =
-        Attempt(file, [&] { output.emplace(ConvertFileAside(file, converter, &spare_)); });
-    if (output && !keepGoing_) {
-      CommitInOrder(i, std::move(*output));
-      continue;
+    Settled settled;
+    Outcome outcome = Attempt(file, [&] {
+      settled.output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_));
+    });
+    lock.lock();
+    if (Stale(claim)) {
+      // The run went back to an earlier file: this one is done again after it.
+      Drop(std::move(settled), lock);
+      Idle();
+    } else if (outcome.failure.empty() || !outcome.resources || alone) {
+      settled.failure = std::move(outcome.failure);
+      CommitInOrder(claim, alone, std::move(settled), lock);
+    } else {
+      Drop(std::move(settled), lock);
+      GoBack(i, lock);
+      Idle();
     }
-    if (output) failure = Attempt(file, [&] { output->Commit(); });
-    const ConvertedSizes sizes = output ? output->Sizes() : ConvertedSizes{};
-    output.reset();
-    Settle(i, false, std::move(failure), sizes.in, sizes.out);
   }
+  lock.unlock();
   // What this worker leaves, a big file still converting may use.
   spare_.Give();
-  std::lock_guard lock(mutex_);
+  lock.lock();
   --workers_;
   finished_.notify_all();
 }
 
-void BatchRun::CommitInOrder(std::size_t i, PendingOutput output) {
-  std::vector<PendingOutput> dropped;
-  std::unique_lock lock(mutex_);
+void BatchRun::Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock) {
+  // New files are removed outside the lock, and before a file alone may take their room.
+  lock.unlock();
+  settled.clear();
+  lock.lock();
+}
+
+void BatchRun::Drop(Settled settled, std::unique_lock<std::mutex>& lock) {
+  std::vector<Settled> one;
+  one.push_back(std::move(settled));
+  Drop(std::move(one), lock);
+}
+
+void BatchRun::Idle() {
+  --busy_;
+  changed_.notify_all();
+}
+
+void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
+                             std::unique_lock<std::mutex>& lock) {
+  const std::size_t i = claim.file;
+  if (!keepGoing_ && !settled.failure.empty()) {
+    // Without keep-going a failure needs no turn: it ends the run where it stands.
+    Drop(Fail(i, std::move(settled.failure)), lock);
+    Idle();
+    return;
+  }
   for (;;) {
-    // A run of one thread would not have got this far.
-    if (firstFailure_ < i) {
-      lock.unlock();
+    if ((!keepGoing_ && firstFailure_ < i) || Stale(claim)) {
+      Drop(std::move(settled), lock);
+      Idle();
       return;
     }
     if (committed_ == i && !committing_) break;
-    if (parked_.size() < mostParked_) {
-      parked_.emplace(i, std::move(output));
+    // Alone, an earlier file that waits here must not keep the next one from starting.
+    if (parked_.size() < mostParked_ || alone_) {
+      parked_.emplace(i, std::move(settled));
+      Idle();
       return;
     }
     changed_.wait(lock);
   }
   committing_ = true;
-  std::optional<PendingOutput> next(std::move(output));
+  std::optional<Settled> next(std::move(settled));
+  bool nextAlone = alone;
   for (std::size_t at = i; next; ++at) {
     lock.unlock();
-    const std::string failure = Attempt(files_[at], [&] { next->Commit(); });
-    const ConvertedSizes sizes = next->Sizes();
+    Outcome outcome{next->failure, false};
+    ConvertedSizes sizes;
+    if (next->output) {
+      outcome = Attempt(files_[at], [&] { next->output->Commit(); });
+      sizes = next->output->Sizes();
+    }
+    // The input and the new file are let go before the next file is looked at.
     next.reset();
     lock.lock();
-    if (!failure.empty()) {
-      dropped = Fail(at, failure);
-      break;
+    if (!outcome.failure.empty() && outcome.resources && !nextAlone) {
+      committing_ = false;
+      GoBack(at, lock);
+      Idle();
+      return;
     }
-    committed_ = at + 1;
-    written_.fetch_add(1, std::memory_order_relaxed);
-    bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
-    bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
-    done_.fetch_add(1, std::memory_order_relaxed);
+    if (!outcome.failure.empty()) {
+      Drop(Fail(at, std::move(outcome.failure)), lock);
+      if (!keepGoing_) {
+        committing_ = false;
+        Idle();
+        return;
+      }
+      committed_ = at + 1;
+    } else {
+      Succeeded(at, sizes);
+    }
     const auto parked = parked_.find(at + 1);
     if (parked != parked_.end()) {
       next.emplace(std::move(parked->second));
       parked_.erase(parked);
+      nextAlone = false;
     }
+    changed_.notify_all();
   }
   committing_ = false;
-  lock.unlock();
+  Idle();
+}
+
+void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
+  committed_ = i + 1;
+  written_.fetch_add(1, std::memory_order_relaxed);
+  bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
+  bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
+  done_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
+  // A run of one thread would not have reached it.
+  if (!keepGoing_ && firstFailure_ < i) return;
+  alone_ = true;
+  ++generation_;
+  goneBackTo_ = std::min(goneBackTo_, i);
+  next_ = std::min(next_, i);
+  std::vector<Settled> later;
+  for (auto at = parked_.lower_bound(i); at != parked_.end();) {
+    later.push_back(std::move(at->second));
+    at = parked_.erase(at);
+  }
+  Drop(std::move(later), lock);
   changed_.notify_all();
 }
 
-std::vector<PendingOutput> BatchRun::Fail(std::size_t i, std::string failure) {
+std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure) {
   failures_.emplace_back(i, std::move(failure));
   firstFailure_ = std::min(firstFailure_, i);
   done_.fetch_add(1, std::memory_order_relaxed);
-  std::vector<PendingOutput> dropped;
+  // Without keep-going, the outputs parked beyond the first failure are never written.
+  std::vector<Settled> dropped;
+  if (keepGoing_) return dropped;
   for (auto at = parked_.upper_bound(firstFailure_); at != parked_.end();) {
     dropped.push_back(std::move(at->second));
     at = parked_.erase(at);
   }
   return dropped;
-}
-
-void BatchRun::Settle(std::size_t i, bool cancelled, std::string failure, std::size_t in,
-                      std::size_t out) {
-  std::vector<PendingOutput> dropped;
-  {
-    std::lock_guard lock(mutex_);
-    if (!cancelled) {
-      if (!failure.empty()) {
-        dropped = Fail(i, std::move(failure));
-      } else {
-        written_.fetch_add(1, std::memory_order_relaxed);
-        bytesIn_.fetch_add(in, std::memory_order_relaxed);
-        bytesOut_.fetch_add(out, std::memory_order_relaxed);
-        done_.fetch_add(1, std::memory_order_relaxed);
-      }
-    }
-    if (keepGoing_) settled_[i] = true;
-  }
-  changed_.notify_all();
 }
 
 std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() const {

@@ -3,13 +3,13 @@
 // before it is written and nothing is written for any file after it.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +18,20 @@
 #include "TavrinFunctions.h"
 
 namespace tavrin::cli {
+
+// A failure as the command reports it: the core's fixed text, with a file's name shown by the one
+// rule for names (ShownPath), so that a name holding a NUL, a line break or bytes that do not
+// decode reads whole, on one line.
+std::string FailureMessage(const Exception& error);
+// What is said of a file or list that outgrows memory.
+std::string OutOfMemoryMessage(const std::string& name);
+
+// For each file of a list, the earlier files it must wait for, as one thread would have done them
+// before it: those that may read or write a file that it reads or writes (the same input under
+// any name, an input that is another file's output, an output that is another file's input).
+// Files are told apart by what they are (device and inode) where they exist and by their folder
+// and name where they do not yet; equal names in different folders are different files.
+std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files);
 
 class BatchRun {
  public:
@@ -51,38 +65,70 @@ class BatchRun {
   std::vector<std::pair<std::size_t, std::string>> Failures() const;
 
  private:
-  struct Cancelled {};
+  // A file taken by a worker, and the run's generation then: a file taken before the run went
+  // back to an earlier file is taken again later.
+  struct Claim {
+    std::size_t file;
+    unsigned generation;
+  };
+  enum class Turn { kGo, kWait, kAgain, kCancelled };
+  struct Outcome {
+    std::string failure;     // empty when the step succeeded
+    bool resources = false;  // it failed for want of room or memory, which others may hold
+  };
+  // A converted file waiting for its turn: its complete new output, or its failure.
+  struct Settled {
+    std::optional<PendingOutput> output;
+    std::string failure;
+  };
 
+  template <typename Step>
+  Outcome Attempt(const std::string& file, Step&& step) const;
   bool MayClaim() const;
-  // Blocks until file i may read its input: the earlier files that may read or write it are done.
-  void WaitForInput(std::size_t i, std::unique_lock<std::mutex>& lock);
-  // Without keep-going: gives file i its output once every earlier file is written. A worker
-  // that gets there first leaves its output parked for whoever writes the file before it, and
-  // goes on with the next file instead of waiting.
-  void CommitInOrder(std::size_t i, PendingOutput output);
-  void Settle(std::size_t i, bool cancelled, std::string failure, std::size_t in, std::size_t out);
+  // Whether the claimed file may start now, must wait, is to be taken again later, or is beyond
+  // the first failure (which a run of one thread would not have reached).
+  Turn TurnOf(const Claim& claim) const;
+  bool Stale(const Claim& claim) const;
+  // Settles files in list order: gives the claimed file its output (or records its failure) once
+  // every earlier file is settled. A worker that gets there first leaves it parked for whoever
+  // settles the file before it, and goes on with the next file instead of waiting.
+  void CommitInOrder(const Claim& claim, bool alone, Settled settled,
+                     std::unique_lock<std::mutex>& lock);
+  // For a file that failed for want of room or memory while others ran beside it: the run goes
+  // back to it and takes one file at a time from there, as one thread, the parked outputs of
+  // later files given up and the files claimed after it claimed again.
+  void GoBack(std::size_t i, std::unique_lock<std::mutex>& lock);
+  void Succeeded(std::size_t i, const ConvertedSizes& sizes);
   // With the lock held: records a file's failure; returns the parked outputs it cancels.
-  std::vector<PendingOutput> Fail(std::size_t i, std::string failure);
+  std::vector<Settled> Fail(std::size_t i, std::string failure);
+  // Lets go of new files and inputs outside the lock.
+  void Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock);
+  void Drop(Settled settled, std::unique_lock<std::mutex>& lock);
+  // A worker's file is parked, settled or given up.
+  void Idle();
 
   const std::vector<std::string>& files_;
   const bool keepGoing_;
   const std::size_t mostParked_;
-  // For each file the latest earlier files that may read the same input, write it as their
-  // output (name + ".txt"), or read its output; kNone where there is none.
-  std::vector<std::array<std::size_t, 3>> sources_;
+  std::vector<std::vector<std::size_t>> sources_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::condition_variable finished_;  // apart, so that the waiting main thread is woken once
   std::size_t next_ = 0;              // the next file to claim
-  std::size_t committed_ = 0;         // without keep-going: files [0, committed_) are written
-  bool committing_ = false;           // a worker is writing files committed_ and on
-  std::map<std::size_t, PendingOutput> parked_;
-  std::vector<bool> settled_;  // with keep-going: which files are done
+  std::size_t committed_ = 0;         // files [0, committed_) are settled
+  bool committing_ = false;           // a worker is settling files committed_ and on
+  std::map<std::size_t, Settled> parked_;
   std::size_t firstFailure_ = kNone;
   std::vector<std::pair<std::size_t, std::string>> failures_;
   unsigned workers_ = 0;
   ThreadBudget spare_;
+  // One file at a time from here on: a file failed in a way that others beside it may have
+  // caused.
+  bool alone_ = false;
+  std::size_t busy_ = 0;  // files converting or being settled
+  unsigned generation_ = 0;
+  std::size_t goneBackTo_ = kNone;  // the earliest file the run went back to
 
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
 };

@@ -16,6 +16,9 @@
 #include "WideText.h"
 #else
 #include <limits.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -58,6 +61,51 @@ std::size_t OpenFileLimit() {
   }
 #endif
   return SIZE_MAX;
+}
+
+std::size_t AddressSpaceLimit() {
+#ifndef _WIN32
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0) return SIZE_MAX;
+  if (limit.rlim_cur < limit.rlim_max) {
+    const rlimit raised{limit.rlim_max, limit.rlim_max};
+    if (::setrlimit(RLIMIT_AS, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < SIZE_MAX) {
+    return static_cast<std::size_t>(limit.rlim_cur);
+  }
+#endif
+  return SIZE_MAX;
+}
+
+std::size_t AddressSpaceUsed() {
+#ifdef __linux__
+  // The first field: the pages of the whole address space.
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long long pages = 0;
+  const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+  std::fclose(statm);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (read && pageSize > 0)
+    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+#endif
+  return 0;
+}
+
+void MakeThreadsSmall() {
+#ifdef __GLIBC__
+  ::mallopt(M_ARENA_MAX, 1);
+  // Ample for the conversion, whose buffers are on the heap.
+  constexpr std::size_t kStack = std::size_t{1} << 20;
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) == 0) {
+    if (::pthread_attr_setstacksize(&attributes, kStack) == 0) {
+      ::pthread_setattr_default_np(&attributes);
+    }
+    ::pthread_attr_destroy(&attributes);
+  }
+#endif
 }
 
 #ifndef _WIN32

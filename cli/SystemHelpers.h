@@ -19,6 +19,18 @@ unsigned UsableProcessors();
 // system allows; SIZE_MAX where there is no such limit.
 std::size_t OpenFileLimit();
 
+// The address space this process may take (ulimit -v), after raising its own limit as far as the
+// system allows; SIZE_MAX where there is no such limit.
+std::size_t AddressSpaceLimit();
+
+// The address space this process takes now; 0 where the system does not tell.
+std::size_t AddressSpaceUsed();
+
+// For a run under a limit of address space: threads started from now on take small stacks, and
+// all share one allocator arena, so that a thread costs little more than the memory its work
+// needs (an arena of its own reserves tens of megabytes, as does a default stack).
+void MakeThreadsSmall();
+
 // The signals that end a run (hangup, interrupt, termination), held back from construction on
 // in this thread and every thread it starts later, so that this one takes them when it can put
 // things in order first. A signal ignored from the start (nohup, a background job) stays ignored.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "CodePage.h"
 #include "EntityTable.h"
 #include "FileIOTools.h"
+#include "ShownText.h"
 #include "SystemHelpers.h"
 #include "TavrinFunctions.h"
 
@@ -42,6 +44,9 @@ constexpr int kUsageError = 2;
 constexpr std::size_t kMostJobs = 256;
 // Open files kept for the standard streams, inherited descriptors and the libraries.
 constexpr std::size_t kDescriptorsKept = 16;
+// The address space a job takes at most beyond what the program holds before the run: its
+// converter, its chunk and the converted text, a helper's buffers and the threads' stacks.
+constexpr std::size_t kJobAddressSpace = std::size_t{32} << 20;
 
 void PrintHelp() {
   std::fputs(
@@ -245,7 +250,7 @@ struct BadList {
 // its first entry, and no name is held in memory beyond that length.
 void ReadNameList(const std::string& list, char separator, std::vector<std::string>& files) {
   const bool standardInput = list == "-";
-  const std::string where = standardInput ? "standard input" : "'" + list + "'";
+  const std::string where = standardInput ? "standard input" : "'" + ShownPath(list) + "'";
   std::size_t entry = 1;
   auto refuse = [&](const char* what) {
     return BadList{std::string(what) + ": entry " + std::to_string(entry) + " of " + where};
@@ -332,15 +337,17 @@ int Convert(const Options& options) {
       ReadNameList(list, options.separator, files);
     }
   } catch (const Exception& e) {
-    Report(e.Message());
+    Report(cli::FailureMessage(e));
     return kConversionError;
   } catch (const BadList& bad) {
     return UsageError(bad.message);
   } catch (const std::bad_alloc&) {
     // A list of more names than memory holds (an endless stream of valid names).
-    Report("メモリが不足しています (" + *reading + ")");
+    Report(cli::OutOfMemoryMessage(*reading));
     return kConversionError;
   }
+  // Lists that name nothing leave no file at all, as a command line without one.
+  if (files.empty()) return UsageError("missing FILE");
 
   ArrayOfArrayOfString table;
   try {
@@ -348,10 +355,10 @@ int Convert(const Options& options) {
   } catch (const Exception& e) {
     // As in the window: without its table the run removes tags only, after saying why.
     if (options.tableGiven) {
-      Report(e.Message());
+      Report(cli::FailureMessage(e));
       return kConversionError;
     }
-    if (!options.quiet) Report(e.Message());
+    if (!options.quiet) Report(cli::FailureMessage(e));
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
@@ -361,8 +368,19 @@ int Convert(const Options& options) {
   // of the program a few.
   const std::size_t limit = cli::OpenFileLimit();
   const std::size_t descriptors = limit > kDescriptorsKept ? limit - kDescriptorsKept : 0;
+  // Under a limit of address space (ulimit -v), as many jobs as fit in it, so that no file fails
+  // for want of memory where one job would have converted it.
+  std::size_t fitting = kMostJobs;
+  if (const std::size_t space = cli::AddressSpaceLimit(); space != SIZE_MAX) {
+    cli::MakeThreadsSmall();
+    const std::size_t used = cli::AddressSpaceUsed();
+    fitting = space > used ? (space - used) / kJobAddressSpace : 0;
+  }
   const unsigned jobs = static_cast<unsigned>(std::max<std::size_t>(
-      1, std::min<std::size_t>({wanted, kMostJobs, files.size(), descriptors / 4})));
+      1, std::min<std::size_t>({wanted, kMostJobs, files.size(), descriptors / 4, fitting})));
+  // Helpers for big files take their room too.
+  const unsigned spare = static_cast<unsigned>(
+      std::min<std::size_t>(wanted - std::min(wanted, jobs), fitting > jobs ? fitting - jobs : 0));
   const std::size_t mostParked = std::min<std::size_t>(
       cli::BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
   // Each worker has its own converter; one that memory does not allow is one worker less.
@@ -371,13 +389,13 @@ int Convert(const Options& options) {
     while (converters.size() < jobs) converters.push_back(std::make_unique<TableConverter>(table));
   } catch (const std::bad_alloc&) {
     if (converters.empty()) {
-      Report("メモリが不足しています (" + options.table + ")");
+      Report(cli::OutOfMemoryMessage(options.table));
       return kConversionError;
     }
   }
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
-  cli::BatchRun run(files, options.keepGoing, wanted - std::min(wanted, jobs), mostParked);
+  cli::BatchRun run(files, options.keepGoing, spare, mostParked);
   // Before the workers start, so that they inherit it: a signal that ends the run comes here,
   // where the new files under way are removed before the process ends.
   cli::EndingSignals endingSignals;
@@ -397,7 +415,7 @@ int Convert(const Options& options) {
     ++workers;
   }
 
-  const bool progress = !options.quiet && !files.empty() && cli::IsTerminal(stderr);
+  const bool progress = !options.quiet && cli::IsTerminal(stderr);
   std::optional<ProgressLine> line;
   if (progress) {
     line.emplace(files.size());

@@ -2,10 +2,13 @@
 // temporary folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -84,6 +87,7 @@ struct OptionCase {
   std::string err;                    // stderr contains this ("" when stderr must be empty)
   std::optional<std::string> output;  // what a.html.txt (or -a.html.txt) holds, if written
   bool table = true;                  // CEntity.txt present in the folder
+  std::string list = "";              // what names.lst holds
 };
 
 TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
@@ -134,6 +138,23 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
        "ファイル none.lst は開けません",
        std::nullopt},
       {"list is a folder", {"--files-from", "."}, 1, "", "ファイル . は開けません", std::nullopt},
+      // Names in messages are shown as the window shows them: whole, on one line.
+      {"name holding a NUL",
+       {"--files-from", "names.lst"},
+       1,
+       "",
+       "tavrin-convert: ファイル a\u2400b.html は開けません\n",
+       std::nullopt,
+       true,
+       std::string("a\0b.html\n", 9)},
+      {"name holding a newline and a byte that does not decode",
+       {"-0", "--files-from", "names.lst", "--keep-going"},
+       1,
+       "",
+       "tavrin-convert: ファイル \\xFFnew\u240Aline.html は開けません\n",
+       std::nullopt,
+       true,
+       std::string("\xffnew\nline.html\0", 15)},
       // Endless lists: refused at the first entry, without reading on.
       {"list of empty names",
        {"-0", "--files-from", "/dev/zero", "a.html"},
@@ -151,6 +172,12 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
       {"dash file as option", {"-a.html"}, 2, "", "invalid option -- 'a'", std::nullopt},
       {"no file", {}, 2, "", "Try 'tavrin-convert --help'", std::nullopt},
       {"only options", {"--quiet"}, 2, "", "missing FILE", std::nullopt},
+      {"only empty lists",
+       {"--files-from", "/dev/null", "--files-from=/dev/null"},
+       2,
+       "",
+       "tavrin-convert: missing FILE\nTry 'tavrin-convert --help'",
+       std::nullopt},
       {"empty name", {"", "a.html"}, 2, "", "empty file name", std::nullopt},
       {"unknown option", {"--fast", "a.html"}, 2, "", "unrecognized option '--fast'", std::nullopt},
       {"value missing", {"a.html", "--table"}, 2, "", "requires an argument", std::nullopt},
@@ -173,6 +200,7 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
     } else {
       fs::remove(work_.Path() / "CEntity.txt");
     }
+    WriteBytes(work_ / "names.lst", c.list);
     const ChildResult run = Run(c.args);
     EXPECT_EQ(run.status, c.status) << run.err;
     if (c.out.empty()) {
@@ -298,20 +326,48 @@ TEST_F(ConvertCommandTest, JobsAreAtMost256) {
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
 }
 
-// Outputs that wait for an earlier file hold descriptors: under a low limit the jobs still
-// convert every file that one job would.
-TEST_F(ConvertCommandTest, JobsStayWithinTheDescriptorLimit) {
-  constexpr int kCount = 400;
-  const ChildSetup fewDescriptors = [] {
-    const rlimit limit{32, 32};
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+// Under a low limit the jobs still convert every file that one job would: outputs that wait for
+// an earlier file hold descriptors, and every thread takes address space.
+TEST_F(ConvertCommandTest, JobsStayWithinTheProcessLimits) {
+  struct LimitCase {
+    const char* name;
+    ChildSetup limit;
+    int count;
+    int repeat;  // times each file holds its text
   };
-  std::vector<std::string> args = {"-j", "8"};
-  const std::vector<std::string> files = MakeFiles(kCount);
-  args.insert(args.end(), files.begin(), files.end());
-  const ChildResult run = Run(args, fewDescriptors);
-  EXPECT_EQ(run.status, 0) << run.err;
-  for (int i = 0; i < kCount; ++i) EXPECT_EQ(Read(files[i] + ".txt"), Converted(i)) << i;
+  const std::vector<LimitCase> cases = {
+      {"open files",
+       [] {
+         const rlimit limit{32, 32};
+         return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+       },
+       400, 1},
+      {"address space", AddressSpaceLimit(96 << 20), 8, 320000},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer maps more than any address-space limit allows.
+    if (c.repeat > 1) continue;
+#endif
+    const std::vector<std::string> files = MakeFiles(c.count);
+    std::vector<std::string> expected;
+    for (int i = 0; i < c.count; ++i) {
+      WriteBytes(work_ / files[i], Repeated(Read(files[i]), c.repeat));
+      expected.push_back(Repeated(Converted(i), c.repeat));
+    }
+    for (const char* jobs : {"1", "2", "8"}) {
+      SCOPED_TRACE(jobs);
+      for (const std::string& name : files) fs::remove(work_.Path() / (name + ".txt"));
+      std::vector<std::string> args = {"-j", jobs};
+      args.insert(args.end(), files.begin(), files.end());
+      const ChildResult run = Run(args, c.limit);
+      EXPECT_EQ(run.status, 0) << run.err;
+      for (int i = 0; i < c.count; ++i) {
+        EXPECT_TRUE(Read(files[i] + ".txt") == expected[i]) << i;
+      }
+    }
+  }
 }
 
 // An input that an earlier file of the list writes is read as one job would read it: after,
@@ -342,6 +398,103 @@ TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
       EXPECT_EQ(run.status, 0) << run.err;
       EXPECT_TRUE(Read(second + ".txt") == std::string(kRepeat, '&')) << keepGoing;
     }
+  }
+}
+
+// A file system of its own, small enough to fill; mounting it takes root.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& path, const char* size) : path_(path) {
+    fs::create_directory(path_);
+    const std::string options = std::string("size=") + size;
+    mounted_ = ::mount("tavrin-test", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    if (!mounted_) why_ = std::strerror(errno);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  const std::string& Why() const { return why_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+// A nearly full disk: a big first file, then small ones. Whatever the jobs, the files converted
+// and the failure are those of one job: outputs of later files that wait for their turn never
+// take the room of an earlier file.
+TEST_F(ConvertCommandTest, JobsOnANearlyFullDiskFailWhereOneJobFails) {
+  SmallDisk disk(work_ / "disk", "16m");
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system to fill: mount: " << disk.Why();
+  constexpr int kSmall = 40;
+  std::vector<std::string> files = {"disk/big.html"};
+  for (int i = 0; i < kSmall; ++i) files.push_back("disk/f" + std::to_string(i) + ".html");
+  struct Outcome {
+    int status;
+    std::string err;
+    std::vector<bool> converted;
+    bool operator==(const Outcome&) const = default;
+  };
+  for (const bool keepGoing : {false, true}) {
+    SCOPED_TRACE(keepGoing ? "keep going" : "first failure");
+    std::optional<Outcome> one;
+    for (const char* jobs : {"1", "2", "8"}) {
+      SCOPED_TRACE(jobs);
+      for (const auto& entry : fs::directory_iterator(work_.Path() / "disk")) {
+        fs::remove_all(entry.path());
+      }
+      // Plain text: each output as large as its input.
+      WriteBytes(work_ / files[0], Repeated("abcdefghi\n", 450000));
+      for (int i = 1; i <= kSmall; ++i)
+        WriteBytes(work_ / files[i], Repeated("abcdefghi\n", 15000));
+      std::vector<std::string> args = {"-j", jobs};
+      if (keepGoing) args.push_back("--keep-going");
+      args.insert(args.end(), files.begin(), files.end());
+      const ChildResult run = Run(args);
+      Outcome outcome{run.status, run.err, {}};
+      for (const std::string& file : files) {
+        // Plain text comes out as it went in; a complete output has the input's size.
+        const fs::path output = work_.Path() / (file + ".txt");
+        outcome.converted.push_back(fs::exists(output) &&
+                                    fs::file_size(output) == fs::file_size(work_.Path() / file));
+      }
+      for (const auto& entry : fs::directory_iterator(work_.Path() / "disk")) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tavrin-"));
+      }
+      if (!one) {
+        // The disk is full part way through the list.
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(outcome.converted.front());
+        EXPECT_FALSE(outcome.converted.back());
+        one = outcome;
+        continue;
+      }
+      EXPECT_EQ(outcome.status, one->status);
+      EXPECT_EQ(outcome.err, one->err);
+      EXPECT_EQ(outcome.converted, one->converted);
+    }
+  }
+}
+
+// A web mirror: an index.html in every folder, converted by the jobs side by side (which files
+// wait for which: BatchRunOrder).
+TEST_F(ConvertCommandTest, JobsConvertAMirrorWithAnIndexInEveryFolder) {
+  std::string list;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string folder = "site/" + std::to_string(i);
+    fs::create_directories(work_.Path() / folder);
+    WriteBytes(work_ / (folder + "/index.html"), "<p>" + std::to_string(i) + "</p>&amp;");
+    list += folder + "/index.html\n";
+  }
+  WriteBytes(work_ / "names.lst", list);
+  const ChildResult run = Run({"-j", "8", "--files-from", "names.lst"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (int i = 0; i < 1000; ++i) {
+    EXPECT_EQ(Read("site/" + std::to_string(i) + "/index.html.txt"), Converted(i)) << i;
   }
 }
 

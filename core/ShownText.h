@@ -1,5 +1,5 @@
 // How bytes look to a person. Nothing in a file or a path is ever converted: these routines only
-// decide what the window shows, and their results are UTF-8.
+// decide what the window and the command's messages show, and their results are UTF-8.
 #pragma once
 
 #include <string>

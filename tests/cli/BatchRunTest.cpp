@@ -1,0 +1,76 @@
+// Which files of a list wait for which: only files that can reach the same file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BatchRun.h"
+#include "TempDir.h"
+
+namespace tavrin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(BatchRunOrder, FilesWaitOnlyForFilesThatReachTheSameFile) {
+  TempDir work;
+  const fs::path& at = work.Path();
+  fs::create_directories(at / "d1");
+  fs::create_directories(at / "d2");
+  for (const char* name : {"a.html", "d1/index.html", "d2/index.html", "d1/a.html"}) {
+    WriteBytes(work / name, "<p>x</p>");
+  }
+  fs::create_directory_symlink(".", at / "here");
+  fs::create_symlink("a.html.txt", at / "to-output.html");  // leads nowhere yet
+  fs::create_symlink("a.html", at / "alias.html");
+  fs::create_hard_link(at / "a.html", at / "hard.html");
+  const std::string a = work / "a.html";
+  struct OrderCase {
+    const char* name;
+    std::vector<std::string> files;
+    std::vector<std::vector<std::size_t>> waited;
+  };
+  const std::vector<OrderCase> cases = {
+      {"equal last names in other folders", {"d1/index.html", "d2/index.html"}, {{}, {}}},
+      {"equal last names, output beside the other",
+       {"d1/a.html", "a.html", "d1/a.html.txt"},
+       {{}, {}, {0}}},
+      {"the same file twice", {"a.html", "a.html"}, {{}, {0}}},
+      {"an output that a later file reads", {"a.html", "a.html.txt"}, {{}, {0}}},
+      {"an input that a later file writes", {"a.html.txt", "a.html"}, {{}, {0}}},
+      {"an output spelled absolute", {"a.html", a + ".txt"}, {{}, {0}}},
+      {"an output through a linked folder", {"a.html", "here/a.html.txt"}, {{}, {0}}},
+      {"an output through a link not yet leading anywhere",
+       {"a.html", "to-output.html"},
+       {{}, {0}}},
+      {"an input through a link", {"alias.html", "a.html"}, {{}, {0}}},
+      {"an input under another hard link", {"hard.html", "a.html"}, {{}, {0}}},
+      {"a folder gone back up", {"d1/../a.html", "a.html"}, {{}, {0}}},
+      {"a chain", {"a.html", "a.html.txt", "a.html.txt.txt"}, {{}, {0}, {1}}},
+  };
+  const fs::path before = fs::current_path();
+  fs::current_path(at);
+  for (const OrderCase& c : cases) {
+    EXPECT_EQ(cli::FilesWaitedFor(c.files), c.waited) << c.name;
+  }
+  fs::current_path(before);
+}
+
+// A web mirror: an index.html in every folder. None waits for another.
+TEST(BatchRunOrder, AThousandFoldersOfIndexHtmlWaitForNothing) {
+  TempDir work;
+  std::vector<std::string> files;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string folder = "site/" + std::to_string(i);
+    fs::create_directories(work.Path() / folder);
+    files.push_back(work / (folder + "/index.html"));
+    WriteBytes(files.back(), "<p>x</p>");
+  }
+  for (const std::vector<std::size_t>& waited : cli::FilesWaitedFor(files)) {
+    EXPECT_TRUE(waited.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tavrin::testing
