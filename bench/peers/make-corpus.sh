@@ -91,5 +91,5 @@ if [ ! -s dense/corpus.html ] || [ ! -d dense/small ] || [ ! -s dense/CEntity.tx
 fi
 
 echo "make-corpus: $(stat -c %s corpus.html) bytes of HTML, $(ls small | wc -l) small files in $PWD" >&2
-echo "make-corpus: dense: $(stat -c %s dense/corpus.html) bytes of HTML, $(ls dense/small | wc -l)" \
-  "small files, from $(cd dense/debs && ls | tr '\n' ' ')" >&2
+echo "make-corpus: dense: $(stat -c %s dense/corpus.html) bytes of HTML," \
+  "$(ls dense/small | wc -l) small files, from $(cd dense/debs && ls | tr '\n' ' ')" >&2

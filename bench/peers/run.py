@@ -470,8 +470,9 @@ def report_goals(corpora, goals, window):
         if jobs == 1:
             one[what] = window_seconds(lines)
         elif jobs == 2 and one.get(what) and window_seconds(lines):
-            print(f"- {what}: the window's Run with two jobs {one[what] / window_seconds(lines):.2f}x "
-                  "as fast as with one (goal: at least 1.6x)")
+            speedup = one[what] / window_seconds(lines)
+            print(f"- {what}: the window's Run with two jobs {speedup:.2f}x as fast as with one "
+                  "(goal: at least 1.6x)")
 
 
 if __name__ == "__main__":
