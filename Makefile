@@ -26,7 +26,8 @@ bench:
 	@$(MAKE) --no-print-directory build PRESET=release
 	@build/release/bench/tavrin_bench
 
-# tavrin beside perl, python, sed, a C loop and cat on real documentation; see bench/RESULTS.md.
+# tavrin beside perl, python, sed, a C loop and cat on two corpora of real documentation; see
+# bench/RESULTS.md.
 .PHONY: bench-peers
 bench-peers:
 	@$(MAKE) --no-print-directory build PRESET=release
