@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextCursor>
@@ -176,6 +177,12 @@ void TFMain::BuildActions() {
   tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
   tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
                               &WindowBehaviour::tmiHelpVersionClick);
+
+  // F10 opens the first menu from the keyboard, its first item selected, as a menu bar would.
+  connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, [this] {
+    tmmMain->setActiveAction(tmiFile->menuAction());
+    tmiFile->setActiveAction(tmiFile->actions().value(0));
+  });
 }
 
 void TFMain::BuildToolBars() {

@@ -169,6 +169,12 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(w.tmiEdit->isVisible());
     QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
     QTRY_VERIFY(!w.tmiEdit->isVisible());
+    // F10 opens the first menu with its first item selected, as from a menu bar.
+    QTest::keyClick(&w, Qt::Key_F10);
+    QTRY_VERIFY(w.tmiFile->isVisible());
+    QCOMPARE(w.tmiFile->activeAction(), w.tmiFileRun);
+    QTest::keyClick(w.tmiFile, Qt::Key_Escape);
+    QTRY_VERIFY(!w.tmiFile->isVisible());
   }
 
   // The bands offer no menu (which would show their internal names and hide them); a double
