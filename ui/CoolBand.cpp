@@ -41,6 +41,8 @@ TCoolBand::TCoolBand(const QString& name, QWidget* parent) : QToolBar(name, pare
   setFloatable(false);
   setMovable(true);
   toggleViewAction()->setEnabled(false);
+  setStyleSheet(QStringLiteral(
+      "QToolBar { spacing: 0px; padding: 2px; } QToolBar::separator { width: 8px; }"));
 }
 
 QRect TCoolBand::GripperRect() const {

@@ -191,7 +191,6 @@ void TFMain::BuildToolBars() {
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
   ttbMain->setMinimumSize(162, 22);
-  ttbMain->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
   struct Slot {
     const char* name;
     QAction* action;  // null for a separator
@@ -212,6 +211,7 @@ void TFMain::BuildToolBars() {
     if (slot.action) ttbMain->addAction(action);
     if (QWidget* widget = ttbMain->widgetForAction(action)) {
       widget->setObjectName(QString::fromLatin1(slot.name));
+      if (slot.action) widget->setFixedSize(23, 22);
     }
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
@@ -238,6 +238,14 @@ void TFMain::BuildPages() {
   tpcMain->setFont(UiFont());
   tpcMain->setDocumentMode(true);
   tpcMain->setIconSize(QSize(16, 16));
+  // Tabs as flat buttons: no edge until pointed at, the page shown pressed in.
+  tpcMain->tabBar()->setStyleSheet(QStringLiteral(
+      "QTabBar::tab { background: transparent; border: 1px solid transparent;"
+      " padding: 2px 6px; margin: 2px 2px 2px 0px; }"
+      "QTabBar::tab:hover:!selected { border-color: palette(light) palette(dark) palette(dark)"
+      " palette(light); }"
+      "QTabBar::tab:selected { background: palette(midlight); border-color: palette(dark)"
+      " palette(light) palette(light) palette(dark); }"));
   layout->addWidget(tpcMain, 1);
 
   ttsMain = new QWidget;

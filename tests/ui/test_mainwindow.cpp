@@ -146,6 +146,14 @@ class MainWindowTest : public QObject {
       QCOMPARE(band->allowedAreas(), Qt::TopToolBarArea);
     }
     QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
+    // The cool bar's measures: band 1 175 pixels wide, both bands in one row 26 pixels high,
+    // buttons of 23 x 22 pixels.
+    QCOMPARE(w.ttbMain->size(), QSize(175, 26));
+    QCOMPARE(w.ttbMenu->geometry(), QRect(175, 0, w.width() - 175, 26));
+    for (const char* button : {"ToolButton1", "ToolButton9", "ToolButton3", "ToolButton4",
+                               "ToolButton8", "ToolButton6"}) {
+      QCOMPARE(w.ttbMain->findChild<QWidget*>(button)->size(), QSize(23, 22));
+    }
     QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
   }
 
