@@ -211,7 +211,7 @@ void TFMain::BuildToolBars() {
     if (slot.action) ttbMain->addAction(action);
     if (QWidget* widget = ttbMain->widgetForAction(action)) {
       widget->setObjectName(QString::fromLatin1(slot.name));
-      if (slot.action) widget->setFixedSize(23, 22);
+      if (slot.action) widget->setFixedSize(23, 22);  // a flat toolbar's button for 16 x 16 images
     }
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
