@@ -150,6 +150,16 @@ platform::ValidPart DecodeValidUtf8(std::string_view bytes, std::string& out) {
   return {at, false};
 }
 
+// UTF-8 with each byte that begins no character as U+FFFD, the same on every system.
+void DecodeUtf8Leniently(std::string_view bytes, std::string& out) {
+  while (!bytes.empty()) {
+    bytes.remove_prefix(DecodeValidUtf8(bytes, out).length);
+    if (bytes.empty()) break;
+    AppendUtf8(out, 0xFFFD);
+    bytes.remove_prefix(1);
+  }
+}
+
 // Shift-JIS as code page 932 writes it: ASCII, half-width katakana 0xA1-0xDF, and a lead byte
 // 0x81-0x9F or 0xE0-0xFC with a second byte 0x40-0x7E or 0x80-0xFC. 0x80, 0xA0 and 0xFD-0xFF
 // are no characters of it, whatever private codes some decoders give them. A lead byte may end
@@ -260,7 +270,11 @@ std::string ShownText(std::string_view bytes, const std::string& codeSet) {
     }
     out.clear();
   }
-  platform::DecodeContents(bytes, codeSet, out, ReplacementCharacter);
+  if (platform::ReadsAsUtf8(codeSet)) {
+    DecodeUtf8Leniently(bytes, out);
+  } else {
+    platform::DecodeContents(bytes, codeSet, out, ReplacementCharacter);
+  }
   return out;
 }
 
