@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextCursor>
@@ -176,6 +177,12 @@ void TFMain::BuildActions() {
   tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
   tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
                               &WindowBehaviour::tmiHelpVersionClick);
+
+  // F10 opens the first menu from the keyboard, its first item selected, as a menu bar would.
+  connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, [this] {
+    tmmMain->setActiveAction(tmiFile->menuAction());
+    tmiFile->setActiveAction(tmiFile->actions().value(0));
+  });
 }
 
 void TFMain::BuildToolBars() {
@@ -184,7 +191,6 @@ void TFMain::BuildToolBars() {
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
   ttbMain->setMinimumSize(162, 22);
-  ttbMain->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
   struct Slot {
     const char* name;
     QAction* action;  // null for a separator
@@ -205,6 +211,7 @@ void TFMain::BuildToolBars() {
     if (slot.action) ttbMain->addAction(action);
     if (QWidget* widget = ttbMain->widgetForAction(action)) {
       widget->setObjectName(QString::fromLatin1(slot.name));
+      if (slot.action) widget->setFixedSize(23, 22);  // a flat toolbar's button for 16 x 16 images
     }
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
@@ -231,6 +238,14 @@ void TFMain::BuildPages() {
   tpcMain->setFont(UiFont());
   tpcMain->setDocumentMode(true);
   tpcMain->setIconSize(QSize(16, 16));
+  // Tabs as flat buttons: no edge until pointed at, the page shown pressed in.
+  tpcMain->tabBar()->setStyleSheet(QStringLiteral(
+      "QTabBar::tab { background: transparent; border: 1px solid transparent;"
+      " padding: 2px 6px; margin: 2px 2px 2px 0px; }"
+      "QTabBar::tab:hover:!selected { border-color: palette(light) palette(dark) palette(dark)"
+      " palette(light); }"
+      "QTabBar::tab:selected { background: palette(midlight); border-color: palette(dark)"
+      " palette(light) palette(light) palette(dark); }"));
   layout->addWidget(tpcMain, 1);
 
   ttsMain = new QWidget;

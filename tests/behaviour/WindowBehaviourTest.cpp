@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "CodePage.h"
 #include "ErrorRule.h"
 #include "FakeDesktop.h"
 #include "FileIOTools.h"
@@ -185,6 +186,16 @@ TEST_F(WindowBehaviourTest, PreviewShowsTheFirstSelectedRowUpToItsFirstNul) {
   EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[1])});
 }
 
+// A Shift-JIS page reads as Japanese in any user's code set, judged only up to the NUL, where
+// the NUL cut its last character in two.
+TEST_F(WindowBehaviourTest, PreviewReadsAShiftJisPageUpToItsNul) {
+  Open();
+  List({{"sjis.html", std::string("<p>\x93\xFA\x96\x7B\x8C\xEA\x81\x42</p>\x93\0\xFF\xFE", 19)}});
+  view_.selected = {0};
+  Do(&WindowBehaviour::ttsViewEnter);
+  EXPECT_EQ(view_.previewText, "日本語。\uFFFD");
+}
+
 TEST_F(WindowBehaviourTest, DoubleClicksSwitchPagesAndRebuildThePreviewOnce) {
   Open();
   const Strings paths = List({{"a.html", "<b>a</b>"}});
@@ -304,6 +315,47 @@ TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
   };
   for (const auto& [message, shown] : cases) EXPECT_EQ(WithClosingPeriod(message), shown);
   EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");
+}
+
+TEST(ShownTextTest, TextShowsInTheFirstReadingWhereItIsValid) {
+  struct Case {
+    const char* what;
+    std::string codeSet, bytes, shown;
+  };
+  const std::string sjis = "\x93\xFA\x96\x7B\x8C\xEA\x81\x42";  // 日本語。
+  const std::string eucJp = "\xC6\xFC\xCB\xDC\xB8\xEC\xA1\xA3";
+  const std::string fffd = "\uFFFD";
+  const Case cases[] = {
+      {"ASCII", "UTF-8", "a\\b~", "a\\b~"},
+      {"ASCII", "CP932", "a\\b~", "a\\b~"},
+      {"ASCII", "CP1252", "a\\b~", "a\\b~"},
+      {"UTF-8", "UTF-8", "日本語。", "日本語。"},
+      {"UTF-8 where it is no Shift-JIS", "CP932", "日本語。", "日本語。"},
+      {"UTF-8 before a single-byte set", "CP1252", "caf\xC3\xA9 日本", "café 日本"},
+      {"Shift-JIS", "UTF-8", sjis, "日本語。"},
+      {"Shift-JIS", "CP932", sjis, "日本語。"},
+      {"Shift-JIS, where 0x81 is no character", "CP1252", sjis, "日本語。"},
+      {"a single-byte set before Shift-JIS", "CP1252", "Gr\xF6\xDF\x65 f\xFCr", "Größe für"},
+      {"EUC-JP, valid nowhere", "UTF-8", eucJp, fffd + fffd + fffd + "\xDC\xB8\xEC\xA1\xA3"},
+      {"binary", "UTF-8", "\x01\xFF\xFE\x80", "\x01" + fffd + fffd + fffd},
+      {"Shift-JIS cut at its end", "UTF-8", sjis + "\x93", "日本語。" + fffd},
+      {"Shift-JIS cut at its end", "CP932", sjis + "\x93", "日本語。" + fffd},
+      {"UTF-8 cut at its end", "UTF-8", "日本\xE8\xAA", "日本" + fffd + fffd},
+      {"UTF-8 cut at its end", "CP1252", "日本\xE8\xAA", "日本" + fffd + fffd},
+      {"1252 that ends as UTF-8 would be cut", "CP1252", "caf\xE9", "café"},
+      {"a byte without a character in 1252", "CP1252", "a\x81", "a" + fffd},
+#ifndef _WIN32
+      {"EUC-JP", "EUC-JP", eucJp, "日本語。"},
+      {"Shift-JIS", "EUC-JP", sjis, "日本語。"},
+      {"UTF-8", "EUC-JP", "日本語。", "日本語。"},
+      {"Latin-1 that ends as UTF-8 would be cut", "ISO-8859-1", "caf\xE9", "café"},
+      {"Shift-JIS", "ISO-8859-1", sjis, "日本語。"},
+#endif
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShownText(c.bytes, c.codeSet), c.shown) << c.what << " in " << c.codeSet;
+  }
+  EXPECT_EQ(ShownText(sjis), ShownText(sjis, CurrentCodeSetName()));
 }
 
 TEST(ShownPathTest, EveryNameShowsOnOneLineAndNoTwoNamesLookAlike) {

@@ -146,6 +146,14 @@ class MainWindowTest : public QObject {
       QCOMPARE(band->allowedAreas(), Qt::TopToolBarArea);
     }
     QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
+    // The cool bar's measures: band 1 175 pixels wide, both bands in one row 26 pixels high,
+    // buttons of 23 x 22 pixels.
+    QCOMPARE(w.ttbMain->size(), QSize(175, 26));
+    QCOMPARE(w.ttbMenu->geometry(), QRect(175, 0, w.width() - 175, 26));
+    for (const char* button : {"ToolButton1", "ToolButton9", "ToolButton3", "ToolButton4",
+                               "ToolButton8", "ToolButton6"}) {
+      QCOMPARE(w.ttbMain->findChild<QWidget*>(button)->size(), QSize(23, 22));
+    }
     QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
   }
 
@@ -169,6 +177,12 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(w.tmiEdit->isVisible());
     QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
     QTRY_VERIFY(!w.tmiEdit->isVisible());
+    // F10 opens the first menu with its first item selected, as from a menu bar.
+    QTest::keyClick(&w, Qt::Key_F10);
+    QTRY_VERIFY(w.tmiFile->isVisible());
+    QCOMPARE(w.tmiFile->activeAction(), w.tmiFileRun);
+    QTest::keyClick(w.tmiFile, Qt::Key_Escape);
+    QTRY_VERIFY(!w.tmiFile->isVisible());
   }
 
   // The bands offer no menu (which would show their internal names and hide them); a double
