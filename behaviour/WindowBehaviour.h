@@ -67,6 +67,10 @@ class WindowBehaviour {
   TableConverter& Converter();
   void SetRowState(int row, RowState state);
   int FirstSelectedRow() const;
+  // Appends a row for the path unless it names no regular file; ShowRowsFrom then shows the
+  // rows appended since first, in one step.
+  void AppendRow(std::string path);
+  void ShowRowsFrom(std::size_t first);
   void RemoveAllRows();
 
   WindowView& view_;
