@@ -1,5 +1,7 @@
 #include "WindowBehaviour.h"
 
+#include <algorithm>
+
 #include "EntityTable.h"
 #include "ErrorRule.h"
 #include "FileIOTools.h"
@@ -190,6 +192,7 @@ void WindowBehaviour::tmiFileRunClick() {
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastPaint{};
+  Clock::duration paintGap = kRepaintInterval;
   bool painted = false;
   const int count = static_cast<int>(rows_.size());
   for (int row = 0; row < count; ++row) {
@@ -200,10 +203,13 @@ void WindowBehaviour::tmiFileRunClick() {
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
     const Clock::time_point now = Clock::now();
-    if (!painted || now - lastPaint >= kRepaintInterval ||
-        platform::SizeHint(path) >= kLongFileBytes) {
+    if (!painted || now - lastPaint >= paintGap || platform::SizeHint(path) >= kLongFileBytes) {
       view_.PaintNow(row);
       lastPaint = Clock::now();
+      // A paint can cost more than the interval: a list whose selection is in thousands of
+      // pieces is slow to draw. Then it paints less often, and painting stays a small part
+      // of the run however the list looks.
+      paintGap = std::max<Clock::duration>(kRepaintInterval, (lastPaint - now) * kPaintShare);
       painted = true;
     }
     ConvertFileBeside(path, Converter());

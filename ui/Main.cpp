@@ -80,6 +80,18 @@ class NoToolTips : public QObject {
   bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
 
+// The rows a selection covers, first to last. Asking row by row whether it is selected would
+// search every range for each row.
+std::vector<int> RowsOf(const QItemSelection& selection) {
+  std::vector<int> rows;
+  for (const QItemSelectionRange& range : selection) {
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
 // The task text and image of a row.
 void ShowRowState(QTreeWidgetItem* item, const FileListItem& state) {
   item->setText(kColumnTask, FromUtf8(state.taskText));
@@ -443,14 +455,7 @@ void TFMain::RowsCleared() {
 
 std::vector<int> TFMain::SelectedRows() const {
   ApplySelectionChanges();
-  // From the selection's ranges: asking row by row whether it is selected searches every range.
-  std::vector<int> rows;
-  for (const QItemSelectionRange& range : lvwResult->selectionModel()->selection()) {
-    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
-  }
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  return rows;
+  return RowsOf(lvwResult->selectionModel()->selection());
 }
 
 void TFMain::SetRowSelected(int row, bool selected) {
@@ -459,26 +464,35 @@ void TFMain::SetRowSelected(int row, bool selected) {
 
 void TFMain::ApplySelectionChanges() const {
   if (selectionChanges_.empty()) return;
-  // Neighbouring rows changed the same way make one range.
-  QItemSelection on, off;
-  auto range = selectionChanges_.begin();
-  while (range != selectionChanges_.end()) {
-    auto end = std::next(range);
-    int last = range->first;
-    while (end != selectionChanges_.end() && end->first == last + 1 &&
-           end->second == range->second) {
-      last = end->first;
-      ++end;
-    }
-    const QAbstractItemModel* model = lvwResult->model();
-    (range->second ? on : off).select(model->index(range->first, 0), model->index(last, 0));
-    range = end;
-  }
-  selectionChanges_.clear();
+  // Qt changes a selection range by range, and each change scans every range of it; with a
+  // selection in thousands of pieces that is slow. The new selection is worked out here in one
+  // pass and set whole: cleared, then selected, neither of which Qt compares with the other.
   QItemSelectionModel* selection = lvwResult->selectionModel();
-  if (!off.isEmpty())
-    selection->select(off, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
-  if (!on.isEmpty()) selection->select(on, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  const std::vector<int> before = RowsOf(selection->selection());
+  std::vector<int> after;
+  after.reserve(before.size() + selectionChanges_.size());
+  auto row = before.begin();
+  for (const auto& [changed, selected] : selectionChanges_) {
+    while (row != before.end() && *row < changed) after.push_back(*row++);
+    if (row != before.end() && *row == changed) ++row;
+    if (selected) after.push_back(changed);
+  }
+  after.insert(after.end(), row, before.end());
+  selectionChanges_.clear();
+  // Neighbouring rows make one range, as wide as the row: Qt widens ranges to whole rows
+  // by merging each into all the others.
+  QItemSelection ranges;
+  const QAbstractItemModel* model = lvwResult->model();
+  const int lastColumn = model->columnCount() - 1;
+  for (std::size_t first = 0; first < after.size();) {
+    std::size_t last = first;
+    while (last + 1 < after.size() && after[last + 1] == after[last] + 1) ++last;
+    ranges.append(
+        QItemSelectionRange(model->index(after[first], 0), model->index(after[last], lastColumn)));
+    first = last + 1;
+  }
+  selection->clearSelection();
+  selection->select(ranges, QItemSelectionModel::Select);
 }
 
 void TFMain::ScrollToRow(int row) {

@@ -89,13 +89,12 @@ std::string Medians(const std::vector<Timing>& timings) {
   return text;
 }
 
-// Selects the rows as a user's clicks would, in one change.
+// Selects the rows as a user's clicks would, in one change of whole rows.
 void Select(TFMain& window, const std::vector<int>& rows) {
   QItemSelection selection;
   const QAbstractItemModel* model = window.lvwResult->model();
-  for (int row : rows) selection.select(model->index(row, 0), model->index(row, 0));
-  window.lvwResult->selectionModel()->select(
-      selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  for (int row : rows) selection.select(model->index(row, 0), model->index(row, 2));
+  window.lvwResult->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
 // The files dropped as a file manager drops them: one URI list.
