@@ -120,8 +120,8 @@ class TFMain : public QMainWindow, private WindowView {
   qsizetype previewShown_ = 0;  // how much of it the memo has taken
   QTimer* previewFeeder_ = nullptr;
   // Rows selected (true) or deselected since the list last showed its selection. A change
-  // costs Qt a copy of every piece of the selection, and a run makes two for each file: they
-  // wait here until the list is painted or looked at, and go in as two changes.
+  // costs Qt work for every piece of the selection, and a run makes two for each file: they
+  // wait here until the list is painted or looked at, and then go in as one new selection.
   mutable std::map<int, bool> selectionChanges_;
   void ApplySelectionChanges() const;
 
