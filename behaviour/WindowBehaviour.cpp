@@ -1,5 +1,7 @@
 #include "WindowBehaviour.h"
 
+#include <algorithm>
+
 #include "EntityTable.h"
 #include "ErrorRule.h"
 #include "FileIOTools.h"
@@ -110,23 +112,50 @@ void WindowBehaviour::tmiFileCloseClick() {
 // ---- the file list ----
 
 void WindowBehaviour::DropFiles(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) AddResultList(path);
+  const std::size_t first = rows_.size();
+  try {
+    for (const std::string& path : paths) AppendRow(path);
+  } catch (...) {
+    ShowRowsFrom(first);
+    throw;
+  }
+  ShowRowsFrom(first);
 }
 
 void WindowBehaviour::AddResultList(std::string path) {
+  const std::size_t first = rows_.size();
+  AppendRow(std::move(path));
+  ShowRowsFrom(first);
+}
+
+void WindowBehaviour::AppendRow(std::string path) {
   // No system call ever sees a name holding a NUL: the row stands for the name before it.
   path.resize(std::min(path.size(), path.find('\0')));
   if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
   rows_.emplace_back(std::move(path));
-  view_.RowAppended(rows_.back());
+}
+
+void WindowBehaviour::ShowRowsFrom(std::size_t first) {
+  if (first < rows_.size()) view_.RowsAppended(std::span<const FileListItem>(rows_).subspan(first));
 }
 
 void WindowBehaviour::tmiEditListClearClick() {
-  for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
-    if (!view_.IsRowSelected(row)) continue;
-    rows_.erase(rows_.begin() + row);
-    view_.RowRemoved(row);
+  // The rows kept close up in one pass, and the face drops the others in one step: removing
+  // them one at a time would move every row after each.
+  const std::vector<int> selected = view_.SelectedRows();
+  if (selected.empty()) return;
+  std::size_t kept = 0;
+  auto next = selected.begin();
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (next != selected.end() && static_cast<std::size_t>(*next) == row) {
+      ++next;
+      continue;
+    }
+    if (kept != row) rows_[kept] = std::move(rows_[row]);
+    ++kept;
   }
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(kept), rows_.end());
+  view_.RowsRemoved(selected);
 }
 
 void WindowBehaviour::tmiEditListAllClearClick() {
@@ -144,10 +173,8 @@ void WindowBehaviour::SetRowState(int row, RowState state) {
 }
 
 int WindowBehaviour::FirstSelectedRow() const {
-  for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
-    if (view_.IsRowSelected(row)) return row;
-  }
-  return -1;
+  const std::vector<int> selected = view_.SelectedRows();
+  return selected.empty() ? -1 : selected.front();
 }
 
 // ---- the batch run ----
@@ -165,6 +192,7 @@ void WindowBehaviour::tmiFileRunClick() {
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastPaint{};
+  Clock::duration paintGap = kRepaintInterval;
   bool painted = false;
   const int count = static_cast<int>(rows_.size());
   for (int row = 0; row < count; ++row) {
@@ -175,10 +203,13 @@ void WindowBehaviour::tmiFileRunClick() {
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
     const Clock::time_point now = Clock::now();
-    if (!painted || now - lastPaint >= kRepaintInterval ||
-        platform::SizeHint(path) >= kLongFileBytes) {
+    if (!painted || now - lastPaint >= paintGap || platform::SizeHint(path) >= kLongFileBytes) {
       view_.PaintNow(row);
       lastPaint = Clock::now();
+      // A paint can cost more than the interval: a list whose selection is in thousands of
+      // pieces is slow to draw. Then it paints less often, and painting stays a small part
+      // of the run however the list looks.
+      paintGap = std::max<Clock::duration>(kRepaintInterval, (lastPaint - now) * kPaintShare);
       painted = true;
     }
     ConvertFileBeside(path, Converter());

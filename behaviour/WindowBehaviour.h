@@ -60,6 +60,7 @@ class WindowBehaviour {
   // Painting during a run: at its first file, then every so often, and always before a file
   // whose conversion takes long enough for a person to wait for it.
   static constexpr std::chrono::milliseconds kRepaintInterval{30};
+  static constexpr int kPaintShare = 10;  // at least this many times a paint's own time apart
   static constexpr std::uint64_t kLongFileBytes = 4 << 20;
 
  private:
@@ -67,6 +68,10 @@ class WindowBehaviour {
   TableConverter& Converter();
   void SetRowState(int row, RowState state);
   int FirstSelectedRow() const;
+  // Appends a row for the path unless it names no regular file; ShowRowsFrom then shows the
+  // rows appended since first, in one step.
+  void AppendRow(std::string path);
+  void ShowRowsFrom(std::size_t first);
   void RemoveAllRows();
 
   WindowView& view_;

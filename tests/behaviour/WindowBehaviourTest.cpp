@@ -86,6 +86,7 @@ TEST_F(WindowBehaviourTest, DropsListRegularFilesInOrderAndSkipTheRest) {
                            dir_ / "a.html"};
   w_.Handle([&] { w_.DropFiles(dropped); });
   ASSERT_EQ(w_.Rows().size(), 4u);
+  EXPECT_EQ(view_.appends, 1);  // one drop, one addition to the shown list
   const Strings expected = {dir_ / "b.html", dir_ / "a.html", dir_ / "b.html", dir_ / "a.html"};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(w_.Rows()[i].path, expected[i]);
@@ -252,14 +253,36 @@ TEST_F(WindowBehaviourTest, TrashAsksThenHandsEveryListedPathOverAndEmptiesTheLi
 
 TEST_F(WindowBehaviourTest, ClearingRemovesSelectedRowsOrAll) {
   Open();
-  List({{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}});
-  Do(&WindowBehaviour::tmiEditListClearClick);
-  EXPECT_EQ(w_.Rows().size(), 4u);
-  view_.selected = {0, 2};
-  Do(&WindowBehaviour::tmiEditListClearClick);
-  ASSERT_EQ(w_.Rows().size(), 2u);
-  EXPECT_EQ(view_.rows[0].name, "b");
-  EXPECT_EQ(view_.rows[1].name, "d");
+  const struct {
+    std::set<int> selected;
+    std::string kept;
+  } cases[] = {
+      {{}, "abcdefgh"},
+      {{0, 2}, "bdefgh"},
+      {{0}, "bcdefgh"},
+      {{7}, "abcdefg"},
+      {{1, 3, 5, 7}, "aceg"},  // every other row: as many runs as rows removed
+      {{0, 2, 4, 6}, "bdfh"},
+      {{2, 3, 4, 5}, "abgh"},
+      {{0, 1, 2, 3}, "efgh"},
+      {{0, 1, 5, 7}, "cdeg"},
+      {{0, 1, 2, 3, 4, 5, 6, 7}, ""},
+  };
+  for (const auto& c : cases) {
+    Do(&WindowBehaviour::tmiEditListAllClearClick);
+    List({{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}, {"e", ""}, {"f", ""}, {"g", ""}, {"h", ""}});
+    view_.selected = c.selected;
+    view_.removals = 0;
+    Do(&WindowBehaviour::tmiEditListClearClick);
+    std::string shown, kept;
+    for (const FakeView::Row& row : view_.rows) shown += row.name;
+    for (const FileListItem& row : w_.Rows()) kept += row.shownName;
+    EXPECT_EQ(shown, c.kept);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_TRUE(view_.selected.empty());
+    // However many rows go, the face removes them in one step.
+    EXPECT_EQ(view_.removals, c.selected.empty() ? 0 : 1) << c.kept;
+  }
   Do(&WindowBehaviour::tmiEditListAllClearClick);
   EXPECT_TRUE(view_.rows.empty() && w_.Rows().empty());
 }
