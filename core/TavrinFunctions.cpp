@@ -421,6 +421,7 @@ class StageText {
   std::size_t Size() const { return bytes_.size() - begin_; }
   std::string_view View() const { return {Data(), Size()}; }
   std::size_t Capacity() const { return bytes_.capacity(); }
+  std::size_t Room() const { return room_; }
   // Where a stage writes a changed piece: after the room, from Clear on.
   std::string& Bytes() { return bytes_; }
 
@@ -514,8 +515,10 @@ class RowStage {
 
   // text is Held() followed by the next piece; leaves in it what is decided, with the
   // replacements (using spare when anything changes), and holds back the rest. With ended, the
-  // text ends here and all is decided.
-  void Run(StageText& text, bool ended, StageText& spare);
+  // text ends here and all is decided. Without mayOccur the pattern is known not to occur in
+  // text and is not looked for. When inserted is given, it receives the stretches of the new
+  // text that the replacements fill.
+  void Run(StageText& text, bool ended, StageText& spare, bool mayOccur, Stretches* inserted);
 
  private:
   Row row_;
@@ -526,7 +529,8 @@ class RowStage {
   bool afterNul_ = false;
 };
 
-void RowStage::Run(StageText& text, bool ended, StageText& spare) {
+void RowStage::Run(StageText& text, bool ended, StageText& spare, bool mayOccur,
+                   Stretches* inserted) {
   held_.clear();
   if (afterNul_) return;  // all passes unchanged
   const std::size_t size = text.Size();
@@ -546,7 +550,7 @@ void RowStage::Run(StageText& text, bool ended, StageText& spare) {
   const std::size_t searchEnd = std::min(nul, decidedEnd + length - 1);
 
   Matcher matcher(data, searchEnd, row_.pattern, leadBytes_);
-  std::size_t hit = matcher.Resume(0, odd_);
+  std::size_t hit = mayOccur ? matcher.Resume(0, odd_) : kNone;
   if (hit == kNone) {
     if (afterNul_) return;
     held_.assign(data + decidedEnd, size - decidedEnd);
@@ -563,11 +567,13 @@ void RowStage::Run(StageText& text, bool ended, StageText& spare) {
   for (; hit != kNone; hit = matcher.Next(pos)) {
     out.append(data + pos, hit - pos);
     const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, row_.pattern[0]) : 1;
+    const std::size_t begin = out.size();
     if (oneByte && row_.replacement.size() == 1) {
       out.append(count, row_.replacement[0]);
     } else {
       for (std::size_t k = 0; k < count; ++k) out.append(row_.replacement);
     }
+    Note(inserted, begin - spare.Room(), out.size() - spare.Room());
     pos = hit + count * length;
   }
   spare.SetMayHoldNul(text.MayHoldNul() || insertsNul_);
@@ -659,6 +665,7 @@ class TableConverter::Impl {
   void Start();
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();
+  std::size_t RowPasses() const { return rowPasses_; }
 
   // The working buffers are kept for the next text, unless a large text left them large.
   void ReleaseLargeBuffers() {
@@ -700,6 +707,7 @@ class TableConverter::Impl {
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
+  std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
   // has gone by, whether a tag is open, and the converted bytes of the current call.
@@ -738,6 +746,7 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
     const Row& row = rows_[i];
     const bool last = i + 1 == rows_.size();
     inserted_.clear();
+    ++rowPasses_;
     const RowResult result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_,
                                         spare_, last ? nullptr : &inserted_);
     if (!result.changed) continue;
@@ -820,12 +829,14 @@ class Output {
 }  // namespace
 
 std::string TableConverter::Impl::Convert(std::string text) {
+  rowPasses_ = 0;
   if (rows_.empty()) {
     RemoveTagsInPlace(text);
     return text;
   }
   if (wholePasses_) {
     for (const Row& row : rows_) ReplaceAllInPlace(text, row.pattern, row.replacement, leadBytes_);
+    rowPasses_ += rows_.size();
     RemoveTagsInPlace(text);
     return text;
   }
@@ -900,6 +911,7 @@ void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
 }
 
 void TableConverter::Impl::Start() {
+  rowPasses_ = 0;
   out_.Clear();
   ReadyForText();
 }
@@ -980,8 +992,14 @@ std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
 
 // The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
 // the first stage to the last; with ended, all that the stages hold goes out too.
+//
+// A stage looks for its pattern only where it may occur. The rows found in the piece are marked
+// at the start; what a stage sees besides is the bytes it held back (an occurrence beginning
+// there is marked when they come in front) and the stretches that the stages before it filled
+// (marked as in ApplyRows). Everything else it sees stood in the piece.
 void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
   StageText& piece = stageTexts_[0];
+  const std::size_t reach = search_.MaxLength() - 1;
   std::size_t at = 0;
   do {
     const std::size_t size = std::min(pieceSize_, text.size() - at);
@@ -989,9 +1007,25 @@ void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) 
     piece.Clear();
     piece.Append(text.substr(at, size));
     at += size;
-    for (RowStage& stage : stages_) {
+    marks_.Reset(rows_.size());
+    search_.MarkOccurrences(piece.View(), 0, piece.Size(), marks_);
+    for (std::size_t i = 0; i < stages_.size(); ++i) {
+      RowStage& stage = stages_[i];
+      const std::size_t held = stage.Held().size();
       piece.Prepend(stage.Held(), leadBytes_);
-      stage.Run(piece, last, stageTexts_[1]);
+      if (held != 0 && !marks_.All()) search_.MarkOccurrences(piece.View(), 0, held, marks_);
+      const bool mayOccur = marks_.Test(static_cast<std::uint32_t>(i));
+      rowPasses_ += mayOccur;
+      const bool lastRow = i + 1 == stages_.size();
+      inserted_.clear();
+      stage.Run(piece, last, stageTexts_[1], mayOccur, lastRow ? nullptr : &inserted_);
+      const std::string_view changed = piece.View();
+      std::size_t looked = 0;
+      for (const auto& [begin, end] : inserted_) {
+        const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+        looked = end;
+        search_.MarkOccurrences(changed, from, looked, marks_);
+      }
     }
     StripToOut(piece.View());
   } while (at < text.size());
@@ -1032,6 +1066,10 @@ std::string_view TableConverter::Feed(std::string_view chunk) {
 
 std::string_view TableConverter::Finish() {
   return impl_->Finish();
+}
+
+std::size_t TableConverter::RowPasses() const {
+  return impl_->RowPasses();
 }
 
 bool ReplaceAllInPlace(std::string& text, std::string_view pattern, std::string_view replacement,

@@ -213,6 +213,29 @@ TEST(FastConversionTest, TextWithoutCutsIsPassedOnAsItComes) {
   }
 }
 
+// A big table over a long text without cuts goes row by row in chunks, yet a row whose pattern
+// occurs nowhere near a piece must cost no pass over it.
+TEST(FastConversionTest, RowsAbsentFromTextWithoutCutsCostNoPasses) {
+  ArrayOfArrayOfString table = {{"&amp;", "&"}};  // makes "&x12;" out of "&amp;x12;"
+  for (int i = 0; i < 1000; ++i) {
+    table.push_back({"&x" + std::to_string(i) + ";", "<" + std::to_string(i) + ">"});
+  }
+  static const char* const pieces[] = {"&amp;x12;", "&x7;", "pax", "m;a", "0p", "&amp;"};
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::string text;
+  while (text.size() < 20000) text += pieces[pick(rng)];
+  constexpr std::size_t kPiece = 64;
+  constexpr std::size_t kChunk = 1000;
+  // Three rows occur; each chunk adds a piece at most.
+  const std::size_t mostPasses = 3 * (text.size() / kPiece + text.size() / kChunk + 2);
+  for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+    TableConverter converter(table, *lead, kPiece, 256);
+    ASSERT_EQ(Streamed(converter, text, kChunk), reference::Convert(text, table, *lead));
+    EXPECT_LE(converter.RowPasses(), mostPasses);
+  }
+}
+
 TEST(FastConversionTest, ReplacementsHoldingNulEndTheSearchForLaterRows) {
   const ArrayOfArrayOfString table = {{"b", std::string("\0", 1)}, {"a", "x"}};
   const std::string text = "a b a ";
