@@ -1,6 +1,7 @@
 #include "TavrinFunctions.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -383,14 +384,33 @@ namespace {
 struct Row {
   std::string_view pattern;
   std::string_view replacement;
+  bool insertsNul;
 };
 
-std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table) {
-  std::vector<Row> rows;
+// The rows that can change anything, their bytes gathered into bytes, which must not change
+// afterwards: one buffer costs far less than a string per field in a table of a million rows.
+std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& bytes) {
+  const auto active = [](const ArrayOfString& row) {
+    return row.size() >= 2 && !Searchable(row[0]).empty();  // no replacement: see the header
+  };
+  std::size_t size = 0;
+  std::size_t count = 0;
   for (const ArrayOfString& row : table) {
-    if (row.size() < 2) continue;  // no replacement field: see the header
+    if (!active(row)) continue;
+    size += Searchable(row[0]).size() + row[1].size();
+    ++count;
+  }
+  bytes.reserve(size);
+  std::vector<Row> rows;
+  rows.reserve(count);
+  for (const ArrayOfString& row : table) {
+    if (!active(row)) continue;
     const std::string_view pattern = Searchable(row[0]);
-    if (!pattern.empty()) rows.push_back({pattern, row[1]});
+    const std::size_t at = bytes.size();
+    bytes.append(pattern).append(row[1]);
+    const std::string_view both(bytes.data() + at, pattern.size() + row[1].size());
+    rows.push_back({both.substr(0, pattern.size()), both.substr(pattern.size()),
+                    row[1].find('\0') != std::string::npos});
   }
   return rows;
 }
@@ -499,10 +519,7 @@ class StageText {
 // the search position) and whether the searchable part has ended at a NUL.
 class RowStage {
  public:
-  RowStage(const Row& row, const LeadByteSet& leadBytes)
-      : row_(row),
-        leadBytes_(leadBytes),
-        insertsNul_(row.replacement.find('\0') != std::string_view::npos) {}
+  RowStage(const Row& row, const LeadByteSet& leadBytes) : row_(row), leadBytes_(leadBytes) {}
 
   void Reset() {
     held_.clear();
@@ -521,9 +538,8 @@ class RowStage {
   void Run(StageText& text, bool ended, StageText& spare, bool mayOccur, Stretches* inserted);
 
  private:
-  Row row_;
+  const Row& row_;
   const LeadByteSet& leadBytes_;
-  bool insertsNul_;
   std::string held_;
   bool odd_ = false;
   bool afterNul_ = false;
@@ -576,7 +592,7 @@ void RowStage::Run(StageText& text, bool ended, StageText& spare, bool mayOccur,
     Note(inserted, begin - spare.Room(), out.size() - spare.Room());
     pos = hit + count * length;
   }
-  spare.SetMayHoldNul(text.MayHoldNul() || insertsNul_);
+  spare.SetMayHoldNul(text.MayHoldNul() || row_.insertsNul);
   if (afterNul_) {
     out.append(data + pos, size - pos);
   } else {
@@ -629,34 +645,57 @@ class OutputBuffer {
 
 }  // namespace
 
-// The table's rows that can change anything, ready for one conversion after another.
-class TableConverter::Impl {
+// The table's rows that can change anything and the search for their patterns, made once and
+// then only read.
+class PreparedTable {
  public:
-  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize,
-       std::size_t maxWaiting)
-      : table_(table),
-        leadBytes_(leadBytes),
-        pieceSize_(pieceSize > 0 ? pieceSize : 1),
-        maxWaiting_(maxWaiting),
-        rows_(ActiveRows(table_)),
-        search_(Entries(rows_)) {
+  PreparedTable(const ArrayOfArrayOfString& table, const LeadByteSet& lead)
+      : leadBytes(lead), rows(ActiveRows(table, bytes)), search(Entries(rows)) {
     // A cut after a byte that no pattern holds and that begins no character cannot fall inside
     // any occurrence at any stage, nor change which lead bytes count before a later candidate:
     // the pieces between such cuts convert independently.
     for (unsigned b = 0; b < 256; ++b) {
       const auto byte = static_cast<unsigned char>(b);
-      cut_[b] = !search_.InSomePattern(byte) && !leadBytes.Contains(byte);
+      cut[b] = !search.InSomePattern(byte) && !lead.Contains(byte);
     }
     // A replacement holding a NUL would end the searchable part for the rows after it, in
     // every later piece too; such a table goes the plain way: whole passes, or in chunks the
     // stages below.
-    std::size_t room = 0;
-    for (const Row& row : rows_) {
-      if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
-      stages_.emplace_back(row, leadBytes_);
+    for (const Row& row : rows) {
+      wholePasses = wholePasses || row.insertsNul;
       room += row.pattern.size() - 1;
     }
-    for (StageText& text : stageTexts_) StageText(room).Swap(text);
+  }
+
+  // Known only in this file and only read, so the converters use the fields directly.
+  std::string bytes;  // rows points into it
+  const LeadByteSet leadBytes;
+  const std::vector<Row> rows;
+  const MultiPatternSearch search;
+  std::array<bool, 256> cut{};
+  bool wholePasses = false;
+  // What the stages hold back at most, all together.
+  std::size_t room = 0;
+};
+
+std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
+                                                  const LeadByteSet& leadBytes) {
+  return std::make_shared<const PreparedTable>(table, leadBytes);
+}
+
+// A converter's own state and buffers, around a table that it shares.
+class TableConverter::Impl {
+ public:
+  Impl(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize, std::size_t maxWaiting)
+      : table_(std::move(table)),
+        leadBytes_(table_->leadBytes),
+        pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        maxWaiting_(maxWaiting),
+        rows_(table_->rows),
+        search_(table_->search),
+        cut_(table_->cut),
+        wholePasses_(table_->wholePasses) {
+    for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
 
@@ -693,14 +732,14 @@ class TableConverter::Impl {
   std::string_view FeedStages(std::string_view chunk);
   void PushThroughStages(std::string_view text, bool ended);
 
-  const ArrayOfArrayOfString table_;  // rows_ points into it
-  const LeadByteSet leadBytes_;
+  const std::shared_ptr<const PreparedTable> table_;
+  const LeadByteSet& leadBytes_;
   const std::size_t pieceSize_;
   const std::size_t maxWaiting_;
-  const std::vector<Row> rows_;
-  MultiPatternSearch search_;
-  bool cut_[256] = {};
-  bool wholePasses_ = false;
+  const std::vector<Row>& rows_;
+  const MultiPatternSearch& search_;
+  const std::array<bool, 256>& cut_;
+  const bool wholePasses_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
@@ -968,6 +1007,11 @@ void TableConverter::Impl::FeedPieces(std::string_view chunk) {
 }
 
 void TableConverter::Impl::EnterStages() {
+  if (stages_.empty()) {
+    // Made at the first need only: most texts never go row by row.
+    stages_.reserve(rows_.size());
+    for (const Row& row : rows_) stages_.emplace_back(row, leadBytes_);
+  }
   for (RowStage& stage : stages_) stage.Reset();
   staged_ = true;
 }
@@ -1043,9 +1087,13 @@ std::string_view TableConverter::Impl::Finish() {
   return out_.View();
 }
 
+TableConverter::TableConverter(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize,
+                               std::size_t maxWaiting)
+    : impl_(std::make_unique<Impl>(std::move(table), pieceSize, maxWaiting)) {}
+
 TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
                                std::size_t pieceSize, std::size_t maxWaiting)
-    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize, maxWaiting)) {}
+    : TableConverter(PrepareTable(table, leadBytes), pieceSize, maxWaiting) {}
 
 TableConverter::~TableConverter() = default;
 
