@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -156,6 +155,14 @@ const char* MultiPatternSearch::NextStart(const StartBytes& starts, const char* 
   return p;
 }
 
+bool MultiPatternSearch::AllMarked(char byte, const PatternMarks& marks) const {
+  const Node& node = nodes_[rootChild_[static_cast<unsigned char>(byte)]];
+  for (std::uint32_t k = node.outputBegin; k < node.outputEnd; ++k) {
+    if (!marks.Test(outputs_[k])) return false;
+  }
+  return true;
+}
+
 void MultiPatternSearch::MarkOccurrences(std::string_view text, std::size_t from, std::size_t to,
                                          PatternMarks& marks) const {
   if (maxLength_ == 0) return;
@@ -163,30 +170,29 @@ void MultiPatternSearch::MarkOccurrences(std::string_view text, std::size_t from
   if (from >= to) return;
   const char* const begin = text.data();
   const char* const end = begin + to;
-  // A byte that occurs everywhere (a lead byte that is a pattern of its own) would cost a walk
-  // at every place: once it has marked all it can, it is looked for no more.
-  std::optional<StartBytes> fewer;
-  const StartBytes* starts = &starts_;
-  for (const char* p = NextStart(*starts, begin + from, end); p < end;
-       p = NextStart(*starts, p + 1, end)) {
+  const char* p = NextStart(starts_, begin + from, end);
+  for (; p < end; p = NextStart(starts_, p + 1, end)) {
     WalkFrom(text, static_cast<std::size_t>(p - begin), marks);
     if (marks.All()) return;
-    const auto byte = static_cast<unsigned char>(*p);
-    if (!alone_[byte]) continue;
-    const Node& node = nodes_[rootChild_[byte]];
-    bool done = true;
-    for (std::uint32_t k = node.outputBegin; k < node.outputEnd && done; ++k) {
-      done = marks.Test(outputs_[k]);
-    }
-    if (!done) continue;
-    if (!fewer) fewer.emplace(starts_);
-    starts = &*fewer;
-    fewer->contains[byte] = false;
-    fewer->count = static_cast<std::size_t>(
-        std::remove(fewer->list.begin(), fewer->list.begin() + fewer->count, byte) -
-        fewer->list.begin());
-    if (fewer->count == 0) return;
+    if (alone_[static_cast<unsigned char>(*p)] && AllMarked(*p, marks)) break;
   }
+  if (p >= end) return;
+  // A byte that occurs everywhere (a lead byte that is a pattern of its own) would cost a walk
+  // at every place: once it has marked all it can, it is looked for no more.
+  StartBytes fewer = starts_;
+  do {
+    const auto byte = static_cast<unsigned char>(*p);
+    fewer.contains[byte] = false;
+    fewer.count = static_cast<std::size_t>(
+        std::remove(fewer.list.begin(), fewer.list.begin() + fewer.count, byte) -
+        fewer.list.begin());
+    if (fewer.count == 0) return;
+    for (p = NextStart(fewer, p + 1, end); p < end; p = NextStart(fewer, p + 1, end)) {
+      WalkFrom(text, static_cast<std::size_t>(p - begin), marks);
+      if (marks.All()) return;
+      if (alone_[static_cast<unsigned char>(*p)] && AllMarked(*p, marks)) break;
+    }
+  } while (p < end);
 }
 
 }  // namespace tavrin

@@ -74,6 +74,8 @@ class MultiPatternSearch {
   std::uint32_t AddChild(std::uint32_t node, unsigned char byte);
   void GrowEdges();
   void WalkFrom(std::string_view text, std::size_t start, PatternMarks& marks) const;
+  // Whether the ids of the one-byte pattern byte are all marked.
+  bool AllMarked(char byte, const PatternMarks& marks) const;
   static const char* NextStart(const StartBytes& starts, const char* p, const char* end);
 
   // Node 0 is the root; a child of 0 means none.
