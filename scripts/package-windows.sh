@@ -28,7 +28,7 @@ find "$stage/examples" -name '*.html.txt' -delete
 # The notices of what the programs link statically, their texts as the Debian packages they are
 # built from give them: libjpeg-turbo (the About picture; its source package's licence files,
 # kept by scripts/install-windows-deps.sh), the MinGW-w64 runtime and the GCC runtime libraries.
-jpeg_notices=$(sed -n 's/^JPEG_LIBRARY:FILEPATH=//p' "$build/CMakeCache.txt")
+jpeg_notices=$(sed -n 's/^JPEG_LIBRARY:[A-Z]*=//p' "$build/CMakeCache.txt")
 jpeg_notices="$(dirname "$(dirname "$jpeg_notices")")/share/doc/libjpeg-turbo"
 notice_files=(
   "libjpeg-turbo: LICENSE.md|$jpeg_notices/LICENSE.md"
