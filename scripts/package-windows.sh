@@ -19,9 +19,15 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 out="$build/package"
 name="tavrin-$version"
 stage="$out/$name"
-rm -rf "$out"
+zip="$out/$name-windows.zip"
+if [ "$only_zip" = zip ]; then rm -rf "$stage" "$zip"; else rm -rf "$out"; fi
 mkdir -p "$stage"
-cp "$build/app/tavrin.exe" "$build/cli/tavrin-convert.exe" README.md LICENSE CHANGELOG.md "$stage/"
+cp README.md LICENSE CHANGELOG.md "$stage/"
+# The programs without their debugging sections: users need none, and they would carry the
+# build's own paths.
+for program in app/tavrin.exe cli/tavrin-convert.exe; do
+  x86_64-w64-mingw32-strip -o "$stage/$(basename "$program")" "$build/$program"
+done
 cp -r examples "$stage/examples"
 find "$stage/examples" -name '*.html.txt' -delete
 
@@ -79,7 +85,6 @@ while IFS= read -r dir; do
 done < <(find "$stage/examples" -type d | sort -r)
 
 # Members sorted, every time SOURCE_DATE_EPOCH, modes from the kind of file alone.
-zip="$out/$name-windows.zip"
 python3 - "$out" "$name" "$zip" <<'PYTHON'
 import os, sys, time, zipfile
 out, name, target = sys.argv[1:]
@@ -102,8 +107,9 @@ with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as arch
             with open(os.path.join(out, path), "rb") as f:
                 archive.writestr(info, f.read(), compresslevel=9)
 PYTHON
+members=$(python3 -m zipfile -l "$zip")
 for f in tavrin.exe tavrin-convert.exe LICENSE NOTICES.txt CHANGELOG.md; do
-  python3 -m zipfile -l "$zip" | grep -q "^$name/$f " || { echo "package-windows: $f is not in the zip" >&2; exit 1; }
+  grep -q "^$name/$f " <<<"$members" || { echo "package-windows: $f is not in the zip" >&2; exit 1; }
 done
 echo "package-windows: $zip"
 [ "$only_zip" = zip ] && exit 0

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds this commit's Debian package (or, with "windows", its Windows zip) a second time, from a
-# fresh copy of the commit in another folder, and compares the bytes with those the checkout's
-# build gave (`make package PRESET=...` or `make windows` first): neither the folder, nor the
-# time, nor the order in which a folder lists its files may reach them.
-# The copy builds the programs alone, without tests or benchmarks, which do not go into either.
+# fresh copy of the commit in another folder, and compares the bytes with those of the checkout's
+# build (`make package PRESET=...` or `make windows` first; brought up to date and packed again
+# here): neither the folder, nor the time, nor the order in which a folder lists its files may
+# reach them. The copy builds the programs alone, without tests or benchmarks, which go into
+# neither.
 # Usage: scripts/reproducible-check.sh [PRESET|windows]   (default release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,12 +21,17 @@ git rev-parse --verify -q HEAD >/dev/null || fail "not a git checkout: there is 
 SOURCE_DATE_EPOCH=$(scripts/source-date-epoch.sh)
 export SOURCE_DATE_EPOCH
 
+jobs=${JOBS:-$(nproc)}
 if [ "$what" = windows ]; then
-  ours=$(ls "$top"/build/windows/package/tavrin-*-windows.zip 2>/dev/null) ||
-    fail "no zip in build/windows/package: run make windows first"
+  [ -f build/windows/CMakeCache.txt ] || fail "no build in build/windows: run make windows first"
+  cmake --build build/windows -j "$jobs" --target tavrin tavrin-convert >/dev/null
+  scripts/package-windows.sh build/windows zip >/dev/null
+  ours=$(ls "$top"/build/windows/package/tavrin-*-windows.zip)
 else
-  ours=$(ls "$top/build/$what"/tavrin_*.deb 2>/dev/null) ||
-    fail "no package in build/$what: run make package PRESET=$what first"
+  [ -f "build/$what/CMakeCache.txt" ] || fail "no build in build/$what: run make package PRESET=$what first"
+  cmake --build "build/$what" -j "$jobs" >/dev/null
+  (cd "build/$what" && rm -f tavrin_*.deb && cpack -G DEB >/dev/null)
+  ours=$(ls "$top/build/$what"/tavrin_*.deb)
 fi
 
 other=$(mktemp -d "${TMPDIR:-/tmp}/tavrin-reproducible.XXXXXX")
@@ -34,19 +40,19 @@ copy="$other/another-folder/tavrin"
 git clone -q --no-checkout "$top" "$copy"
 git -C "$copy" checkout -q --detach "$(git rev-parse HEAD)"
 cd "$copy"
-options=(-DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF)
+options=(-DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF --no-warn-unused-cli)
 echo "reproducible-check: building $what again in $copy"
 if [ "$what" = windows ]; then
   # libjpeg for MinGW is built once per machine, outside the commit: the copy uses the checkout's.
   mkdir -p build
   ln -s "$top/build/windows-deps" build/windows-deps
   cmake --preset windows "${options[@]}" >/dev/null
-  cmake --build --preset windows -j "${JOBS:-$(nproc)}" --target tavrin tavrin-convert >/dev/null
+  cmake --build --preset windows -j "$jobs" --target tavrin tavrin-convert >/dev/null
   scripts/package-windows.sh build/windows zip >/dev/null
   theirs=$(ls "$copy"/build/windows/package/tavrin-*-windows.zip)
 else
   cmake --preset "$what" "${options[@]}" >/dev/null
-  cmake --build --preset "$what" -j "${JOBS:-$(nproc)}" >/dev/null
+  cmake --build --preset "$what" -j "$jobs" >/dev/null
   (cd "build/$what" && cpack -G DEB >/dev/null)
   theirs=$(ls "$copy/build/$what"/tavrin_*.deb)
 fi
