@@ -28,6 +28,7 @@ VIAddVersionKey /LANG=1041 "ProductName" "tavrin"
 VIAddVersionKey /LANG=1041 "FileDescription" "tavrin セットアップ"
 VIAddVersionKey /LANG=1041 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1041 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1041 "LegalCopyright" "Copyright (c) 2026 the tavrin authors; MIT licence"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
