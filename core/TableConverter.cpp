@@ -155,10 +155,20 @@ class TableConverter::Impl {
 
   std::string Convert(std::string text);
 
-  void Start();
+  void Start(TextState state = {});
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();
   std::size_t RowPasses() const { return rowPasses_; }
+  const Ending& LastEnding() const { return ending_; }
+  std::size_t LastCut(std::string_view text) const {
+    if (wholePasses_) return 0;
+    std::size_t last = text.size();
+    while (last > 0 && !cut_[static_cast<unsigned char>(text[last - 1])]) --last;
+    return last;
+  }
+  std::unique_ptr<TableConverter> Twin() const {
+    return std::make_unique<TableConverter>(table_, pieceSize_, maxWaiting_);
+  }
 
   // The working buffers are kept for the next text, unless a large text left them large.
   void ReleaseLargeBuffers() {
@@ -208,6 +218,9 @@ class TableConverter::Impl {
   bool afterNul_ = false;
   bool inTag_ = false;
   OutputBuffer out_;
+  // The converted bytes returned by earlier calls since Start, and how the text ended so far.
+  std::size_t outBefore_ = 0;
+  Ending ending_;
 
   // The fallback for a text in chunks: one ReplaceAll stage per row, each passing on what it has
   // decided, the text going through them a piece at a time. It needs no cuts, and it keeps only
@@ -370,6 +383,19 @@ std::string TableConverter::Impl::Convert(std::string text) {
 // matches, so the text before it is complete once the NUL is seen, and after it only the tags go.
 
 void TableConverter::Impl::StripToOut(std::string_view text) {
+  if (!ending_.closes && !text.empty()) {
+    // Up to the first '>' the output depends on whether the text began inside a tag; from
+    // there on it does not.
+    const void* close = std::memchr(text.data(), '>', text.size());
+    if (close != nullptr) {
+      const auto head = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
+      char* const out = out_.Room(head);
+      out_.EndAt(StripTags(text.data(), head, out, inTag_, Target::kApart));
+      ending_.closes = true;
+      ending_.head = outBefore_ + out_.View().size();
+      text.remove_prefix(head);
+    }
+  }
   char* const out = out_.Room(text.size());
   out_.EndAt(StripTags(text.data(), text.size(), out, inTag_, Target::kApart));
 }
@@ -403,10 +429,15 @@ void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
   tail_.clear();
 }
 
-void TableConverter::Impl::Start() {
+void TableConverter::Impl::Start(TextState state) {
   rowPasses_ = 0;
   out_.Clear();
   ReadyForText();
+  inTag_ = state.inTag;
+  if (state.afterNul) {
+    afterNul_ = true;
+    staged_ = false;
+  }
 }
 
 void TableConverter::Impl::ReadyForText() {
@@ -414,10 +445,13 @@ void TableConverter::Impl::ReadyForText() {
   afterNul_ = false;
   inTag_ = false;
   staged_ = false;
+  outBefore_ = 0;
+  ending_ = {};
   if (wholePasses_) EnterStages();
 }
 
 std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
+  outBefore_ += out_.View().size();
   out_.Clear();
   if (staged_) chunk = FeedStages(chunk);
   if (!staged_) FeedPieces(chunk);
@@ -530,14 +564,19 @@ void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) 
 }
 
 std::string_view TableConverter::Impl::Finish() {
+  outBefore_ += out_.View().size();
   out_.Clear();
+  bool afterNul = afterNul_;
   if (staged_) {
     PushThroughStages({}, true);
     staged_ = false;
+    afterNul = afterNul || stages_.front().AfterNul();
   } else if (!afterNul_) {
     ConvertWithTail({});
   }
+  const Ending ending{{inTag_, afterNul}, ending_.closes, ending_.head};
   ReadyForText();
+  ending_ = ending;
   return out_.View();
 }
 
@@ -558,8 +597,24 @@ std::string TableConverter::Convert(std::string text) {
 }
 
 void TableConverter::Start() {
+  Start(TextState{});
+}
+
+void TableConverter::Start(TextState state) {
   impl_->ReleaseLargeBuffers();
-  impl_->Start();
+  impl_->Start(state);
+}
+
+const TableConverter::Ending& TableConverter::LastEnding() const {
+  return impl_->LastEnding();
+}
+
+std::size_t TableConverter::LastCut(std::string_view text) const {
+  return impl_->LastCut(text);
+}
+
+std::unique_ptr<TableConverter> TableConverter::Twin() const {
+  return impl_->Twin();
 }
 
 std::string_view TableConverter::Feed(std::string_view chunk) {
