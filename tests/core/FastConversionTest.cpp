@@ -12,9 +12,11 @@
 #include <malloc.h>
 #endif
 
+#include "FileIOTools.h"
 #include "MultiPatternSearch.h"
 #include "TavrinFunctions.h"
 #include "TavrinReference.h"
+#include "TempDir.h"
 
 namespace tavrin {
 namespace {
@@ -163,9 +165,12 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        &kNone,
        "b a aa a ba >bab"},
   };
+  testing::TempDir dir;
+  const std::string file = dir / "page.html";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string expected = reference::Convert(c.text, c.table, *c.lead);
+    testing::WriteBytes(file, c.text);
     // Long stretches without a cut go row by row: from the first byte on, or after a few.
     for (std::size_t maxWaiting :
          {std::size_t{0}, std::size_t{4}, TableConverter::kDefaultMaxWaiting}) {
@@ -173,6 +178,11 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
       for (std::size_t chunkSize = 1; chunkSize <= c.text.size() + 1; ++chunkSize) {
         ASSERT_EQ(Streamed(converter, c.text, chunkSize), expected)
             << "chunk " << chunkSize << " waiting " << maxWaiting;
+        // A file on two threads, which convert stretches of it apart.
+        ThreadBudget spare(1);
+        ConvertFileBeside(file, converter, nullptr, chunkSize, &spare);
+        ASSERT_EQ(testing::ReadBytes(file + ".txt"), expected)
+            << "file chunk " << chunkSize << " waiting " << maxWaiting;
       }
       // Two chunks, split at every place.
       for (std::size_t split = 0; split <= c.text.size(); ++split) {
