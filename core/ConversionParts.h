@@ -96,6 +96,17 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
                      std::string_view replacement, const LeadByteSet& leadBytes, std::string& spare,
                      Stretches* inserted);
 
+// Replaces in one pass the occurrences of several rows, in their order, whose patterns are each
+// one whole tag ('<', bytes other than '<' and '>', then '>') and whose replacements are not
+// empty and hold no byte of any of the patterns, no lead byte and no NUL. Occurrences of such
+// patterns never overlap; no replacement can make or unmake an occurrence of a later row; and
+// since the bytes before a '<' that count as lead bytes end at the nearest other byte, which a
+// replacement or a tag's '>' always is, the double-byte rule accepts the same occurrences. So
+// the result is that of one pass per row. As ReplaceRow otherwise.
+RowResult ReplaceTagRows(std::string& text, std::size_t searchEnd,
+                         const std::vector<const Row*>& rows, const LeadByteSet& leadBytes,
+                         std::string& spare, Stretches* inserted);
+
 // Where the output of StripTags goes: apart from the source, or down the source's own buffer.
 enum class Target { kApart, kInPlace };
 

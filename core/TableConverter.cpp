@@ -14,6 +14,7 @@ namespace tavrin {
 using detail::FirstNul;
 using detail::kNone;
 using detail::ReplaceRow;
+using detail::ReplaceTagRows;
 using detail::Row;
 using detail::RowResult;
 using detail::RowStage;
@@ -51,6 +52,59 @@ std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& byte
                     row[1].find('\0') != std::string::npos});
   }
   return rows;
+}
+
+// A pattern that is one whole tag: '<', bytes other than '<' and '>', then '>'.
+bool IsWholeTag(std::string_view pattern) {
+  return pattern.size() >= 2 && pattern.front() == '<' && pattern.back() == '>' &&
+         pattern.substr(1, pattern.size() - 2).find_first_of("<>") == std::string_view::npos;
+}
+
+// The runs of rows whose patterns are whole tags and whose replacements are not empty and hold
+// no byte of the run's patterns, no lead byte and no NUL: for each row, where its run ends (the
+// row after it when it is in none).
+std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+  std::vector<std::size_t> groupEnd(rows.size());
+  std::size_t start = 0;
+  std::array<bool, 256> inPatterns{};
+  std::array<bool, 256> inReplacements{};
+  // Whether the row may join the run so far.
+  const auto fits = [&](const Row& row) {
+    for (const char c : row.pattern) {
+      if (inReplacements[static_cast<unsigned char>(c)]) return false;
+    }
+    for (const char c : row.replacement) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte == 0 || lead.Contains(byte) || inPatterns[byte] ||
+          row.pattern.find(c) != std::string_view::npos) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto close = [&](std::size_t end) {
+    for (std::size_t i = start; i < end; ++i) groupEnd[i] = end;
+    start = end;
+    inPatterns.fill(false);
+    inReplacements.fill(false);
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    if (!IsWholeTag(row.pattern) || row.replacement.empty()) {
+      close(i);
+      close(i + 1);
+      continue;
+    }
+    if (!fits(row)) close(i);
+    if (!fits(row)) {
+      close(i + 1);  // not even alone
+      continue;
+    }
+    for (const char c : row.pattern) inPatterns[static_cast<unsigned char>(c)] = true;
+    for (const char c : row.replacement) inReplacements[static_cast<unsigned char>(c)] = true;
+  }
+  close(rows.size());
+  return groupEnd;
 }
 
 std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
@@ -119,6 +173,7 @@ class PreparedTable {
       wholePasses = wholePasses || row.insertsNul;
       room += row.pattern.size() - 1;
     }
+    tagGroupEnd = TagGroups(rows, lead);
   }
 
   // Known only in this file and only read, so the converters use the fields directly.
@@ -130,6 +185,8 @@ class PreparedTable {
   bool wholePasses = false;
   // What the stages hold back at most, all together.
   std::size_t room = 0;
+  // For each row, the end of the run of rows from it on that ReplaceTagRows takes together.
+  std::vector<std::size_t> tagGroupEnd;
 };
 
 std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
@@ -148,7 +205,8 @@ class TableConverter::Impl {
         rows_(table_->rows),
         search_(table_->search),
         cut_(table_->cut),
-        wholePasses_(table_->wholePasses) {
+        wholePasses_(table_->wholePasses),
+        tagGroupEnd_(table_->tagGroupEnd) {
     for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
@@ -204,12 +262,14 @@ class TableConverter::Impl {
   const MultiPatternSearch& search_;
   const std::array<bool, 256>& cut_;
   const bool wholePasses_;
+  const std::vector<std::size_t>& tagGroupEnd_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
+  std::vector<const Row*> tagRows_;
   std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
@@ -249,12 +309,23 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
   const std::size_t reach = search_.MaxLength() - 1;
   for (std::size_t i = marks_.Next(0); i < rows_.size(); i = marks_.Next(i + 1)) {
-    const Row& row = rows_[i];
-    const bool last = i + 1 == rows_.size();
+    const std::size_t groupEnd = tagGroupEnd_[i];
+    tagRows_.clear();
+    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tagRows_.push_back(&rows_[j]);
+    const bool last = groupEnd == rows_.size();
     inserted_.clear();
     ++rowPasses_;
-    const RowResult result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_,
-                                        spare_, last ? nullptr : &inserted_);
+    RowResult result;
+    if (tagRows_.size() > 1) {
+      // Rows of whole tags, which markup holds everywhere: one pass for all of them.
+      result = ReplaceTagRows(text, searchEnd, tagRows_, leadBytes_, spare_,
+                              last ? nullptr : &inserted_);
+      i = groupEnd - 1;
+    } else {
+      const Row& row = rows_[i];
+      result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_, spare_,
+                          i + 1 == rows_.size() ? nullptr : &inserted_);
+    }
     if (!result.changed) continue;
     searchEnd = result.searchEnd;
     const std::string_view searchable(text.data(), searchEnd);
