@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -88,126 +87,185 @@ void PendingOutput::Commit() {
 
 namespace {
 
-// Smaller than one thread's chunk: three of them are in flight, each freshly faulted in, and a
-// chunk read on one core is converted on the other.
+// Smaller than one thread's chunk: two are in flight, each freshly faulted in.
 constexpr std::size_t kPipelineChunkSize = std::size_t{1} << 20;
 
-// The rest of a file in three chunks at a time: a second thread reads the next chunk and writes
-// the converted one before while the calling thread converts. Reading and writing cost about as
-// much as the conversion, so the file takes about half as long. The converter still sees the
-// chunks one after another, in order, so the result is that of one thread.
+// The rest of a file on two threads, each of which in turn reads a stretch, converts it with a
+// converter of its own and, when the stretches before it are written, writes it. A stretch ends
+// where the text can be cut, so it converts alone as it does in the whole text; what the text
+// before leaves open is settled when it is written: a tag still open drops the output's head, a
+// NUL before means nothing is replaced (the stretch is converted again, without the rows). Where
+// no cut comes soon enough, the stretches go in order through the caller's converter, which goes
+// on from the chunks it was fed before and which a stretch ending at a cut finishes. So the
+// output is byte for byte that of one thread, with a few chunks in memory.
 class ChunkPipeline {
  public:
-  ChunkPipeline(platform::InputFile& input, platform::ReplacingFile& output, std::size_t chunkSize)
-      : input_(input), output_(output), chunkSize_(chunkSize) {
-    for (Slot& slot : slots_) slot.in.reset(new char[chunkSize]);
-    thread_ = std::thread(&ChunkPipeline::ReadAndWrite, this);
-  }
+  ChunkPipeline(platform::InputFile& input, platform::ReplacingFile& output, std::size_t chunkSize,
+                TableConverter& stream)
+      : input_(input),
+        output_(output),
+        chunkSize_(chunkSize),
+        stream_(stream),
+        own_{stream.Twin(), stream.Twin()} {}
   ChunkPipeline(const ChunkPipeline&) = delete;
   ChunkPipeline& operator=(const ChunkPipeline&) = delete;
-  ~ChunkPipeline() { Stop(); }
 
-  // Converts to the end of the input; returns once every converted chunk is written. Raises the
-  // first error of either thread.
-  void Run(TableConverter& converter, ConvertedSizes& sizes) {
-    for (std::size_t at = 0;; ++at) {
-      Slot& slot = slots_[at % slots_.size()];
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return slot.state == Slot::kRead || error_; });
-        if (error_) break;
-      }
-      const std::string_view converted = converter.Feed(std::string_view(slot.in.get(), slot.got));
-      slot.out.assign(converted);
-      sizes.in += slot.got;
-      sizes.out += converted.size();
-      const bool last = slot.got < chunkSize_;
-      {
-        std::lock_guard lock(mutex_);
-        slot.state = Slot::kConverted;
-      }
-      changed_.notify_all();
-      if (last) break;
+  // Converts to the end of the input; returns once every converted stretch is written. Raises
+  // the first error of either thread. False, having done nothing, when the second thread
+  // cannot start.
+  bool Run(ConvertedSizes& sizes) {
+    std::thread helper;
+    try {
+      helper = std::thread(&ChunkPipeline::Work, this, std::ref(*own_[1]));
+    } catch (const std::system_error&) {
+      return false;
     }
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] {
-        return error_ || std::all_of(slots_.begin(), slots_.end(),
-                                     [](const Slot& s) { return s.state == Slot::kFree; });
-      });
-    }
-    Stop();
+    Work(*own_[0]);
+    helper.join();
     if (error_) std::rethrow_exception(error_);
+    sizes.in += in_;
+    sizes.out += out_;
+    return true;
   }
 
  private:
-  struct Slot {
-    enum State { kFree, kRead, kConverted };
-    std::unique_ptr<char[]> in;
-    std::size_t got = 0;
+  struct Stretch {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    std::size_t number = 0;
+    bool startsAtCut = false;
+    bool endsAtCut = false;
+    bool last = false;
     std::string out;
-    State state = kFree;
+    TableConverter::Ending ending;
+    std::string_view Text() const { return {bytes.get(), size}; }
   };
 
-  void ReadAndWrite() {
-    std::size_t readAt = 0, writeAt = 0;
-    bool ended = false;
+  void Work(TableConverter& own) {
+    Stretch stretch;
     try {
-      for (;;) {
-        std::unique_lock lock(mutex_);
-        Slot& toWrite = slots_[writeAt % slots_.size()];
-        Slot& toRead = slots_[readAt % slots_.size()];
-        changed_.wait(lock, [&] {
-          return stop_ || toWrite.state == Slot::kConverted ||
-                 (!ended && toRead.state == Slot::kFree);
-        });
-        if (stop_) return;
-        if (toWrite.state == Slot::kConverted) {
-          lock.unlock();
-          output_.Write(toWrite.out);
-          lock.lock();
-          toWrite.state = Slot::kFree;
-          ++writeAt;
-        } else {
-          lock.unlock();
-          const std::size_t got = input_.Read(toRead.in.get(), chunkSize_);
-          lock.lock();
-          toRead.got = got;
-          toRead.state = Slot::kRead;
-          ended = got < chunkSize_;
-          ++readAt;
+      stretch.bytes.reset(new char[2 * chunkSize_]);
+      do {
+        if (!Read(stretch, own)) return;
+        const bool alone = stretch.startsAtCut && stretch.endsAtCut;
+        if (alone) ConvertAlone(stretch, own);
+        {
+          std::unique_lock lock(mutex_);
+          turn_.wait(lock, [&] { return failed_ || written_ == stretch.number; });
+          if (failed_) return;
         }
-        lock.unlock();
-        changed_.notify_all();
-      }
+        if (alone) {
+          WriteAlone(stretch, own);
+        } else {
+          WriteInStream(stretch);
+        }
+        {
+          std::lock_guard lock(mutex_);
+          ++written_;
+        }
+        turn_.notify_all();
+      } while (!stretch.last);
     } catch (...) {
       {
         std::lock_guard lock(mutex_);
-        error_ = std::current_exception();
+        if (!error_) error_ = std::current_exception();
+        failed_ = true;
       }
-      changed_.notify_all();
+      turn_.notify_all();
     }
   }
 
-  void Stop() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
+  // The next stretch of the input: the bytes after the last cut before, then a chunk, up to its
+  // last cut. False when there is none or the other thread failed.
+  bool Read(Stretch& stretch, const TableConverter& own) {
+    std::lock_guard lock(readMutex_);
+    if (ended_ || failed_) return false;
+    std::memcpy(stretch.bytes.get(), carry_.data(), carry_.size());
+    const std::size_t got = input_.Read(stretch.bytes.get() + carry_.size(), chunkSize_);
+    in_ += got;
+    stretch.size = carry_.size() + got;
+    carry_.clear();
+    stretch.number = read_++;
+    stretch.startsAtCut = endedAtCut_;
+    stretch.last = ended_ = got < chunkSize_;
+    stretch.endsAtCut = stretch.last;
+    if (!stretch.last) {
+      // The bytes after the cut wait for the next chunk, unless there are too many of them.
+      const std::size_t cut = own.LastCut(stretch.Text());
+      if (cut > 0 && stretch.size - cut <= chunkSize_) {
+        carry_.assign(stretch.bytes.get() + cut, stretch.size - cut);
+        stretch.size = cut;
+        stretch.endsAtCut = true;
+      }
     }
-    changed_.notify_all();
-    thread_.join();
+    endedAtCut_ = stretch.endsAtCut;
+    return true;
+  }
+
+  // Converted as if the text began with it, outside a tag and before any NUL.
+  static void ConvertAlone(Stretch& stretch, TableConverter& own) {
+    own.Start();
+    stretch.out.assign(own.Feed(stretch.Text()));
+    stretch.out.append(own.Finish());
+    stretch.ending = own.LastEnding();
+  }
+
+  void WriteAlone(Stretch& stretch, TableConverter& own) {
+    std::string_view out = stretch.out;
+    TableConverter::Ending ending = stretch.ending;
+    if (state_.afterNul) {
+      // Rare: after the text's first NUL only the tags go.
+      own.Start(state_);
+      stretch.out.assign(own.Feed(stretch.Text()));
+      stretch.out.append(own.Finish());
+      out = stretch.out;
+      ending = own.LastEnding();
+    } else if (state_.inTag) {
+      out.remove_prefix(ending.closes ? ending.head : out.size());
+      if (!ending.closes) ending.state.inTag = true;
+    }
+    Write(out);
+    state_ = ending.state;
+  }
+
+  void WriteInStream(const Stretch& stretch) {
+    if (stretch.startsAtCut) stream_.Start(state_);
+    Write(stream_.Feed(stretch.Text()));
+    // The caller finishes the text's last stretch.
+    if (stretch.endsAtCut && !stretch.last) {
+      Write(stream_.Finish());
+      state_ = stream_.LastEnding().state;
+    }
+  }
+
+  void Write(std::string_view bytes) {
+    output_.Write(bytes);
+    out_ += bytes.size();
   }
 
   platform::InputFile& input_;
   platform::ReplacingFile& output_;
   const std::size_t chunkSize_;
-  std::array<Slot, 3> slots_;
+  TableConverter& stream_;
+  const std::array<std::unique_ptr<TableConverter>, 2> own_;
+
+  // Reading, one thread at a time.
+  std::mutex readMutex_;
+  std::string carry_;
+  std::size_t read_ = 0;
+  bool endedAtCut_ = false;  // the caller's converter has the text up to here
+  bool ended_ = false;
+  std::uint64_t in_ = 0;
+
+  // Writing, in the stretches' order: only the thread whose turn it is touches these.
+  TableConverter::TextState state_;
+  std::uint64_t out_ = 0;
+
   std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stop_ = false;
+  std::condition_variable turn_;
+  std::size_t written_ = 0;
+  std::atomic<bool> failed_{false};
   std::exception_ptr error_;
-  std::thread thread_;
 };
 
 void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output,
@@ -229,17 +287,10 @@ void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output
         ThreadBudget& budget;
         ~GiveBack() { budget.Give(); }
       } giveBack{*budget};
-      std::optional<ChunkPipeline> pipeline;
-      try {
-        chunk.reset();
-        pipeline.emplace(input, output, std::min(chunkSize, kPipelineChunkSize));
-      } catch (const std::system_error&) {
-        chunk.reset(new char[chunkSize]);
-      }
-      if (pipeline) {
-        pipeline->Run(converter, sizes);
-        break;
-      }
+      chunk.reset();
+      ChunkPipeline pipeline(input, output, std::min(chunkSize, kPipelineChunkSize), converter);
+      if (pipeline.Run(sizes)) break;
+      chunk.reset(new char[chunkSize]);
     }
     const std::size_t got = input.Read(chunk.get(), chunkSize);
     more = got == chunkSize;

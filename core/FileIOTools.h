@@ -122,8 +122,8 @@ struct ConvertedSizes {
 };
 
 // Threads that conversions may borrow beside their own. A file of more than one chunk takes one
-// when there is one, to read and write on it while its own thread converts, and gives it back at
-// its end.
+// when there is one, to convert, read and write on it beside its own thread, and gives it back
+// at its end.
 class ThreadBudget {
  public:
   explicit ThreadBudget(unsigned spare = 0) : spare_(spare) {}
@@ -156,7 +156,8 @@ class PendingOutput {
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
 // at a time, so a file larger than memory converts too. The output is left pending; an input
 // changed while it is read is the read error, and the new file is removed. With a
-// budget, a thread taken from it (when one is free) reads and writes the chunks after the first.
+// budget, a thread taken from it (when one is free) shares the chunks after the first: both
+// threads read, convert and write, and the output is still byte for byte that of one thread.
 // chunkSize is for tests: it sets where the chunks end.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,

@@ -86,6 +86,32 @@ class TableConverter {
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();
 
+  // For one text converted in stretches, each by a converter of its own (on several threads),
+  // the stretches joined in order: a text can be cut where no occurrence of any pattern can
+  // straddle and the lead bytes before the cut cannot change what matches after it. A stretch
+  // that begins and ends at such places (or at the text's ends) converts alone as it does in
+  // the whole text, but for the state the text before leaves it in, which Start takes.
+  struct TextState {
+    bool inTag = false;     // a tag opened and not yet closed
+    bool afterNul = false;  // the text's first NUL has gone by: nothing is replaced any more
+  };
+  void Start(TextState state);
+  // How the text converted since Start ended, told after Finish. Had that text been started
+  // inside a tag, its output would lack the first head bytes when closes (the replaced text holds
+  // a '>'), or all of it and end inside a tag when not.
+  struct Ending {
+    TextState state;
+    bool closes = false;
+    std::size_t head = 0;
+  };
+  const Ending& LastEnding() const;
+  // The length of the text's longest beginning that ends at a place where the text can be cut;
+  // 0 when there is none, always when a replacement holds a NUL (which ends the search for the
+  // rows after it in all later text).
+  std::size_t LastCut(std::string_view text) const;
+  // A converter of the same prepared table and piece sizes.
+  std::unique_ptr<TableConverter> Twin() const;
+
   // How many times a single row's pattern was searched for in a stretch of text during the last
   // conversion (since Convert or Start): the work that the search for all rows at once spares.
   std::size_t RowPasses() const;

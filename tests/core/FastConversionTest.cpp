@@ -12,9 +12,11 @@
 #include <malloc.h>
 #endif
 
+#include "FileIOTools.h"
 #include "MultiPatternSearch.h"
 #include "TavrinFunctions.h"
 #include "TavrinReference.h"
+#include "TempDir.h"
 
 namespace tavrin {
 namespace {
@@ -157,15 +159,31 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        {{"\x83\x83", "\x83"}, {"\x5C", "<\x83>"}, {"\x83\x83", "<"}},
        &kSjis,
        "\x83\x83\x83\x5C\x83\x83\x5C\x83\x83 \x83\x83\x83\x83\x5C\x83\x83\x83\x5C>x"},
+      {"rows of whole tags, taken together",
+       {{"<br>", "\r\n"},
+        {"<br />", "\r\n"},
+        {"</p>", "\r\n"},
+        {"<br>", "x"},
+        {"</td>", "\t"},
+        {"&lt;", "<"},
+        {"<p>", "P"},
+        {"<i>", "I"},
+        {"<b>", "<"}},
+       &kSjis,
+       "\x83<br>a\x83\x83<br>\x81</p><br /><b</p>r><</td>p>&lt;br>\x83</td>\x83\x83\x83<p>"
+       "<i>\x83<i><b>"},
       {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a <b> a"},
       {"a replacement holding a NUL, late",
        {{"a", "aa"}, {"ab", nul + "b"}, {"b", "<"}},
        &kNone,
        "b a aa a ba >bab"},
   };
+  testing::TempDir dir;
+  const std::string file = dir / "page.html";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string expected = reference::Convert(c.text, c.table, *c.lead);
+    testing::WriteBytes(file, c.text);
     // Long stretches without a cut go row by row: from the first byte on, or after a few.
     for (std::size_t maxWaiting :
          {std::size_t{0}, std::size_t{4}, TableConverter::kDefaultMaxWaiting}) {
@@ -173,6 +191,11 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
       for (std::size_t chunkSize = 1; chunkSize <= c.text.size() + 1; ++chunkSize) {
         ASSERT_EQ(Streamed(converter, c.text, chunkSize), expected)
             << "chunk " << chunkSize << " waiting " << maxWaiting;
+        // A file on two threads, which convert stretches of it apart.
+        ThreadBudget spare(1);
+        ConvertFileBeside(file, converter, nullptr, chunkSize, &spare);
+        ASSERT_EQ(testing::ReadBytes(file + ".txt"), expected)
+            << "file chunk " << chunkSize << " waiting " << maxWaiting;
       }
       // Two chunks, split at every place.
       for (std::size_t split = 0; split <= c.text.size(); ++split) {

@@ -26,6 +26,7 @@
 
 #include "FileIOTools.h"
 #include "TavrinFunctions.h"
+#include "TavrinReference.h"
 #include "TempDir.h"
 #ifndef _WIN32
 #include "ChildProcess.h"
@@ -248,32 +249,59 @@ TEST(FileIOToolsTest, OnlyAMissingOrWritableOlderOutputIsReplaced) {
 }
 
 // Chunks of every size give the whole conversion: matches, tags and the NUL straddle their ends.
+// With a spare thread the chunks after the first are converted on both threads, in stretches
+// that end where the text can be cut, or in order through one converter where it cannot.
 TEST(FileIOToolsTest, ConvertingInChunksWritesTheWholeConversion) {
   TempDir dir;
-  const ArrayOfArrayOfString table = {{"&amp;", "&"}, {"&lt;", "<"}, {"x", "yy"}};
   const LeadByteSet sjis = LeadByteSet::ShiftJis();
-  std::string text;
-  for (int i = 0; i < 2000; ++i) text += (i % 5) ? "&amp;lt;b>x &lt;" : "<p>\x83\x5Cx</p>\r\n";
-  text += std::string("\0&amp;<b>x", 11);
+  const auto repeat = [](std::size_t times, const auto& part) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += part(i);
+    return text;
+  };
+  const std::string nul(1, '\0');
+  const struct {
+    ArrayOfArrayOfString table;
+    std::string text;
+  } cases[] = {
+      // Decoded tags open in one stretch and close in the next; a late NUL.
+      {{{"&amp;", "&"}, {"&lt;", "<"}, {"x", "yy"}},
+       repeat(2000,
+              [](std::size_t i) { return (i % 5) ? "&amp;lt;b>x &lt;" : "<p>\x83\x5Cx</p>\r\n"; }) +
+           nul + "&amp;<b>x"},
+      // Long stretches that cannot be cut, between short ones that can.
+      {{{"aa", "<"}, {"<b", ">"}},
+       repeat(40, [](std::size_t i) { return std::string(i * 37 % 300, 'a') + "b<i>c\x83"; })},
+      // A NUL at the start: nothing is replaced anywhere.
+      {{{"&gt;", ">"}}, nul + repeat(500, [](std::size_t) { return "<a &gt;>b&gt;c"; })},
+      // A replacement holding a NUL: the text is never cut.
+      {{{"&z;", nul}, {"&gt;", ">"}},
+       repeat(500, [](std::size_t i) { return i == 300 ? "&z;" : "<a &gt;>b&gt;c"; })},
+  };
   const std::string input = dir / "page.html";
   const std::string output = input + ".txt";
-  WriteBytes(input, text);
-  const std::string expected = ConvertWithTable(text, table, sjis);
-  TableConverter converter(table, sjis);
-  // With a spare thread the chunks after the first are read and written on it.
-  for (const unsigned spare : {0u, 1u}) {
-    for (std::size_t chunkSize :
-         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
-      ThreadBudget budget(spare);
-      const ConvertedSizes sizes = ConvertFileBeside(input, converter, nullptr, chunkSize, &budget);
-      ASSERT_EQ(ReadBytes(output), expected) << chunkSize << " " << spare;
-      EXPECT_EQ(sizes.in, text.size());
-      EXPECT_EQ(sizes.out, expected.size());
-      // The thread is given back.
-      for (unsigned taken = 0; taken < spare; ++taken) EXPECT_TRUE(budget.TryTake());
-      EXPECT_FALSE(budget.TryTake());
+  for (const auto& [table, text] : cases) {
+    WriteBytes(input, text);
+    const std::string expected = reference::Convert(text, table, sjis);
+    TableConverter converter(table, sjis, 5, 64);
+    for (const unsigned spare : {0u, 1u}) {
+      for (std::size_t chunkSize :
+           {std::size_t{1}, std::size_t{7}, std::size_t{4096}, text.size(), kConvertChunkSize}) {
+        ThreadBudget budget(spare);
+        const ConvertedSizes sizes =
+            ConvertFileBeside(input, converter, nullptr, chunkSize, &budget);
+        ASSERT_EQ(ReadBytes(output), expected) << table[0][0] << " " << chunkSize << " " << spare;
+        EXPECT_EQ(sizes.in, text.size());
+        EXPECT_EQ(sizes.out, expected.size());
+        // The thread is given back.
+        for (unsigned taken = 0; taken < spare; ++taken) EXPECT_TRUE(budget.TryTake());
+        EXPECT_FALSE(budget.TryTake());
+      }
     }
   }
+  const std::string text = cases[0].text;
+  TableConverter converter(cases[0].table, sjis);
+  WriteBytes(input, text);
   // An output given up just before it takes its name leaves the older one and nothing else.
   WriteBytes(output, "older");
   EXPECT_THROW(ConvertFileBeside(

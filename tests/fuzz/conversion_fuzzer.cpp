@@ -9,6 +9,7 @@
 // row by row.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -136,6 +137,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TAVRIN_FUZZ_CHECK(chunked(converter) == expected);
   TableConverter rowByRow(table, lead, kPieceSizes[(flags >> 1) & 3], text.size() % 8);
   TAVRIN_FUZZ_CHECK(chunked(rowByRow) == expected);
+
+  // In stretches that end where the text can be cut, each converted apart as if the text began
+  // with it, then joined by the state the stretch before leaves: as a big file on two threads.
+  std::string joined;
+  TableConverter::TextState state;
+  const std::unique_ptr<TableConverter> apart = converter.Twin();
+  for (std::size_t start = 0, end = 0; start < text.size(); start = end) {
+    std::size_t cut = 0;
+    for (end = start; cut == 0 && end < text.size();) {
+      end = std::min(end + chunkSize, text.size());
+      const std::string_view stretch = std::string_view(text).substr(start, end - start);
+      cut = end == text.size() ? stretch.size() : converter.LastCut(stretch);
+    }
+    end = start + cut;
+    const std::string_view stretch = std::string_view(text).substr(start, end - start);
+    apart->Start(TableConverter::TextState{false, state.afterNul});
+    std::string out(apart->Feed(stretch));
+    out.append(apart->Finish());
+    TableConverter::Ending ending = apart->LastEnding();
+    if (state.inTag) {
+      out.erase(0, ending.closes ? ending.head : out.size());
+      if (!ending.closes) ending.state.inTag = true;
+    }
+    joined += out;
+    state = ending.state;
+  }
+  TAVRIN_FUZZ_CHECK(joined == expected);
 
   CheckRemoveTags(text);
   if (!table.empty()) CheckReplaceAll(text, table.front(), lead);

@@ -31,26 +31,4 @@ std::string ReplaceAll(std::string_view text, std::string_view pattern,
   return result;
 }
 
-std::string RemoveTags(std::string_view text) {
-  std::string result;
-  bool inTag = false;
-  for (char c : text) {
-    if (inTag) {
-      if (c == '>') inTag = false;
-    } else if (c == '<') {
-      inTag = true;
-    } else {
-      result.push_back(c);
-    }
-  }
-  return result;
-}
-
-std::string Convert(std::string text, const ArrayOfArrayOfString& table, const LeadByteSet& lead) {
-  for (const ArrayOfString& row : table) {
-    if (row.size() >= 2) text = reference::ReplaceAll(text, row[0], row[1], lead);
-  }
-  return reference::RemoveTags(text);
-}
-
 }  // namespace tavrin::reference

@@ -1,0 +1,118 @@
+// The small pieces shared by the conversion routines: not part of the public interface.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "CodePage.h"
+
+namespace tavrin::detail {
+
+inline constexpr std::size_t kNone = std::string_view::npos;
+
+// Only the bytes before a pattern's own NUL take part in the comparison.
+inline std::string_view Searchable(std::string_view pattern) {
+  return pattern.substr(0, pattern.find('\0'));
+}
+
+inline std::size_t FirstNul(std::string_view text) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
+}
+
+#if defined(__SSE2__)
+inline __m128i Load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline unsigned Where(__m128i block, __m128i byte) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, byte)));
+}
+#endif
+
+// How many bytes equal to byte follow one another from data[from], up to end.
+inline std::size_t RunLength(const char* data, std::size_t from, std::size_t end, char byte) {
+  std::size_t at = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(byte);
+  while (end - at >= 16) {
+    const unsigned same = Where(Load16(data + at), wanted);
+    if (same != 0xFFFF) return at + static_cast<std::size_t>(__builtin_ctz(~same)) - from;
+    at += 16;
+  }
+#endif
+  while (at < end && data[at] == byte) ++at;
+  return at - from;
+}
+
+// A few bytes are copied far more often than many: keep those out of the library call.
+inline void CopySmall(char* to, const char* from, std::size_t size) {
+  if (size <= 8) {
+    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, size);
+  }
+}
+
+// The stretches of a new text that replacements filled, back-to-back ones joined.
+using Stretches = std::vector<std::pair<std::size_t, std::size_t>>;
+
+inline void Note(Stretches* stretches, std::size_t begin, std::size_t end) {
+  if (stretches == nullptr) return;
+  if (!stretches->empty() && stretches->back().second == begin) {
+    stretches->back().second = end;
+  } else {
+    stretches->emplace_back(begin, end);
+  }
+}
+
+// A row that can change anything: its pattern cut at its NUL and not empty.
+struct Row {
+  std::string_view pattern;
+  std::string_view replacement;
+  bool insertsNul;
+};
+
+struct RowResult {
+  bool changed = false;
+  std::size_t searchEnd = 0;
+};
+
+// Replaces the accepted occurrences of pattern (already cut at its NUL) in text[0, searchEnd);
+// the bytes from searchEnd on are kept as they are. Returns whether anything changed (when not,
+// text is untouched) and where the searchable part now ends. When inserted is given, it receives
+// the stretches of the new text that the replacements fill.
+//
+// A one-byte pattern is taken a run at a time: once an occurrence is accepted, every copy of
+// the byte directly after it is one too, since each starts at the search position.
+RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view pattern,
+                     std::string_view replacement, const LeadByteSet& leadBytes, std::string& spare,
+                     Stretches* inserted);
+
+// Replaces in one pass the occurrences of several rows, in their order, whose patterns are each
+// one whole tag ('<', bytes other than '<' and '>', then '>') and whose replacements are not
+// empty and hold no byte of any of the patterns, no lead byte and no NUL. Occurrences of such
+// patterns never overlap; no replacement can make or unmake an occurrence of a later row; and
+// since the bytes before a '<' that count as lead bytes end at the nearest other byte, which a
+// replacement or a tag's '>' always is, the double-byte rule accepts the same occurrences. So
+// the result is that of one pass per row. As ReplaceRow otherwise.
+RowResult ReplaceTagRows(std::string& text, std::size_t searchEnd,
+                         const std::vector<const Row*>& rows, const LeadByteSet& leadBytes,
+                         std::string& spare, Stretches* inserted);
+
+// Where the output of StripTags goes: apart from the source, or down the source's own buffer.
+enum class Target { kApart, kInPlace };
+
+// Copies the bytes of [src, src + size) that lie outside tags to out and returns the end of
+// what it wrote; inTag carries the state from one piece of a text to the next. out has room for
+// size bytes; in place it lies at or before src.
+char* StripTags(const char* src, std::size_t size, char* out, bool& inTag, Target target);
+
+}  // namespace tavrin::detail

@@ -1,0 +1,709 @@
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ConversionParts.h"
+#include "MultiPatternSearch.h"
+#include "RowStage.h"
+#include "TavrinFunctions.h"
+
+namespace tavrin {
+
+using detail::FirstNul;
+using detail::kNone;
+using detail::ReplaceRow;
+using detail::ReplaceTagRows;
+using detail::Row;
+using detail::RowResult;
+using detail::RowStage;
+using detail::Searchable;
+using detail::StageText;
+using detail::Stretches;
+using detail::StripTags;
+using detail::Target;
+
+namespace {
+
+// The rows that can change anything, their bytes gathered into bytes, which must not change
+// afterwards: one buffer costs far less than a string per field in a table of a million rows.
+std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& bytes) {
+  const auto active = [](const ArrayOfString& row) {
+    return row.size() >= 2 && !Searchable(row[0]).empty();  // no replacement: see the header
+  };
+  std::size_t size = 0;
+  std::size_t count = 0;
+  for (const ArrayOfString& row : table) {
+    if (!active(row)) continue;
+    size += Searchable(row[0]).size() + row[1].size();
+    ++count;
+  }
+  bytes.reserve(size);
+  std::vector<Row> rows;
+  rows.reserve(count);
+  for (const ArrayOfString& row : table) {
+    if (!active(row)) continue;
+    const std::string_view pattern = Searchable(row[0]);
+    const std::size_t at = bytes.size();
+    bytes.append(pattern).append(row[1]);
+    const std::string_view both(bytes.data() + at, pattern.size() + row[1].size());
+    rows.push_back({both.substr(0, pattern.size()), both.substr(pattern.size()),
+                    row[1].find('\0') != std::string::npos});
+  }
+  return rows;
+}
+
+// A pattern that is one whole tag: '<', bytes other than '<' and '>', then '>'.
+bool IsWholeTag(std::string_view pattern) {
+  return pattern.size() >= 2 && pattern.front() == '<' && pattern.back() == '>' &&
+         pattern.substr(1, pattern.size() - 2).find_first_of("<>") == std::string_view::npos;
+}
+
+// The runs of rows whose patterns are whole tags and whose replacements are not empty and hold
+// no byte of the run's patterns, no lead byte and no NUL: for each row, where its run ends (the
+// row after it when it is in none).
+std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+  std::vector<std::size_t> groupEnd(rows.size());
+  std::size_t start = 0;
+  std::array<bool, 256> inPatterns{};
+  std::array<bool, 256> inReplacements{};
+  // Whether the row may join the run so far.
+  const auto fits = [&](const Row& row) {
+    for (const char c : row.pattern) {
+      if (inReplacements[static_cast<unsigned char>(c)]) return false;
+    }
+    for (const char c : row.replacement) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte == 0 || lead.Contains(byte) || inPatterns[byte] ||
+          row.pattern.find(c) != std::string_view::npos) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto close = [&](std::size_t end) {
+    for (std::size_t i = start; i < end; ++i) groupEnd[i] = end;
+    start = end;
+    inPatterns.fill(false);
+    inReplacements.fill(false);
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    if (!IsWholeTag(row.pattern) || row.replacement.empty()) {
+      close(i);
+      close(i + 1);
+      continue;
+    }
+    if (!fits(row)) close(i);
+    if (!fits(row)) {
+      close(i + 1);  // not even alone
+      continue;
+    }
+    for (const char c : row.pattern) inPatterns[static_cast<unsigned char>(c)] = true;
+    for (const char c : row.replacement) inReplacements[static_cast<unsigned char>(c)] = true;
+  }
+  close(rows.size());
+  return groupEnd;
+}
+
+std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
+  std::vector<MultiPatternSearch::Entry> entries;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    entries.emplace_back(rows[i].pattern, static_cast<std::uint32_t>(i));
+  }
+  return entries;
+}
+
+}  // namespace
+
+namespace {
+
+// The converted bytes of one chunk. Unlike a string it is not zero-filled when it grows, since
+// tag removal writes it straight away.
+class OutputBuffer {
+ public:
+  void Clear() { size_ = 0; }
+  // Room for size more bytes.
+  char* Room(std::size_t size) {
+    if (capacity_ - size_ < size) Grow(size_ + size);
+    return data_.get() + size_;
+  }
+  void EndAt(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+  std::string_view View() const { return {data_.get(), size_}; }
+  void ReleaseIfAbove(std::size_t capacity) {
+    if (capacity_ <= capacity) return;
+    data_.reset();
+    capacity_ = size_ = 0;
+  }
+
+ private:
+  void Grow(std::size_t need) {
+    const std::size_t capacity = std::max(need, 2 * capacity_);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace
+
+// The table's rows that can change anything and the search for their patterns, made once and
+// then only read.
+class PreparedTable {
+ public:
+  PreparedTable(const ArrayOfArrayOfString& table, const LeadByteSet& lead)
+      : leadBytes(lead), rows(ActiveRows(table, bytes)), search(Entries(rows)) {
+    // A cut after a byte that no pattern holds and that begins no character cannot fall inside
+    // any occurrence at any stage, nor change which lead bytes count before a later candidate:
+    // the pieces between such cuts convert independently.
+    for (unsigned b = 0; b < 256; ++b) {
+      const auto byte = static_cast<unsigned char>(b);
+      cut[b] = !search.InSomePattern(byte) && !lead.Contains(byte);
+    }
+    // A replacement holding a NUL would end the searchable part for the rows after it, in
+    // every later piece too; such a table goes the plain way: whole passes, or in chunks the
+    // stages below.
+    for (const Row& row : rows) {
+      wholePasses = wholePasses || row.insertsNul;
+      room += row.pattern.size() - 1;
+    }
+    tagGroupEnd = TagGroups(rows, lead);
+  }
+
+  // Known only in this file and only read, so the converters use the fields directly.
+  std::string bytes;  // rows points into it
+  const LeadByteSet leadBytes;
+  const std::vector<Row> rows;
+  const MultiPatternSearch search;
+  std::array<bool, 256> cut{};
+  bool wholePasses = false;
+  // What the stages hold back at most, all together.
+  std::size_t room = 0;
+  // For each row, the end of the run of rows from it on that ReplaceTagRows takes together.
+  std::vector<std::size_t> tagGroupEnd;
+};
+
+std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
+                                                  const LeadByteSet& leadBytes) {
+  return std::make_shared<const PreparedTable>(table, leadBytes);
+}
+
+// A converter's own state and buffers, around a table that it shares.
+class TableConverter::Impl {
+ public:
+  Impl(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize, std::size_t maxWaiting)
+      : table_(std::move(table)),
+        leadBytes_(table_->leadBytes),
+        pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        maxWaiting_(maxWaiting),
+        rows_(table_->rows),
+        search_(table_->search),
+        cut_(table_->cut),
+        wholePasses_(table_->wholePasses),
+        tagGroupEnd_(table_->tagGroupEnd) {
+    for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
+    ReadyForText();
+  }
+
+  std::string Convert(std::string text);
+
+  void Start(TextState state = {});
+  std::string_view Feed(std::string_view chunk);
+  std::string_view Finish();
+  std::size_t RowPasses() const { return rowPasses_; }
+  const Ending& LastEnding() const { return ending_; }
+  std::size_t LastCut(std::string_view text) const {
+    if (wholePasses_) return 0;
+    std::size_t last = text.size();
+    while (last > 0 && !cut_[static_cast<unsigned char>(text[last - 1])]) --last;
+    return last;
+  }
+  std::unique_ptr<TableConverter> Twin() const {
+    return std::make_unique<TableConverter>(table_, pieceSize_, maxWaiting_);
+  }
+
+  // The working buffers are kept for the next text, unless a large text left them large.
+  void ReleaseLargeBuffers() {
+    for (std::string* buffer : {&piece_, &spare_}) {
+      if (buffer->capacity() > 4 * (pieceSize_ + search_.MaxLength())) std::string().swap(*buffer);
+    }
+    // Chunks of a file are a few MiB; a stretch without cuts may have left these far larger.
+    constexpr std::size_t kKept = std::size_t{16} << 20;
+    if (tail_.capacity() > kKept) std::string().swap(tail_);
+    for (StageText& text : stageTexts_) {
+      if (text.Capacity() > kKept) text.Release();
+    }
+    out_.ReleaseIfAbove(kKept);
+  }
+
+ private:
+  std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
+  void ApplyRows(std::string& text, std::size_t searchEnd);
+  void ConvertSpan(std::string_view span);
+  void ConvertWithTail(std::string_view rest);
+  void FeedPieces(std::string_view chunk);
+  void StripToOut(std::string_view text);
+  void ReadyForText();
+  void EnterStages();
+  std::string_view FeedStages(std::string_view chunk);
+  void PushThroughStages(std::string_view text, bool ended);
+
+  const std::shared_ptr<const PreparedTable> table_;
+  const LeadByteSet& leadBytes_;
+  const std::size_t pieceSize_;
+  const std::size_t maxWaiting_;
+  const std::vector<Row>& rows_;
+  const MultiPatternSearch& search_;
+  const std::array<bool, 256>& cut_;
+  const bool wholePasses_;
+  const std::vector<std::size_t>& tagGroupEnd_;
+
+  // Reused from piece to piece.
+  PatternMarks marks_;
+  std::string piece_;
+  std::string spare_;
+  Stretches inserted_;
+  std::vector<const Row*> tagRows_;
+  std::size_t rowPasses_ = 0;
+
+  // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
+  // has gone by, whether a tag is open, and the converted bytes of the current call.
+  std::string tail_;
+  bool afterNul_ = false;
+  bool inTag_ = false;
+  OutputBuffer out_;
+  // The converted bytes returned by earlier calls since Start, and how the text ended so far.
+  std::size_t outBefore_ = 0;
+  Ending ending_;
+
+  // The fallback for a text in chunks: one ReplaceAll stage per row, each passing on what it has
+  // decided, the text going through them a piece at a time. It needs no cuts, and it keeps only
+  // a pattern's length per row, so memory stays bounded whatever the text. The fused pieces are
+  // faster, so it serves only where they would hold an unbounded stretch: a stretch without a
+  // cut longer than maxWaiting_ (until the next cut), or every text when a replacement holds a
+  // NUL (which ends the search for later rows in all later text).
+  std::vector<RowStage> stages_;
+  bool staged_ = false;
+  StageText stageTexts_[2] = {StageText(0), StageText(0)};
+};
+
+// The end of the piece that starts at from: the first cut at or after from + pieceSize_, or limit.
+std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
+                                          std::size_t limit) const {
+  if (limit - from <= pieceSize_) return limit;
+  for (std::size_t at = from + pieceSize_; at < limit; ++at) {
+    if (cut_[static_cast<unsigned char>(data[at - 1])]) return at;
+  }
+  return limit;
+}
+
+// Every marked row in order on text[0, searchEnd). Where a row inserted its replacement, the
+// rows after it may find new occurrences that begin up to a pattern's length before the
+// insertion or inside it; only there is the text looked at again.
+void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
+  const std::size_t reach = search_.MaxLength() - 1;
+  for (std::size_t i = marks_.Next(0); i < rows_.size(); i = marks_.Next(i + 1)) {
+    const std::size_t groupEnd = tagGroupEnd_[i];
+    tagRows_.clear();
+    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tagRows_.push_back(&rows_[j]);
+    const bool last = groupEnd == rows_.size();
+    inserted_.clear();
+    ++rowPasses_;
+    RowResult result;
+    if (tagRows_.size() > 1) {
+      // Rows of whole tags, which markup holds everywhere: one pass for all of them.
+      result = ReplaceTagRows(text, searchEnd, tagRows_, leadBytes_, spare_,
+                              last ? nullptr : &inserted_);
+      i = groupEnd - 1;
+    } else {
+      const Row& row = rows_[i];
+      result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_, spare_,
+                          i + 1 == rows_.size() ? nullptr : &inserted_);
+    }
+    if (!result.changed) continue;
+    searchEnd = result.searchEnd;
+    const std::string_view searchable(text.data(), searchEnd);
+    std::size_t looked = 0;
+    for (const auto& [begin, end] : inserted_) {
+      const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+      looked = end;
+      search_.MarkOccurrences(searchable, from, looked, marks_);
+    }
+  }
+}
+
+namespace {
+
+// Collects the converted text of one piece after another, in the text's own buffer while it
+// trails the reading position, else in a buffer of its own.
+class Output {
+ public:
+  explicit Output(std::string& text) : text_(text) {}
+
+  // text[from, to) with its tags removed.
+  void FromText(std::size_t from, std::size_t to) {
+    if (!spilled_) {
+      char* const base = text_.data();
+      written_ = static_cast<std::size_t>(
+          StripTags(base + from, to - from, base + written_, inTag_, Target::kInPlace) - base);
+    } else {
+      Append(text_.data() + from, to - from);
+    }
+  }
+
+  // A converted piece whose source ended at readEnd in the text.
+  void FromPiece(std::string& piece, std::size_t readEnd) {
+    if (!spilled_ && written_ + piece.size() <= readEnd) {
+      char* const base = text_.data();
+      written_ = static_cast<std::size_t>(
+          StripTags(piece.data(), piece.size(), base + written_, inTag_, Target::kApart) - base);
+      return;
+    }
+    char* const end = StripTags(piece.data(), piece.size(), piece.data(), inTag_, Target::kInPlace);
+    const auto size = static_cast<std::size_t>(end - piece.data());
+    if (!spilled_ && written_ + size <= readEnd) {
+      std::memcpy(text_.data() + written_, piece.data(), size);
+      written_ += size;
+      return;
+    }
+    if (!spilled_) {
+      // The replacements made the text grow past what is still to be read: go on apart.
+      const std::size_t rest = text_.size() - readEnd;
+      spill_.reserve(written_ + size + rest + rest / 8);
+      spill_.assign(text_.data(), written_);
+      spilled_ = true;
+    }
+    spill_.append(piece.data(), size);
+  }
+
+  std::string Finish() {
+    if (spilled_) return std::move(spill_);
+    text_.resize(written_);
+    return std::move(text_);
+  }
+
+ private:
+  void Append(const char* from, std::size_t size) {
+    const std::size_t old = spill_.size();
+    spill_.resize(old + size);
+    char* const end = StripTags(from, size, spill_.data() + old, inTag_, Target::kApart);
+    spill_.resize(static_cast<std::size_t>(end - spill_.data()));
+  }
+
+  std::string& text_;
+  std::string spill_;
+  std::size_t written_ = 0;
+  bool spilled_ = false;
+  bool inTag_ = false;
+};
+
+}  // namespace
+
+std::string TableConverter::Impl::Convert(std::string text) {
+  rowPasses_ = 0;
+  if (rows_.empty()) {
+    RemoveTagsInPlace(text);
+    return text;
+  }
+  if (wholePasses_) {
+    for (const Row& row : rows_) ReplaceAllInPlace(text, row.pattern, row.replacement, leadBytes_);
+    rowPasses_ += rows_.size();
+    RemoveTagsInPlace(text);
+    return text;
+  }
+
+  const std::size_t searchEnd = FirstNul(text);
+  marks_.Reset(rows_.size());
+  std::size_t end = NextCut(text.data(), 0, searchEnd);
+  if (end == searchEnd) {
+    // One piece: convert the text where it is.
+    search_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd, marks_);
+    if (!marks_.None()) ApplyRows(text, searchEnd);
+    RemoveTagsInPlace(text);
+    return text;
+  }
+
+  Output output(text);
+  for (std::size_t start = 0; start < searchEnd;
+       start = end, end = NextCut(text.data(), start, searchEnd)) {
+    marks_.Reset(rows_.size());
+    const std::string_view piece(text.data() + start, end - start);
+    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
+    if (marks_.None()) {
+      output.FromText(start, end);  // no row changes this piece: no copy
+      continue;
+    }
+    piece_.assign(piece);
+    ApplyRows(piece_, piece_.size());
+    output.FromPiece(piece_, end);
+  }
+  output.FromText(searchEnd, text.size());  // after the NUL only the tags go
+  return output.Finish();
+}
+
+// ---- A text in chunks ----
+//
+// A cut after a cut byte holds in the whole text whatever lies beyond it, so each chunk is
+// converted up to its last cut and the rest waits for the next one. From the first NUL on no row
+// matches, so the text before it is complete once the NUL is seen, and after it only the tags go.
+
+void TableConverter::Impl::StripToOut(std::string_view text) {
+  if (!ending_.closes && !text.empty()) {
+    // Up to the first '>' the output depends on whether the text began inside a tag; from
+    // there on it does not.
+    const void* close = std::memchr(text.data(), '>', text.size());
+    if (close != nullptr) {
+      const auto head = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
+      char* const out = out_.Room(head);
+      out_.EndAt(StripTags(text.data(), head, out, inTag_, Target::kApart));
+      ending_.closes = true;
+      ending_.head = outBefore_ + out_.View().size();
+      text.remove_prefix(head);
+    }
+  }
+  char* const out = out_.Room(text.size());
+  out_.EndAt(StripTags(text.data(), text.size(), out, inTag_, Target::kApart));
+}
+
+// A stretch that begins and ends at cuts (or at the text's searchable end), converted piece by
+// piece and appended to out_ with its tags removed.
+void TableConverter::Impl::ConvertSpan(std::string_view span) {
+  for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
+    end = NextCut(span.data(), start, span.size());
+    const std::string_view piece = span.substr(start, end - start);
+    marks_.Reset(rows_.size());
+    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
+    if (marks_.None()) {
+      StripToOut(piece);
+      continue;
+    }
+    piece_.assign(piece);
+    ApplyRows(piece_, piece_.size());
+    StripToOut(piece_);
+  }
+}
+
+// The waiting tail and rest, which ends at a cut or at the searchable end, converted as one.
+void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
+  if (tail_.empty()) {
+    ConvertSpan(rest);
+    return;
+  }
+  tail_.append(rest);
+  ConvertSpan(tail_);
+  tail_.clear();
+}
+
+void TableConverter::Impl::Start(TextState state) {
+  rowPasses_ = 0;
+  out_.Clear();
+  ReadyForText();
+  inTag_ = state.inTag;
+  if (state.afterNul) {
+    afterNul_ = true;
+    staged_ = false;
+  }
+}
+
+void TableConverter::Impl::ReadyForText() {
+  tail_.clear();
+  afterNul_ = false;
+  inTag_ = false;
+  staged_ = false;
+  outBefore_ = 0;
+  ending_ = {};
+  if (wholePasses_) EnterStages();
+}
+
+std::string_view TableConverter::Impl::Feed(std::string_view chunk) {
+  outBefore_ += out_.View().size();
+  out_.Clear();
+  if (staged_) chunk = FeedStages(chunk);
+  if (!staged_) FeedPieces(chunk);
+  return out_.View();
+}
+
+void TableConverter::Impl::FeedPieces(std::string_view chunk) {
+  if (afterNul_ || rows_.empty()) {
+    StripToOut(chunk);
+    return;
+  }
+  const std::size_t nul = FirstNul(chunk);
+  if (nul < chunk.size()) {
+    ConvertWithTail(chunk.substr(0, nul));
+    afterNul_ = true;
+    StripToOut(chunk.substr(nul));
+    return;
+  }
+  std::size_t last = chunk.size();
+  while (last > 0 && !cut_[static_cast<unsigned char>(chunk[last - 1])]) --last;
+  if (last == 0) {
+    if (tail_.size() + chunk.size() <= maxWaiting_) {
+      tail_.append(chunk);  // no cut in this chunk: all of it waits
+      return;
+    }
+    // Too long without a cut: from the tail's start, which follows a cut or begins the text,
+    // the rows go one by one.
+    EnterStages();
+    PushThroughStages(tail_, false);
+    tail_.clear();
+    PushThroughStages(chunk, false);
+    return;
+  }
+  std::size_t first = 0;
+  if (!tail_.empty()) {
+    while (!cut_[static_cast<unsigned char>(chunk[first])]) ++first;
+    ConvertWithTail(chunk.substr(0, ++first));
+  }
+  ConvertSpan(chunk.substr(first, last - first));
+  tail_.assign(chunk.substr(last));
+}
+
+void TableConverter::Impl::EnterStages() {
+  if (stages_.empty()) {
+    // Made at the first need only: most texts never go row by row.
+    stages_.reserve(rows_.size());
+    for (const Row& row : rows_) stages_.emplace_back(row, leadBytes_);
+  }
+  for (RowStage& stage : stages_) stage.Reset();
+  staged_ = true;
+}
+
+// Passes the chunk through the stages up to its first cut, if it has one, after which every
+// stage starts afresh just as a piece does: there the fused pieces take over again, with the
+// rest of the chunk, which is returned. A table whose replacements hold a NUL stays here.
+std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
+  std::size_t first = 0;
+  if (!wholePasses_) {
+    while (first < chunk.size() && !cut_[static_cast<unsigned char>(chunk[first])]) ++first;
+  }
+  if (wholePasses_ || first == chunk.size()) {
+    PushThroughStages(chunk, false);
+    return {};
+  }
+  PushThroughStages(chunk.substr(0, first + 1), true);
+  staged_ = false;
+  afterNul_ = stages_.front().AfterNul();  // the cut was the text's first NUL
+  return chunk.substr(first + 1);
+}
+
+// The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
+// the first stage to the last; with ended, all that the stages hold goes out too.
+//
+// A stage looks for its pattern only where it may occur. The rows found in the piece are marked
+// at the start; what a stage sees besides is the bytes it held back (an occurrence beginning
+// there is marked when they come in front) and the stretches that the stages before it filled
+// (marked as in ApplyRows). Everything else it sees stood in the piece.
+void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
+  StageText& piece = stageTexts_[0];
+  const std::size_t reach = search_.MaxLength() - 1;
+  std::size_t at = 0;
+  do {
+    const std::size_t size = std::min(pieceSize_, text.size() - at);
+    const bool last = ended && at + size == text.size();
+    piece.Clear();
+    piece.Append(text.substr(at, size));
+    at += size;
+    marks_.Reset(rows_.size());
+    search_.MarkOccurrences(piece.View(), 0, piece.Size(), marks_);
+    for (std::size_t i = 0; i < stages_.size(); ++i) {
+      RowStage& stage = stages_[i];
+      const std::size_t held = stage.Held().size();
+      piece.Prepend(stage.Held(), leadBytes_);
+      if (held != 0 && !marks_.All()) search_.MarkOccurrences(piece.View(), 0, held, marks_);
+      const bool mayOccur = marks_.Test(static_cast<std::uint32_t>(i));
+      rowPasses_ += mayOccur;
+      const bool lastRow = i + 1 == stages_.size();
+      inserted_.clear();
+      stage.Run(piece, last, stageTexts_[1], mayOccur, lastRow ? nullptr : &inserted_);
+      const std::string_view changed = piece.View();
+      std::size_t looked = 0;
+      for (const auto& [begin, end] : inserted_) {
+        const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+        looked = end;
+        search_.MarkOccurrences(changed, from, looked, marks_);
+      }
+    }
+    StripToOut(piece.View());
+  } while (at < text.size());
+}
+
+std::string_view TableConverter::Impl::Finish() {
+  outBefore_ += out_.View().size();
+  out_.Clear();
+  bool afterNul = afterNul_;
+  if (staged_) {
+    PushThroughStages({}, true);
+    staged_ = false;
+    afterNul = afterNul || stages_.front().AfterNul();
+  } else if (!afterNul_) {
+    ConvertWithTail({});
+  }
+  const Ending ending{{inTag_, afterNul}, ending_.closes, ending_.head};
+  ReadyForText();
+  ending_ = ending;
+  return out_.View();
+}
+
+TableConverter::TableConverter(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize,
+                               std::size_t maxWaiting)
+    : impl_(std::make_unique<Impl>(std::move(table), pieceSize, maxWaiting)) {}
+
+TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
+                               std::size_t pieceSize, std::size_t maxWaiting)
+    : TableConverter(PrepareTable(table, leadBytes), pieceSize, maxWaiting) {}
+
+TableConverter::~TableConverter() = default;
+
+std::string TableConverter::Convert(std::string text) {
+  std::string result = impl_->Convert(std::move(text));
+  impl_->ReleaseLargeBuffers();
+  return result;
+}
+
+void TableConverter::Start() {
+  Start(TextState{});
+}
+
+void TableConverter::Start(TextState state) {
+  impl_->ReleaseLargeBuffers();
+  impl_->Start(state);
+}
+
+const TableConverter::Ending& TableConverter::LastEnding() const {
+  return impl_->LastEnding();
+}
+
+std::size_t TableConverter::LastCut(std::string_view text) const {
+  return impl_->LastCut(text);
+}
+
+std::unique_ptr<TableConverter> TableConverter::Twin() const {
+  return impl_->Twin();
+}
+
+std::string_view TableConverter::Feed(std::string_view chunk) {
+  return impl_->Feed(chunk);
+}
+
+std::string_view TableConverter::Finish() {
+  return impl_->Finish();
+}
+
+std::size_t TableConverter::RowPasses() const {
+  return impl_->RowPasses();
+}
+
+std::string ConvertWithTable(std::string text, const ArrayOfArrayOfString& table,
+                             const LeadByteSet& leadBytes) {
+  TableConverter converter(table, leadBytes);
+  return converter.Convert(std::move(text));
+}
+
+}  // namespace tavrin
