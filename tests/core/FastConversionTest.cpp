@@ -286,7 +286,6 @@ TEST(FastConversionTest, ConvertersShareOnePreparedTable) {
     return info.uordblks + info.hblkhd;
   };
 #else
-  GTEST_SKIP() << "no count of the heap in use here";
   const auto heapInUse = [] { return std::size_t{0}; };
 #endif
   const ArrayOfArrayOfString table = NumberedRows(1000);
@@ -307,7 +306,9 @@ TEST(FastConversionTest, ConvertersShareOnePreparedTable) {
   for (int k = 0; k < kThreads; ++k) {
     converters.push_back(std::make_unique<TableConverter>(prepared, 64, 100));
   }
-  EXPECT_LT(heapInUse() - beforeConverters, tableSize / 20) << tableSize;
+  // Where the allocator keeps no count (another system, a sanitizer's allocator) only the
+  // threads are checked.
+  if (tableSize > 0) EXPECT_LT(heapInUse() - beforeConverters, tableSize / 20) << tableSize;
 
   std::vector<std::string> whole(kThreads);
   std::vector<std::string> chunked(kThreads);
