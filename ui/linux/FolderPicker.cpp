@@ -113,6 +113,8 @@ TFFolderPicker::TFFolderPicker(QWidget* owner, const QString& prompt) : QDialog(
 
   tvwFolders_ = new QTreeWidget(this);
   tvwFolders_->setObjectName(QStringLiteral("tvwFolders"));
+  // The tree has no label of its own: the prompt above it says what to choose.
+  tvwFolders_->setAccessibleName(prompt);
   tvwFolders_->setColumnCount(1);
   tvwFolders_->setHeaderHidden(true);
   tvwFolders_->setUniformRowHeights(true);
