@@ -375,7 +375,9 @@ def run(session, tavrin):
     keys("alt+f", "f")
     picker = poll("the folder picker", lambda: find(app, "dialog", "フォルダの参照"))
     dump("folder picker", picker)
-    expect(picker, "tree", "検索するフォルダを指定してください。")
+    folders = expect(picker, "tree", "検索するフォルダを指定してください。").queryTable()
+    if folders.getColumnDescription(0) != "フォルダ":
+        fail("the folder tree's column reads %r" % folders.getColumnDescription(0))
     keys("Home", "Return")  # the home folder, first in the tree
     search = poll("the search window", lambda: find(app, "frame", "ファイル検索"))
     dump("search window", search)
