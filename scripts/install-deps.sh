@@ -14,6 +14,7 @@ packages=(
   fonts-ipafont-gothic
   qt6-translations-l10n libglib2.0-data
   xvfb xauth
+  at-spi2-core python3-pyatspi xdotool dbus-daemon
   dpkg-dev desktop-file-utils file man-db
   parallel time
   git make python3 perl

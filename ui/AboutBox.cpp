@@ -63,6 +63,11 @@ TFAboutBox::TFAboutBox(QWidget* owner)
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, kClientWidth, kClientHeight);
   Image1->setPixmap(AboutPicture());
+  // What the picture shows, for those who cannot see it.
+  Image1->setAccessibleName(QStringLiteral("tavrin ver 2"));
+  Image1->setAccessibleDescription(
+      QStringLiteral("砂岩の壁の写真。右上に鉄格子の窓、下から駐車禁止の丸い標識が傾いて立ち、"
+                     "右寄りの中ほどに黒い太字で「tavrin」と「ver 2」。"));
 
   Label2 = AddLabel("Label2", 248, QStringLiteral("作者: tavrin 開発チーム"));
   Label3 = AddLabel("Label3", 264, QStringLiteral("連絡先: tavrin-dev@example.invalid"));

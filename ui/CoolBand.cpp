@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QStyleOptionToolBar>
+#include <QToolButton>
 #include <algorithm>
 
 namespace tavrin {
@@ -35,12 +36,16 @@ void DragGripper(TCoolBand* band, int dx) {
 
 }  // namespace
 
-TCoolBand::TCoolBand(const QString& name, QWidget* parent) : QToolBar(name, parent) {
+TCoolBand::TCoolBand(const QString& name, const QString& title, QWidget* parent)
+    : QToolBar(title, parent) {
   setObjectName(name);
   setAllowedAreas(Qt::TopToolBarArea);
   setFloatable(false);
   setMovable(true);
   toggleViewAction()->setEnabled(false);
+  // The button that shows the items a narrow band cuts off has no caption of its own.
+  if (auto* more = findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+    more->setAccessibleName(QStringLiteral("その他の項目"));
   // Bands as tight as a cool bar's: items side by side, 2 pixels around them, separators of 8;
   // with buttons of 23 x 22 the row is 26 pixels high.
   setStyleSheet(QStringLiteral(

@@ -8,7 +8,9 @@ namespace tavrin {
 
 class TCoolBand : public QToolBar {
  public:
-  TCoolBand(const QString& name, QWidget* parent);
+  // The title is what a screen reader calls the band: Qt reads a toolbar's name from its title,
+  // once, when the band is made.
+  TCoolBand(const QString& name, const QString& title, QWidget* parent);
 
   // Where the gripper is drawn, in the band's coordinates.
   QRect GripperRect() const;

@@ -73,6 +73,16 @@ bool IsInside(const QWidget* widget, const QWidget* container) {
   return widget != nullptr && (widget == container || container->isAncestorOf(widget));
 }
 
+// A caption as a screen reader reads it: "&&" is a plain "&", a lone "&" only marks the key.
+QString WithoutAccelerator(const QString& caption) {
+  QString text;
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] == QLatin1Char('&') && ++i == caption.size()) break;
+    text += caption[i];
+  }
+  return text;
+}
+
 // No control carries a hint text, so no tooltip is ever shown; without this, Qt would show a
 // toolbar button's caption as its tooltip.
 class NoToolTips : public QObject {
@@ -161,12 +171,14 @@ void TFMain::BuildActions() {
   // Desktops with a global menu would otherwise take the menu out of the window.
   tmmMain->setNativeMenuBar(false);
   tmmMain->setFont(UiFont());
+  tmmMain->setAccessibleName(QStringLiteral("メニュー"));
 
   auto addSeparator = [](QMenu* menu, const char* name) {
     menu->addSeparator()->setObjectName(QString::fromLatin1(name));
   };
   tmiFile = tmmMain->addMenu(QStringLiteral("ファイル(&F)"));
   tmiFile->setObjectName(QStringLiteral("tmiFile"));
+  tmiFile->setAccessibleName(WithoutAccelerator(tmiFile->title()));
   tmiFileRun = MakeAction(tmiFile, "tmiFileRun", QStringLiteral("実行(&R)"), 4,
                           &WindowBehaviour::tmiFileRunClick);
   tmiFileFindFile =
@@ -178,6 +190,7 @@ void TFMain::BuildActions() {
 
   tmiEdit = tmmMain->addMenu(QStringLiteral("編集(&E)"));
   tmiEdit->setObjectName(QStringLiteral("tmiEdit"));
+  tmiEdit->setAccessibleName(WithoutAccelerator(tmiEdit->title()));
   tmiEditListClear =
       MakeAction(tmiEdit, "tmiEditListClear", QStringLiteral("選択した項目をクリア(&S)"), 6,
                  &WindowBehaviour::tmiEditListClearClick);
@@ -195,6 +208,7 @@ void TFMain::BuildActions() {
 
   tmiHelp = tmmMain->addMenu(QStringLiteral("ヘルプ(&H)"));
   tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
+  tmiHelp->setAccessibleName(WithoutAccelerator(tmiHelp->title()));
   tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
                               &WindowBehaviour::tmiHelpVersionClick);
 
@@ -207,7 +221,7 @@ void TFMain::BuildActions() {
 
 void TFMain::BuildToolBars() {
   // The two bands of the cool bar: the icon toolbar and the menu row, side by side and movable.
-  ttbMain = new TCoolBand(QStringLiteral("ttbMain"), this);
+  ttbMain = new TCoolBand(QStringLiteral("ttbMain"), QStringLiteral("ツールバー"), this);
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
   ttbMain->setMinimumSize(162, 22);
@@ -231,12 +245,17 @@ void TFMain::BuildToolBars() {
     if (slot.action) ttbMain->addAction(action);
     if (QWidget* widget = ttbMain->widgetForAction(action)) {
       widget->setObjectName(QString::fromLatin1(slot.name));
-      if (slot.action) widget->setFixedSize(23, 22);  // a flat toolbar's button for 16 x 16 images
+      if (slot.action) {
+        widget->setFixedSize(23, 22);  // a flat toolbar's button for 16 x 16 images
+        // A button with only a picture reads as its menu item does: the caption without the
+        // accelerator's marker, which Qt drops from menu items and reports as a key binding.
+        widget->setAccessibleName(WithoutAccelerator(slot.action->text()));
+      }
     }
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
 
-  ttbMenu = new TCoolBand(QStringLiteral("ttbMenu"), this);
+  ttbMenu = new TCoolBand(QStringLiteral("ttbMenu"), QStringLiteral("メニュー バー"), this);
   ttbMenu->setMinimumSize(170, 20);
   ttbMenu->addWidget(tmmMain);
   addToolBar(Qt::TopToolBarArea, ttbMenu);
@@ -275,6 +294,8 @@ void TFMain::BuildPages() {
   lvwResult = new QTreeWidget(ttsMain);
   lvwResult->setObjectName(QStringLiteral("lvwResult"));
   lvwResult->setFont(FixedFont());
+  // Named as its page: a screen reader reads each row's three cells under the headers.
+  lvwResult->setAccessibleName(QStringLiteral("リスト"));
   lvwResult->setColumnCount(3);
   lvwResult->setHeaderLabels(
       {QStringLiteral("ファイル名"), QStringLiteral("パス"), QStringLiteral("タスク")});
@@ -321,6 +342,7 @@ void TFMain::BuildPages() {
   tmeViewPath = new QPlainTextEdit(pnlView);
   tmeViewPath->setObjectName(QStringLiteral("tmeViewPath"));
   tmeViewPath->setReadOnly(true);
+  tmeViewPath->setAccessibleName(QStringLiteral("パス"));
   tmeViewPath->setFont(UiFont());
   tmeViewPath->setLineWrapMode(QPlainTextEdit::NoWrap);
   tmeViewPath->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -333,6 +355,7 @@ void TFMain::BuildPages() {
   tmeView = new QPlainTextEdit(pnlView);
   tmeView->setObjectName(QStringLiteral("tmeView"));
   tmeView->setReadOnly(true);
+  tmeView->setAccessibleName(QStringLiteral("ビュー"));
   tmeView->setFont(FixedFont());
   tmeView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   tmeView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -365,6 +388,7 @@ void TFMain::BuildStatusBar() {
   tsbMain->setObjectName(QStringLiteral("tsbMain"));
   tsbMain->setSizeGripEnabled(true);
   tsbMain->setFixedHeight(20);
+  tsbMain->setAccessibleName(QStringLiteral("ステータス"));
   tsbMainText = new QLabel(tsbMain);
   tsbMainText->setObjectName(QStringLiteral("tsbMainText"));
   tsbMain->addWidget(tsbMainText, 1);

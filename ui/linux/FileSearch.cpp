@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -222,7 +223,19 @@ struct TFFileSearch::Walk {
   std::set<std::pair<dev_t, ino_t>> visited_;
 };
 
+namespace {
+
+// A plain widget reads as a pane; this one is a window of its own, and says so.
+QAccessibleInterface* AccessibleSearchWindow(const QString&, QObject* object) {
+  auto* window = qobject_cast<TFFileSearch*>(object);
+  return window ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
+}
+
+}  // namespace
+
 TFFileSearch::TFFileSearch(QWidget* parent) : QWidget(parent, Qt::Window) {
+  static const bool described = (QAccessible::installFactory(AccessibleSearchWindow), true);
+  Q_UNUSED(described);
   setObjectName(QStringLiteral("FFileSearch"));
   setWindowTitle(QStringLiteral("ファイル検索"));
   BuildLayout();
@@ -250,6 +263,7 @@ void TFFileSearch::BuildLayout() {
 
   lvwFound_ = new FoundList(this);
   lvwFound_->setObjectName(QStringLiteral("lvwFound"));
+  lvwFound_->setAccessibleName(QStringLiteral("見つかったファイル"));
   lvwFound_->setColumnCount(4);
   lvwFound_->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("フォルダ"),
                               QStringLiteral("サイズ"), QStringLiteral("更新日時")});

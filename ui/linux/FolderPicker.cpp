@@ -113,8 +113,12 @@ TFFolderPicker::TFFolderPicker(QWidget* owner, const QString& prompt) : QDialog(
 
   tvwFolders_ = new QTreeWidget(this);
   tvwFolders_->setObjectName(QStringLiteral("tvwFolders"));
+  // The tree has no label of its own: the prompt above it says what to choose.
+  tvwFolders_->setAccessibleName(prompt);
   tvwFolders_->setColumnCount(1);
   tvwFolders_->setHeaderHidden(true);
+  // Unseen, but read out: without a label of its own the column reads as its number.
+  tvwFolders_->setHeaderLabels({QStringLiteral("フォルダ")});
   tvwFolders_->setUniformRowHeights(true);
   tvwFolders_->setSelectionMode(QAbstractItemView::SingleSelection);
   // Long names scroll sideways rather than being cut short.
