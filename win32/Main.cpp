@@ -61,7 +61,7 @@ TFMain::TFMain(DesktopServices& services) : behaviour_(*this, services) {
   coolBar_ = std::make_unique<CoolBar>(hwnd_, tilMain);
   tcbMain = coolBar_->Bar();
   ttbMain = coolBar_->ToolBar();
-  menuRow_ = std::make_unique<MenuRow>(hwnd_, tcbMain, fonts_, dpi_);
+  menuRow_ = std::make_unique<MenuRow>(hwnd_, tcbMain, tilMain, fonts_, dpi_);
   ttbMenu = menuRow_->Bar();
   tmiFile = menuRow_->File();
   tmiEdit = menuRow_->Edit();
@@ -150,7 +150,21 @@ void TFMain::BuildStatusBar() {
   fonts_.Use(tsbMain, WindowFonts::kForm);
   int parts[] = {-1};
   ::SendMessageW(tsbMain, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
-  ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(20)), 0);
+  FitStatusBar();
+}
+
+// 20 pixels high with the bar's own borders, or as high as its text needs.
+void TFMain::FitStatusBar() {
+  const int wanted = Scaled(20);
+  ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(wanted), 0);
+  ::SendMessageW(tsbMain, WM_SIZE, 0, 0);
+  RECT rect;
+  ::GetWindowRect(tsbMain, &rect);
+  const int borders = (rect.bottom - rect.top) - wanted;
+  if (borders > 0 && borders < wanted) {
+    ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(wanted - borders), 0);
+    ::SendMessageW(tsbMain, WM_SIZE, 0, 0);
+  }
 }
 
 void TFMain::Layout() {
@@ -177,7 +191,7 @@ void TFMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
   menuRow_->Rescale(dpi);
   coolBar_->Rescale(old, dpi);
   pages_->RescaleColumns(old, dpi);
-  ::SendMessageW(tsbMain, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(20)), 0);
+  FitStatusBar();
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
@@ -296,6 +310,18 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MENUSELECT:
       if (menuRow_ != nullptr) menuRow_->NoteSelection(wParam, lParam);
+      break;
+    case WM_MEASUREITEM:
+      if (menuRow_ != nullptr &&
+          menuRow_->MeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam))) {
+        return TRUE;
+      }
+      break;
+    case WM_DRAWITEM:
+      if (menuRow_ != nullptr &&
+          menuRow_->DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
+        return TRUE;
+      }
       break;
     case WM_SETTINGCHANGE:
       InitCodePageFromLocale();

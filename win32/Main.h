@@ -101,6 +101,7 @@ class TFMain : private WindowView {
   void Forward(void (WindowBehaviour::*handler)());
   void OnDpiChanged(UINT dpi, const RECT& suggested);
   void BuildStatusBar();
+  void FitStatusBar();
   void Name(HWND control, const char* name);
   void Layout();
   int Scaled(int pixels) const { return ScaledTo(pixels, dpi_); }

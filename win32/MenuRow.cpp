@@ -1,9 +1,10 @@
 #include "MenuRow.h"
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "Main.h"
-#include "Pictures.h"
 
 namespace tavrin {
 
@@ -14,13 +15,17 @@ constexpr int kIdMenuBar = 1003;
 // The button size at 96 dpi.
 constexpr int kButtonWidth = 63;
 constexpr int kButtonHeight = 20;
+// The drop-down arrow beside a caption, with its gap.
+constexpr int kArrow = 14;
+constexpr const wchar_t* kCaptions[] = {L"ファイル(&F)", L"編集(&E)", L"ヘルプ(&H)"};
 
 // The row whose menu is open; menus are modal, so there is at most one per thread.
 thread_local MenuRow* menuOwner = nullptr;
 
 }  // namespace
 
-MenuRow::MenuRow(const HWND& owner, HWND parent, WindowFonts& fonts, UINT dpi) : owner_(owner) {
+MenuRow::MenuRow(const HWND& owner, HWND parent, HIMAGELIST images, WindowFonts& fonts, UINT dpi)
+    : owner_(owner), images_(images) {
   BuildMenus();
   constexpr DWORD kStyle = WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NODIVIDER |
                            CCS_NORESIZE | CCS_NOPARENTALIGN;
@@ -31,7 +36,6 @@ MenuRow::MenuRow(const HWND& owner, HWND parent, WindowFonts& fonts, UINT dpi) :
   ::SendMessageW(bar_, TB_SETPARENT, reinterpret_cast<WPARAM>(owner_), 0);
   fonts.Use(bar_, WindowFonts::kUi);
   ::SendMessageW(bar_, TB_SETIMAGELIST, 0, 0);
-  const wchar_t* captions[] = {L"ファイル(&F)", L"編集(&E)", L"ヘルプ(&H)"};
   std::vector<TBBUTTON> buttons;
   for (int i = 0; i < 3; ++i) {
     TBBUTTON button{};
@@ -39,7 +43,7 @@ MenuRow::MenuRow(const HWND& owner, HWND parent, WindowFonts& fonts, UINT dpi) :
     button.idCommand = kIdMenuFile + i;
     button.fsState = TBSTATE_ENABLED;
     button.fsStyle = BTNS_BUTTON | BTNS_DROPDOWN;
-    button.iString = reinterpret_cast<INT_PTR>(captions[i]);
+    button.iString = reinterpret_cast<INT_PTR>(kCaptions[i]);
     buttons.push_back(button);
   }
   ::SendMessageW(bar_, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
@@ -48,18 +52,16 @@ MenuRow::MenuRow(const HWND& owner, HWND parent, WindowFonts& fonts, UINT dpi) :
 
 MenuRow::~MenuRow() {
   for (HMENU menu : {file_, edit_, help_}) ::DestroyMenu(menu);
-  for (HBITMAP bitmap : bitmaps_) ::DeleteObject(bitmap);
 }
 
 void MenuRow::BuildMenus() {
   auto addItem = [this](HMENU menu, int id, const wchar_t* caption, int image) {
     ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(id), caption);
-    HBITMAP bitmap = CreateTilMainBitmap(image);
-    bitmaps_.push_back(bitmap);
+    itemImages_.emplace_back(id, image);
     MENUITEMINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_BITMAP;
-    info.hbmpItem = bitmap;
+    info.hbmpItem = HBMMENU_CALLBACK;
     ::SetMenuItemInfoW(menu, static_cast<UINT>(id), FALSE, &info);
   };
   file_ = ::CreatePopupMenu();
@@ -78,9 +80,53 @@ void MenuRow::BuildMenus() {
   addItem(help_, kIdHelpVersion, L"バージョン情報(&A)...", 8);
 }
 
+// The named size where the captions fit in it; wider or taller where the face shown needs it, so
+// that no caption is cut.
 void MenuRow::Rescale(UINT dpi) {
-  ::SendMessageW(bar_, TB_SETBUTTONSIZE, 0,
-                 MAKELPARAM(ScaledTo(kButtonWidth, dpi), ScaledTo(kButtonHeight, dpi)));
+  int width = ScaledTo(kButtonWidth, dpi), height = ScaledTo(kButtonHeight, dpi);
+  HDC dc = ::GetDC(bar_);
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(bar_, WM_GETFONT, 0, 0)));
+  const LRESULT padding = ::SendMessageW(bar_, TB_GETPADDING, 0, 0);
+  for (const wchar_t* caption : kCaptions) {
+    std::wstring shown;
+    for (const wchar_t* c = caption; *c != L'\0'; ++c) {
+      if (*c != L'&') shown.push_back(*c);
+    }
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &extent);
+    width = std::max(width, static_cast<int>(extent.cx) + LOWORD(padding) + ScaledTo(kArrow, dpi));
+    height = std::max(height, static_cast<int>(extent.cy) + HIWORD(padding));
+  }
+  ::SelectObject(dc, old);
+  ::ReleaseDC(bar_, dc);
+  ::SendMessageW(bar_, TB_SETBUTTONSIZE, 0, MAKELPARAM(width, height));
+}
+
+bool MenuRow::MeasureItem(MEASUREITEMSTRUCT& item) const {
+  if (item.CtlType != ODT_MENU) return false;
+  for (const auto& [command, image] : itemImages_) {
+    if (static_cast<UINT>(command) != item.itemID) continue;
+    int width = 0, height = 0;
+    ::ImageList_GetIconSize(images_, &width, &height);
+    item.itemWidth = static_cast<UINT>(width);
+    item.itemHeight = static_cast<UINT>(height);
+    return true;
+  }
+  return false;
+}
+
+bool MenuRow::DrawItem(const DRAWITEMSTRUCT& item) const {
+  if (item.CtlType != ODT_MENU) return false;
+  for (const auto& [command, image] : itemImages_) {
+    if (static_cast<UINT>(command) != item.itemID) continue;
+    int width = 0, height = 0;
+    ::ImageList_GetIconSize(images_, &width, &height);
+    const RECT& room = item.rcItem;
+    ::ImageList_Draw(images_, image, item.hDC, room.left + (room.right - room.left - width) / 2,
+                     room.top + (room.bottom - room.top - height) / 2, ILD_TRANSPARENT);
+    return true;
+  }
+  return false;
 }
 
 int MenuRow::ButtonOfKey(wchar_t key) const {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "WinApi.h"
 #include "WindowFonts.h"
@@ -13,7 +15,7 @@ class MenuRow {
  public:
   // The row inside the cool bar parent; its notices and the chosen items go to owner, whose
   // handle is read again after a menu closes (null once the window is gone).
-  MenuRow(const HWND& owner, HWND parent, WindowFonts& fonts, UINT dpi);
+  MenuRow(const HWND& owner, HWND parent, HIMAGELIST images, WindowFonts& fonts, UINT dpi);
   ~MenuRow();
   MenuRow(const MenuRow&) = delete;
   MenuRow& operator=(const MenuRow&) = delete;
@@ -31,6 +33,11 @@ class MenuRow {
   // Where the open menu's selection is (WM_MENUSELECT), for Left and Right.
   void NoteSelection(WPARAM wParam, LPARAM lParam);
   void Rescale(UINT dpi);
+  // A menu item's image, drawn by the owner from the image list (WM_MEASUREITEM, WM_DRAWITEM):
+  // a bitmap of its own would lose its transparency where menus ignore alpha. False for what is
+  // no item of these menus.
+  bool MeasureItem(MEASUREITEMSTRUCT& item) const;
+  bool DrawItem(const DRAWITEMSTRUCT& item) const;
 
   // Runs instead of showing a popup, given it; answers with an item's id.
   std::function<int(HMENU)> whileShows;
@@ -42,7 +49,9 @@ class MenuRow {
   const HWND& owner_;
   HWND bar_ = nullptr;
   HMENU file_ = nullptr, edit_ = nullptr, help_ = nullptr;
-  std::vector<HBITMAP> bitmaps_;
+  HIMAGELIST images_;
+  // Each item's command and its image in images_.
+  std::vector<std::pair<int, int>> itemImages_;
   // While a menu is open: its button, where its selection is, and the neighbour that Left or
   // Right asked for (-1, +1) or the button the mouse moved onto, to be opened once it has closed.
   int button_ = 0;

@@ -87,6 +87,9 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
                                   WS_CHILD | WS_VISIBLE | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 0, 0,
                                   pnlView, reinterpret_cast<HMENU>(kIdViewPath), instance, nullptr);
   fonts.Use(tmeViewPath, WindowFonts::kUi);
+  ::SetWindowSubclass(tmeViewPath, &Pages::PathLineProc, 0, 0);
+  ::SetWindowPos(tmeViewPath, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   // Word wrap: no ES_AUTOHSCROLL, and no WS_HSCROLL, which would switch wrapping off; the
   // horizontal bar is shown, with nothing to scroll.
   tmeView = ::CreateWindowExW(
@@ -134,6 +137,36 @@ LRESULT CALLBACK Pages::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     }
   }
   return ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// The path line's bevel, on its right and bottom edges only, outside its text.
+LRESULT CALLBACK Pages::PathLineProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR, DWORD_PTR) {
+  switch (message) {
+    case WM_NCCALCSIZE: {
+      const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+      RECT& client = *reinterpret_cast<RECT*>(lParam);  // first in NCCALCSIZE_PARAMS too
+      client.right = std::max(client.left, client.right - kBevel);
+      client.bottom = std::max(client.top, client.bottom - kBevel);
+      return result;
+    }
+    case WM_NCPAINT: {
+      const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
+      HDC dc = ::GetWindowDC(hwnd);
+      RECT rect;
+      ::GetWindowRect(hwnd, &rect);
+      ::OffsetRect(&rect, -rect.left, -rect.top);
+      ::DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RIGHT | BF_BOTTOM);
+      ::ReleaseDC(hwnd, dc);
+      return result;
+    }
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(hwnd, &Pages::PathLineProc, 0);
+      break;
+    default:
+      break;
+  }
+  return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 void Pages::ShowCurrent() {
