@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 namespace tavrin {
 
@@ -37,16 +38,16 @@ HFONT CreateFace(const wchar_t* face, int pixels, BYTE pitch) {
   return ::CreateFontIndirectW(&font);
 }
 
-// Whether the font has a glyph for every character of the window's texts and draws "_" inside
-// its line (a face whose underscore falls below the line shows "shift jis").
-bool ShowsTheWindowsTexts(HFONT font) {
+// Whether the font has a glyph for every character of the texts and draws "_" inside its line (a
+// face whose underscore falls below the line shows "shift jis").
+bool ShowsTexts(HFONT font, std::wstring_view texts) {
   HDC dc = ::CreateCompatibleDC(nullptr);
   HGDIOBJ oldFont = ::SelectObject(dc, font);
-  constexpr int kLength = static_cast<int>(std::size(kWindowTexts)) - 1;
-  WORD glyphs[kLength];
-  bool shows = ::GetGlyphIndicesW(dc, kWindowTexts, kLength, glyphs, GGI_MARK_NONEXISTING_GLYPHS) ==
-                   static_cast<DWORD>(kLength) &&
-               std::find(std::begin(glyphs), std::end(glyphs), WORD{0xFFFF}) == std::end(glyphs);
+  const int length = static_cast<int>(texts.size());
+  std::vector<WORD> glyphs(texts.size());
+  bool shows = ::GetGlyphIndicesW(dc, texts.data(), length, glyphs.data(),
+                                  GGI_MARK_NONEXISTING_GLYPHS) == static_cast<DWORD>(length) &&
+               std::find(glyphs.begin(), glyphs.end(), WORD{0xFFFF}) == glyphs.end();
   if (shows) {
     TEXTMETRICW metrics{};
     ::GetTextMetricsW(dc, &metrics);
@@ -99,7 +100,10 @@ std::vector<std::wstring> ShiftJisFaces() {
 // name, then any Shift-JIS face the system has; a size larger by a pixel or two where none does
 // at the size asked for; the default GUI font's face as the last resort. The fixed font keeps to
 // fixed-pitch faces while it can.
-HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fixed) {
+}  // namespace
+
+HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fixed,
+               std::wstring_view texts) {
   std::vector<std::wstring> faces(named.begin(), named.end());
   faces.insert(faces.end(), std::begin(kJapaneseFaces), std::end(kJapaneseFaces));
   const std::vector<std::wstring> enumerated = ShiftJisFaces();
@@ -108,7 +112,7 @@ HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fix
   for (int grown = 0; grown <= 2; ++grown) {
     for (const std::wstring& face : faces) {
       HFONT font = CreateFace(face.c_str(), pixels + grown, pitch);
-      if (font != nullptr && ShowsTheWindowsTexts(font)) return font;
+      if (font != nullptr && ShowsTexts(font, texts)) return font;
       ::DeleteObject(font);
     }
   }
@@ -118,8 +122,6 @@ HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fix
   font.lfWidth = 0;
   return ::CreateFontIndirectW(&font);
 }
-
-}  // namespace
 
 UINT DpiOf(HWND hwnd) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
@@ -146,9 +148,11 @@ WindowFonts::~WindowFonts() {
 void WindowFonts::Build(UINT dpi) {
   HFONT old[kKinds];
   std::copy(std::begin(fonts_), std::end(fonts_), std::begin(old));
-  fonts_[kForm] = MakeFont({L"ＭＳ Ｐゴシック", L"MS PGothic"}, ScaledTo(12, dpi), false);
-  fonts_[kUi] = MakeFont({L"MS UI Gothic"}, ScaledTo(12, dpi), false);
-  fonts_[kFixed] = MakeFont({L"ＭＳ ゴシック", L"MS Gothic"}, ScaledTo(12, dpi), true);
+  fonts_[kForm] =
+      MakeFont({L"ＭＳ Ｐゴシック", L"MS PGothic"}, ScaledTo(12, dpi), false, kWindowTexts);
+  fonts_[kUi] = MakeFont({L"MS UI Gothic"}, ScaledTo(12, dpi), false, kWindowTexts);
+  fonts_[kFixed] =
+      MakeFont({L"ＭＳ ゴシック", L"MS Gothic"}, ScaledTo(12, dpi), true, kWindowTexts);
   for (const auto& [control, kind] : users_) SetFont(control, fonts_[kind], true);
   for (HFONT font : old) {
     if (font != nullptr) ::DeleteObject(font);

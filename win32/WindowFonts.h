@@ -1,6 +1,8 @@
 // The DPI a window is drawn at, and the window's three fonts made for it.
 #pragma once
 
+#include <initializer_list>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,12 @@ inline int ScaledTo(int pixels, UINT dpi) {
   return ::MulDiv(pixels, static_cast<int>(dpi), 96);
 }
 void SetFont(HWND control, HFONT font, bool redraw = false);
+// A font pixels high in which every character of texts has a glyph and "_" is drawn: the first
+// named face that does, then Japanese UI faces by name, then any face the system has with the
+// Shift-JIS character set; a pixel or two larger where none does. The fixed font asks for fixed
+// pitch.
+HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fixed,
+               std::wstring_view texts);
 
 // The form's font, the controls' and the fixed one. Made again when the DPI changes, the
 // controls then taking the new fonts before the old ones go.

@@ -578,6 +578,34 @@ TEST_F(Win32WindowTest, EveryTextShowsWholeInAFaceThatHasItsGlyphs) {
   }
   ::SelectObject(dc, old);
   ::DeleteDC(dc);
+
+  // The About box's labels: whole, inside the box, in a face with their glyphs.
+  int labels = 0;
+  window.whileAboutBoxShows = [&](HWND box) {
+    RECT client;
+    ::GetClientRect(box, &client);
+    for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
+      HWND label = ::GetDlgItem(box, id);
+      const std::wstring text = Wide(TextOf(label));
+      EXPECT_EQ(MissingGlyphs(FontOf(label), text), L"") << id;
+      HDC labelDc = ::GetDC(label);
+      HGDIOBJ was = ::SelectObject(labelDc, FontOf(label));
+      SIZE extent{};
+      ::GetTextExtentPoint32W(labelDc, text.c_str(), static_cast<int>(text.size()), &extent);
+      ::SelectObject(labelDc, was);
+      ::ReleaseDC(label, labelDc);
+      RECT rect;
+      ::GetWindowRect(label, &rect);
+      ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&rect), 2);
+      EXPECT_GE(rect.right - rect.left, extent.cx) << id;
+      EXPECT_GE(rect.bottom - rect.top, extent.cy) << id;
+      EXPECT_LE(rect.right, client.right) << id;
+      ++labels;
+    }
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  Command(kIdHelpVersion);
+  EXPECT_EQ(labels, 4);
 }
 
 // Menus draw their items' images through the window, from the image list: the pixels its
