@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the Windows window under Wine on a virtual X server, as a
 # Japanese Windows shows it (code page 932, Shift-JIS examples): docs/screenshots/windows-*.png.
+# TAVRIN_SHOTS_LOCALE=C.UTF-8 takes them as a Western Windows shows them (code page 1252), and
+# TAVRIN_SHOTS_DIR puts them elsewhere.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -23,7 +25,9 @@ tool="$top/build/windows/tools/tavrin-screenshots-windows.exe"
 # A throwaway Wine prefix, as for the tests, with nothing written outside it.
 # shellcheck source=scripts/wine-prefix.sh
 . scripts/wine-prefix.sh
-export LC_ALL=ja_JP.UTF-8
+export LC_ALL=${TAVRIN_SHOTS_LOCALE:-ja_JP.UTF-8}
+target=${TAVRIN_SHOTS_DIR:-$top/docs/screenshots}
+mkdir -p "$target"
 shots="$WINEPREFIX/shots"
 
 # Wine draws the frames itself (there is no window manager to), and the faces the window asks
@@ -51,7 +55,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
 wineserver -w
 
 # BMP to PNG with Python's own zlib: RGB, 8 bits, no filter.
-python3 - "$shots" "$top/docs/screenshots" <<'EOF'
+python3 - "$shots" "$target" <<'EOF'
 import pathlib, struct, sys, zlib
 
 def chunk(kind, data):

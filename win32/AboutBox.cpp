@@ -1,5 +1,6 @@
 #include "AboutBox.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 #include "JpegPicture.h"
 #include "Pictures.h"
 #include "Texts.h"
+#include "WindowFonts.h"
 
 namespace tavrin {
 
@@ -20,6 +22,13 @@ constexpr int kClientHeight = 320;
 constexpr int kLabelX = 8;
 constexpr int kLabelWidth = 225;
 constexpr int kLabelHeight = 17;
+
+std::wstring TextOf(HWND control) {
+  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
 
 // Names the compiler and the toolkit that built this copy.
 std::wstring BuildToolLine() {
@@ -89,23 +98,47 @@ void LayOut(HWND box, int dpi, AboutDrawing& drawing) {
   std::swap(old.picture, drawing.picture);
   std::swap(old.labelBrush, drawing.labelBrush);
 
-  LOGFONTW font{};
-  font.lfHeight = -scaled(11);
-  font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
-  drawing.labelFont = ::CreateFontIndirectW(&font);
+  std::wstring texts;
+  for (const auto& label : kLabels) texts += TextOf(::GetDlgItem(box, label.id));
+  drawing.labelFont = MakeFont({L"Tahoma"}, scaled(11), false, texts);
+  // Each label at its named size where its text fits, larger where not; the box as wide as the
+  // widest needs.
+  HDC dc = ::GetDC(box);
+  HGDIOBJ oldFont = ::SelectObject(dc, drawing.labelFont);
+  SIZE sizes[std::size(kLabels)] = {};
+  int width = scaled(kClientWidth);
+  for (std::size_t i = 0; i < std::size(kLabels); ++i) {
+    const std::wstring text = TextOf(::GetDlgItem(box, kLabels[i].id));
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &sizes[i]);
+    sizes[i].cx = std::max(static_cast<int>(sizes[i].cx), scaled(kLabelWidth));
+    sizes[i].cy = std::max(static_cast<int>(sizes[i].cy), scaled(kLabelHeight));
+    width = std::max(width, scaled(kLabelX) + static_cast<int>(sizes[i].cx) +
+                                (scaled(kClientWidth) - scaled(kLabelX + kLabelWidth)));
+  }
+  ::SelectObject(dc, oldFont);
+  ::ReleaseDC(box, dc);
+  RECT client;
+  ::GetClientRect(box, &client);
+  if (client.right < width) {
+    RECT frame{0, 0, width, client.bottom};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(box, GWL_EXSTYLE)));
+    ::SetWindowPos(box, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   // Image1 fills the box; it stays below the labels and leaves their places to them.
-  const int width = scaled(kClientWidth), height = scaled(kClientHeight);
+  const int height = scaled(kClientHeight);
   drawing.picture = AboutPicture(width, height);
   drawing.labelBrush = drawing.picture != nullptr ? ::CreatePatternBrush(drawing.picture) : nullptr;
   HWND image1 = ::GetDlgItem(box, kIdImage1);
   ::SetWindowPos(image1, HWND_BOTTOM, 0, 0, width, height, SWP_NOACTIVATE);
   ::SendMessageW(image1, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(drawing.picture));
-  for (const auto& label : kLabels) {
-    HWND control = ::GetDlgItem(box, label.id);
+  for (std::size_t i = 0; i < std::size(kLabels); ++i) {
+    HWND control = ::GetDlgItem(box, kLabels[i].id);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(drawing.labelFont), FALSE);
-    ::MoveWindow(control, scaled(kLabelX), scaled(label.y), scaled(kLabelWidth),
-                 scaled(kLabelHeight), FALSE);
+    // A taller label keeps its text's middle where the named one has it.
+    const int y = scaled(kLabels[i].y) - (static_cast<int>(sizes[i].cy) - scaled(kLabelHeight)) / 2;
+    ::MoveWindow(control, scaled(kLabelX), y, sizes[i].cx, sizes[i].cy, FALSE);
   }
   ::InvalidateRect(box, nullptr, TRUE);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -10,9 +11,14 @@
 
 #include "WinApi.h"
 #include "WindowBehaviour.h"
+#include "WindowFonts.h"
 #include "WindowView.h"
 
 namespace tavrin {
+
+class CoolBar;
+class MenuRow;
+class Pages;
 
 // Command ids of the menu items; the toolbar's buttons send their item's id.
 enum MenuId : int {
@@ -82,7 +88,6 @@ class TFMain : private WindowView {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR id, DWORD_PTR data);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -91,23 +96,15 @@ class TFMain : private WindowView {
   void OnDropFiles(HDROP drop);
   void OnFocusChanged(HWND now);
   void OnPageChanged(bool focusWasInOldPage);
-  void OnSysKeyMenu(wchar_t key);
+  void OpenMenu(int button, bool fromKeyboard);
 
   void Forward(void (WindowBehaviour::*handler)());
-  void BuildFonts();
-  void UseFont(HWND control, HFONT TFMain::*font);
   void OnDpiChanged(UINT dpi, const RECT& suggested);
-  void BuildMenus();
-  void BuildCoolBar();
-  void BuildPages();
   void BuildStatusBar();
+  void FitStatusBar();
   void Name(HWND control, const char* name);
   void Layout();
-  void FitPathColumn();
-  void ShowCurrentPage();
-  void OpenMenu(int button, bool fromKeyboard);
-  static LRESULT CALLBACK MenuKeyFilter(int code, WPARAM wParam, LPARAM lParam);
-  int Scaled(int pixels) const;
+  int Scaled(int pixels) const { return ScaledTo(pixels, dpi_); }
 
   // What the behaviour asks of the face.
   WindowHandle Handle() override { return hwnd_; }
@@ -128,25 +125,15 @@ class TFMain : private WindowView {
   HWND hwnd_ = nullptr;
   WindowBehaviour behaviour_;
   UINT dpi_ = 96;
-  HFONT formFont_ = nullptr, uiFont_ = nullptr, fixedFont_ = nullptr;
-  // Which control shows which of the fonts above.
-  std::vector<std::pair<HWND, HFONT TFMain::*>> fonts_;
+  WindowFonts fonts_;
+  std::unique_ptr<CoolBar> coolBar_;
+  std::unique_ptr<MenuRow> menuRow_;
+  std::unique_ptr<Pages> pages_;
   HICON smallIcon_ = nullptr, bigIcon_ = nullptr;
-  std::vector<HBITMAP> menuBitmaps_;
   std::vector<std::pair<std::string, HWND>> names_;
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   HWND lastFocus_ = nullptr;
   bool focusInOldPage_ = false;
-  // While a menu of ttbMenu is open: its button, where its selection is, and the neighbour that
-  // Left or Right asked for (-1, +1) or the button the mouse moved onto, to be opened once it
-  // has closed.
-  int menuButton_ = 0;
-  HMENU menuShown_ = nullptr;
-  HMENU menuSelectedIn_ = nullptr;
-  UINT menuSelectedFlags_ = 0;
-  int menuMove_ = 0;
-  int menuPointedAt_ = 0;
-  POINT menuMouse_{};
 };
 
 }  // namespace tavrin

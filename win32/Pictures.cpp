@@ -108,11 +108,6 @@ HIMAGELIST CreateTilMain() {
   return list;
 }
 
-HBITMAP CreateTilMainBitmap(int index) {
-  if (index < 0 || index >= kTilMainCount) return nullptr;
-  return ColourBitmap(Decode(kTilMain[index]));
-}
-
 HICON CreateProgramIcon(int size) {
   const Picture picture = Decode(size >= 32 ? tavrin32 : tavrin16);
   ICONINFO info{};

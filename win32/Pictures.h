@@ -9,8 +9,6 @@ inline constexpr int kTilMainCount = 14;
 
 // The 14 pictures of tilMain as a masked 32-bit image list of 16 x 16 images.
 HIMAGELIST CreateTilMain();
-// One picture of tilMain as a 32-bit bitmap with alpha, for a menu item.
-HBITMAP CreateTilMainBitmap(int index);
 // The program icon at 16 or 32 pixels.
 HICON CreateProgramIcon(int size);
 // How a top-down 32-bit bitmap of width x height pixels is laid out, for DIB calls.

@@ -2,7 +2,9 @@
 // it shows is read back from its controls, what it asks of the desktop from the recording fake.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -247,7 +249,20 @@ TEST_F(Win32WindowTest, StartsWithTheLayoutItsControlsAndOneErrorForTheMissingTa
   EXPECT_EQ(TabCtrl_GetItemCount(window.tpcMain), 2);
   EXPECT_EQ(CurrentPage(), 0);
   EXPECT_EQ(StatusText(), "");
+  RECT status;
+  ::GetWindowRect(window.tsbMain, &status);
+  EXPECT_EQ(status.bottom - status.top, ::MulDiv(20, dpi, 96));
   EXPECT_EQ(::GetFocus(), window.tpcMain);
+
+  // The path line's bevel lies on its right and bottom edges only.
+  RECT outer, inner;
+  ::GetWindowRect(window.tmeViewPath, &outer);
+  ::GetClientRect(window.tmeViewPath, &inner);
+  ::MapWindowPoints(window.tmeViewPath, nullptr, reinterpret_cast<POINT*>(&inner), 2);
+  EXPECT_EQ(inner.left, outer.left);
+  EXPECT_EQ(inner.top, outer.top);
+  EXPECT_GT(outer.right, inner.right);
+  EXPECT_GT(outer.bottom, inner.bottom);
 
   ASSERT_EQ(fake_.messageBoxes.size(), 1u);
   EXPECT_EQ(fake_.messageBoxes[0].text, "ファイル CEntity.txt は開けません.");
@@ -476,6 +491,168 @@ void ChangeDpi(HWND window, int from, int to) {
   ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&rect));
 }
 
+// The characters of a text the font has no glyph for.
+std::wstring MissingGlyphs(HFONT font, const std::wstring& text) {
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, font);
+  std::vector<WORD> glyphs(text.size());
+  ::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                     GGI_MARK_NONEXISTING_GLYPHS);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  std::wstring missing;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (glyphs[i] == 0xFFFF) missing.push_back(text[i]);
+  }
+  return missing;
+}
+
+// Whether a character drawn at the top of a line leaves ink inside the line's height.
+bool InksItsLine(HFONT font, wchar_t character) {
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ oldFont = ::SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  const int width = 4 * metrics.tmMaxCharWidth + 4, height = metrics.tmHeight;
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+  RECT all{0, 0, width, height};
+  ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, RGB(0, 0, 0));
+  ::ExtTextOutW(dc, 2, 0, ETO_CLIPPED, &all, &character, 1, nullptr);
+  ::GdiFlush();
+  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  const bool inked = std::any_of(pixels, pixels + width * height, [](std::uint32_t pixel) {
+    return (pixel & 0xFFFFFF) != 0xFFFFFF;
+  });
+  ::SelectObject(dc, oldBitmap);
+  ::SelectObject(dc, oldFont);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  return inked;
+}
+
+HFONT FontOf(HWND control) {
+  return reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+}
+
+TEST_F(Win32WindowTest, EveryTextShowsWholeInAFaceThatHasItsGlyphs) {
+  TFMain& window = Open();
+  const struct {
+    const char* name;
+    HWND control;
+    std::wstring text;
+  } shown[] = {
+      {"ttbMenu", window.ttbMenu, L"ファイル(F)編集(E)ヘルプ(H)"},
+      {"tpcMain", window.tpcMain, L"リストビュー"},
+      {"lvwResult", window.lvwResult, L"ファイル名パスタスク未処理開始完了日本語_.html"},
+      {"tmeViewPath", window.tmeViewPath, L"C:\\日本語\\shift_jis.html"},
+      {"tmeView", window.tmeView, L"shift_jis 日本語「」、。ー"},
+      {"tsbMain", window.tsbMain, L"実行開始実行終了削除開始削除終了"},
+  };
+  for (const auto& [name, control, text] : shown) {
+    EXPECT_EQ(MissingGlyphs(FontOf(control), text), L"") << name;
+  }
+  for (HWND control : {window.lvwResult, window.tmeViewPath, window.tmeView}) {
+    EXPECT_TRUE(InksItsLine(FontOf(control), L'_')) << window.NameOf(control);
+  }
+
+  // Each caption button as wide as its caption in the face shown, beside its arrow.
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, FontOf(window.ttbMenu));
+  const int padding = LOWORD(::SendMessageW(window.ttbMenu, TB_GETPADDING, 0, 0));
+  const wchar_t* captions[] = {L"ファイル(F)", L"編集(E)", L"ヘルプ(H)"};
+  for (int i = 0; i < 3; ++i) {
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, captions[i], static_cast<int>(std::wcslen(captions[i])), &extent);
+    RECT rect{};
+    ::SendMessageW(window.ttbMenu, TB_GETRECT, static_cast<WPARAM>(kIdMenuFile + i),
+                   reinterpret_cast<LPARAM>(&rect));
+    constexpr int kArrow = 11;  // the narrowest drop-down arrow the toolbars draw
+    EXPECT_GE(rect.right - rect.left, extent.cx + padding + kArrow) << i;
+    EXPECT_GE(rect.bottom - rect.top, extent.cy) << i;
+  }
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+
+  // The About box's labels: whole, inside the box, in a face with their glyphs.
+  int labels = 0;
+  window.whileAboutBoxShows = [&](HWND box) {
+    RECT client;
+    ::GetClientRect(box, &client);
+    for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
+      HWND label = ::GetDlgItem(box, id);
+      const std::wstring text = Wide(TextOf(label));
+      EXPECT_EQ(MissingGlyphs(FontOf(label), text), L"") << id;
+      HDC labelDc = ::GetDC(label);
+      HGDIOBJ was = ::SelectObject(labelDc, FontOf(label));
+      SIZE extent{};
+      ::GetTextExtentPoint32W(labelDc, text.c_str(), static_cast<int>(text.size()), &extent);
+      ::SelectObject(labelDc, was);
+      ::ReleaseDC(label, labelDc);
+      RECT rect;
+      ::GetWindowRect(label, &rect);
+      ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&rect), 2);
+      EXPECT_GE(rect.right - rect.left, extent.cx) << id;
+      EXPECT_GE(rect.bottom - rect.top, extent.cy) << id;
+      EXPECT_LE(rect.right, client.right) << id;
+      ++labels;
+    }
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  Command(kIdHelpVersion);
+  EXPECT_EQ(labels, 4);
+}
+
+// Menus draw their items' images through the window, from the image list: the pixels its
+// pictures leave transparent keep the menu's background, even where menus ignore alpha.
+TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
+  TFMain& window = Open();
+  constexpr int kSize = 16;
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), kSize, -kSize, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(dc, bitmap);
+  for (HMENU menu : {window.tmiFile, window.tmiEdit, window.tmiHelp}) {
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+      MENUITEMINFOW item{};
+      item.cbSize = sizeof item;
+      item.fMask = MIIM_BITMAP | MIIM_ID | MIIM_FTYPE;
+      ::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item);
+      if (item.fType & MFT_SEPARATOR) continue;
+      EXPECT_EQ(item.hbmpItem, HBMMENU_CALLBACK) << item.wID;
+      MEASUREITEMSTRUCT measure{ODT_MENU, 0, item.wID, 0, 0, 0};
+      EXPECT_TRUE(
+          ::SendMessageW(window.Hwnd(), WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure)));
+      EXPECT_EQ(measure.itemWidth, static_cast<UINT>(kSize));
+      EXPECT_EQ(measure.itemHeight, static_cast<UINT>(kSize));
+      for (UINT state : {0u, static_cast<UINT>(ODS_SELECTED)}) {
+        RECT all{0, 0, kSize, kSize};
+        ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+        DRAWITEMSTRUCT draw{
+            ODT_MENU, 0, item.wID, ODA_DRAWENTIRE, state, reinterpret_cast<HWND>(menu), dc, all, 0};
+        ::SendMessageW(window.Hwnd(), WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw));
+        ::GdiFlush();
+        const auto* pixels = static_cast<const std::uint32_t*>(bits);
+        const auto background = std::count_if(pixels, pixels + kSize * kSize, [](std::uint32_t p) {
+          return (p & 0xFFFFFF) == 0xFFFFFF;
+        });
+        EXPECT_GT(background, 0) << item.wID;
+        EXPECT_LT(background, kSize * kSize) << item.wID;
+      }
+    }
+  }
+  ::SelectObject(dc, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+}
+
 TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge) {
   TFMain& window = Open();
   HDC screen = ::GetDC(nullptr);
@@ -489,9 +666,6 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     }
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
-    const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
-    measured.push_back(LOWORD(button));
-    measured.push_back(HIWORD(button));
     for (UINT band = 0; band < 2; ++band) {
       REBARBANDINFOW info{};
       info.cbSize = sizeof info;
@@ -507,6 +681,10 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
   std::vector<LONG> doubled;
   for (LONG size : before) doubled.push_back(2 * size);
   EXPECT_EQ(sizes(), doubled);
+  // The caption buttons: at least the named size, larger where the captions need it.
+  const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
+  EXPECT_GE(LOWORD(button), ::MulDiv(63, 2 * dpi, 96));
+  EXPECT_GE(HIWORD(button), ::MulDiv(20, 2 * dpi, 96));
   RECT client, list;
   ::GetClientRect(window.Hwnd(), &client);
   EXPECT_EQ(client.right, ::MulDiv(632, 2 * dpi, 96));
