@@ -21,7 +21,8 @@ namespace tavrin {
 
 class WindowBehaviour {
  public:
-  WindowBehaviour(WindowView& view, DesktopServices& services);
+  // workers: how many threads a batch run converts with; 0 for one per usable processor.
+  WindowBehaviour(WindowView& view, DesktopServices& services, unsigned workers = 0);
   ~WindowBehaviour();
 
   // Every event enters through here: the handler runs to its end, and an error ends it and is
@@ -76,6 +77,7 @@ class WindowBehaviour {
   // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
   std::unique_ptr<TableConverter> converter_;
   LeadByteSet converterLeadBytes_;
+  unsigned workers_;
   bool running_ = false;
   bool showingError_ = false;
   std::deque<std::function<void()>> waiting_;
