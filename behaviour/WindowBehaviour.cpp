@@ -243,8 +243,8 @@ void WindowBehaviour::tmiFileRunClick() {
     // While the row's file is still converting, the window keeps painting (user input waits).
     std::exception_ptr error;
     for (;;) {
-      const auto sincePaint = std::chrono::duration_cast<std::chrono::milliseconds>(
-          Clock::now() - lastPaint);
+      const auto sincePaint =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastPaint);
       if (run.WaitSettled(static_cast<std::size_t>(row),
                           std::max(kRepaintInterval - sincePaint, std::chrono::milliseconds(0)),
                           error)) {

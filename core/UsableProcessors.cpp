@@ -31,5 +31,4 @@ unsigned UsableProcessors() {
   return all > 0 ? all : 1;
 }
 
-
 }  // namespace tavrin
