@@ -226,13 +226,25 @@ TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
 
 TEST_F(WindowBehaviourTest, ALongFileIsShownConvertingBeforeItsConversion) {
   Open();
-  List({{"small.html", "x"},
-        {"big.html", std::string(WindowBehaviour::kLongFileBytes, 'x')},
-        {"after.html", "y"}});
+  const Strings paths = List({{"small.html", "x"},
+                              {"big.html", std::string(WindowBehaviour::kLongFileBytes, 'x')},
+                              {"after.html", "y"}});
+  // Workers convert ahead, but not a long file before its row is shown: what it holds when the
+  // first row is painted is what is converted.
+  const std::string replaced(WindowBehaviour::kLongFileBytes + 1, 'z');
+  bool first = true;
+  view_.duringPaint = [&] {
+    if (!std::exchange(first, false)) return;
+    // Replaced whole, so that it is a long file all the while.
+    WriteBytes(dir_ / "replacing", replaced);
+    std::filesystem::rename(dir_ / "replacing", paths[1]);
+  };
   Do(&WindowBehaviour::tmiFileRunClick);
   ASSERT_GE(view_.paints.size(), 2u);
   EXPECT_EQ(view_.paints[0], (Strings{"開始", "未処理", "未処理"}));
   EXPECT_EQ(view_.paints[1], (Strings{"完了", "開始", "未処理"}));
+  EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "完了"}));
+  EXPECT_TRUE(ReadBytes(paths[1] + ".txt") == replaced);
 }
 
 TEST_F(WindowBehaviourTest, PreviewShowsTheFirstSelectedRowUpToItsFirstNul) {
