@@ -3,7 +3,8 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench windows package format format-check clean fuzz
+.PHONY: all deps configure build run test bench windows package reproducible-check format \
+        format-check clean fuzz
 
 all: build
 
@@ -26,7 +27,8 @@ bench:
 	@$(MAKE) --no-print-directory build PRESET=release
 	@build/release/bench/tavrin_bench
 
-# tavrin beside perl, python, sed, a C loop and cat on real documentation; see bench/RESULTS.md.
+# tavrin beside perl, python, sed, a C loop and cat on two corpora of real documentation; see
+# bench/RESULTS.md.
 .PHONY: bench-peers
 bench-peers:
 	@$(MAKE) --no-print-directory build PRESET=release
@@ -40,10 +42,18 @@ windows:
 	@JOBS=$(JOBS) scripts/test-windows.sh
 	@scripts/package-windows.sh build/windows
 
-# The Debian package: build/<preset>/tavrin_<version>_<arch>.deb, checked as an install would.
+# The Debian package: build/<preset>/tavrin_<version>_<arch>.deb, checked as an install would
+# and by lintian and appstreamcli, which only this target needs.
+PACKAGE_PRESET = $(if $(filter dev,$(PRESET)),release,$(PRESET))
 package:
-	@$(MAKE) --no-print-directory build PRESET=$(if $(filter dev,$(PRESET)),release,$(PRESET))
-	@scripts/check-package.sh build/$(if $(filter dev,$(PRESET)),release,$(PRESET))
+	@scripts/install-deps.sh package
+	@$(MAKE) --no-print-directory build PRESET=$(PACKAGE_PRESET)
+	@scripts/check-package.sh build/$(PACKAGE_PRESET)
+
+# The package built again from a fresh copy of this commit in another folder must have the
+# same bytes (and so must the Windows zip, with WINDOWS=1): see scripts/reproducible-check.sh.
+reproducible-check: deps
+	@scripts/reproducible-check.sh $(if $(WINDOWS),windows,$(PACKAGE_PRESET))
 
 # The fuzz targets, built with clang into build/fuzz, each run for FUZZ_SECONDS from its seeds.
 FUZZ_SECONDS ?= 60
@@ -53,12 +63,17 @@ fuzz: deps
 	@cmake --build build/fuzz -j $(JOBS)
 	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
+# The C++ sources as git lists them. Without git, outside a checkout or with nothing listed it
+# fails loudly: clang-format given no file would read standard input and pass.
+LIST_SOURCES = files=$$(git ls-files '*.cpp' '*.h') && [ -n "$$files" ] \
+  || { echo "make: cannot list the sources (git missing, or not a git checkout)" >&2; exit 1; }
+
 format: deps
-	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+	@$(LIST_SOURCES); clang-format -i $$files
 
 # Fails, naming the files, when any source is not formatted with .clang-format.
 format-check: deps
-	@clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+	@$(LIST_SOURCES); clang-format --dry-run --Werror $$files
 
 clean:
 	@rm -rf build

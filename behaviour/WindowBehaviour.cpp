@@ -1,5 +1,6 @@
 #include "WindowBehaviour.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "BatchRun.h"
@@ -94,6 +95,7 @@ void WindowBehaviour::FormCreate() {
 void WindowBehaviour::CEntityLoad() {
   CEntityTable = LoadEntityTable(kEntityTableFileName);
   converter_.reset();
+  preparedTable_.reset();
 }
 
 TableConverter& WindowBehaviour::Converter() {
@@ -101,7 +103,8 @@ TableConverter& WindowBehaviour::Converter() {
   // per table (and again should the code page change).
   if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
     converterLeadBytes_ = CurrentLeadByteSet();
-    converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
+    preparedTable_ = PrepareTable(CEntityTable, converterLeadBytes_);
+    converter_ = std::make_unique<TableConverter>(preparedTable_);
   }
   return *converter_;
 }
@@ -142,23 +145,50 @@ void WindowBehaviour::tmiFileCloseClick() {
 // ---- the file list ----
 
 void WindowBehaviour::DropFiles(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) AddResultList(path);
+  const std::size_t first = rows_.size();
+  try {
+    for (const std::string& path : paths) AppendRow(path);
+  } catch (...) {
+    ShowRowsFrom(first);
+    throw;
+  }
+  ShowRowsFrom(first);
 }
 
 void WindowBehaviour::AddResultList(std::string path) {
+  const std::size_t first = rows_.size();
+  AppendRow(std::move(path));
+  ShowRowsFrom(first);
+}
+
+void WindowBehaviour::AppendRow(std::string path) {
   // No system call ever sees a name holding a NUL: the row stands for the name before it.
   path.resize(std::min(path.size(), path.find('\0')));
   if (services_.GetFileAttributes(path) & kFileAttributeDirectory) return;
   rows_.emplace_back(std::move(path));
-  view_.RowAppended(rows_.back());
+}
+
+void WindowBehaviour::ShowRowsFrom(std::size_t first) {
+  if (first < rows_.size()) view_.RowsAppended(std::span<const FileListItem>(rows_).subspan(first));
 }
 
 void WindowBehaviour::tmiEditListClearClick() {
-  for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
-    if (!view_.IsRowSelected(row)) continue;
-    rows_.erase(rows_.begin() + row);
-    view_.RowRemoved(row);
+  // The rows kept close up in one pass, and the face drops the others in one step: removing
+  // them one at a time would move every row after each.
+  const std::vector<int> selected = view_.SelectedRows();
+  if (selected.empty()) return;
+  std::size_t kept = 0;
+  auto next = selected.begin();
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (next != selected.end() && static_cast<std::size_t>(*next) == row) {
+      ++next;
+      continue;
+    }
+    if (kept != row) rows_[kept] = std::move(rows_[row]);
+    ++kept;
   }
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(kept), rows_.end());
+  view_.RowsRemoved(selected);
 }
 
 void WindowBehaviour::tmiEditListAllClearClick() {
@@ -176,10 +206,8 @@ void WindowBehaviour::SetRowState(int row, RowState state) {
 }
 
 int WindowBehaviour::FirstSelectedRow() const {
-  for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
-    if (view_.IsRowSelected(row)) return row;
-  }
-  return -1;
+  const std::vector<int> selected = view_.SelectedRows();
+  return selected.empty() ? -1 : selected.front();
 }
 
 // ---- the batch run ----
@@ -207,12 +235,12 @@ void WindowBehaviour::tmiFileRunClick() {
   // A long file is read only once its row shows it converting.
   run.HoldFilesUntilReleased(
       [](const std::string& path) { return platform::SizeHint(path) >= kLongFileBytes; });
-  // Each worker converts with its own converter of the table as it is now.
+  // Each worker converts with a converter of its own around the table prepared as it is now.
   const unsigned workers = std::min(workers_, static_cast<unsigned>(count));
   std::vector<std::unique_ptr<TableConverter>> converters;
   TableConverter& first = Converter();
   while (converters.size() + 1 < workers) {
-    converters.push_back(std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_));
+    converters.push_back(std::make_unique<TableConverter>(preparedTable_));
   }
   RunWorkers threads(run);
   if (threads.Start(first)) {
@@ -223,10 +251,16 @@ void WindowBehaviour::tmiFileRunClick() {
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastPaint{};
+  Clock::duration paintGap = kRepaintInterval;
   bool painted = false;
   auto paint = [&](int row) {
+    const Clock::time_point start = Clock::now();
     view_.PaintNow(row);
     lastPaint = Clock::now();
+    // A paint can cost more than the interval: a list whose selection is in thousands of
+    // pieces is slow to draw. Then it paints less often, and painting stays a small part of
+    // the run however the list looks.
+    paintGap = std::max<Clock::duration>(kRepaintInterval, (lastPaint - start) * kPaintShare);
     painted = true;
   };
   for (int row = 0; row < count; ++row) {
@@ -235,7 +269,7 @@ void WindowBehaviour::tmiFileRunClick() {
     SetRowState(row, RowState::kConverting);
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
-    if (!painted || Clock::now() - lastPaint >= kRepaintInterval ||
+    if (!painted || Clock::now() - lastPaint >= paintGap ||
         platform::SizeHint(paths[static_cast<std::size_t>(row)]) >= kLongFileBytes) {
       paint(row);
     }
@@ -243,11 +277,10 @@ void WindowBehaviour::tmiFileRunClick() {
     // While the row's file is still converting, the window keeps painting (user input waits).
     std::exception_ptr error;
     for (;;) {
-      const auto sincePaint =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastPaint);
+      const auto untilPaint =
+          std::chrono::ceil<std::chrono::milliseconds>(lastPaint + paintGap - Clock::now());
       if (run.WaitSettled(static_cast<std::size_t>(row),
-                          std::max(kRepaintInterval - sincePaint, std::chrono::milliseconds(0)),
-                          error)) {
+                          std::max(untilPaint, std::chrono::milliseconds(0)), error)) {
         break;
       }
       paint(row);

@@ -61,6 +61,7 @@ class WindowBehaviour {
   // Painting during a run: at its first file, then every so often, and always before a file
   // whose conversion takes long enough for a person to wait for it.
   static constexpr std::chrono::milliseconds kRepaintInterval{30};
+  static constexpr int kPaintShare = 10;  // at least this many times a paint's own time apart
   static constexpr std::uint64_t kLongFileBytes = 4 << 20;
 
  private:
@@ -68,6 +69,10 @@ class WindowBehaviour {
   TableConverter& Converter();
   void SetRowState(int row, RowState state);
   int FirstSelectedRow() const;
+  // Appends a row for the path unless it names no regular file; ShowRowsFrom then shows the
+  // rows appended since first, in one step.
+  void AppendRow(std::string path);
+  void ShowRowsFrom(std::size_t first);
   void RemoveAllRows();
 
   WindowView& view_;
@@ -75,6 +80,7 @@ class WindowBehaviour {
   ArrayOfArrayOfString CEntityTable;
   std::vector<FileListItem> rows_;
   // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
+  std::shared_ptr<const PreparedTable> preparedTable_;  // shared by the converters of a run
   std::unique_ptr<TableConverter> converter_;
   LeadByteSet converterLeadBytes_;
   unsigned workers_;

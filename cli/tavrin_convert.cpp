@@ -383,10 +383,14 @@ int Convert(const Options& options) {
       std::min<std::size_t>(wanted - std::min(wanted, jobs), fitting > jobs ? fitting - jobs : 0));
   const std::size_t mostParked = std::min<std::size_t>(
       BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
-  // Each worker has its own converter; one that memory does not allow is one worker less.
+  // Each worker has its own converter around the one prepared table, which holds a copy of its
+  // own; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
   try {
-    while (converters.size() < jobs) converters.push_back(std::make_unique<TableConverter>(table));
+    const auto prepared = PrepareTable(table);
+    ArrayOfArrayOfString().swap(table);
+    while (converters.size() < jobs)
+      converters.push_back(std::make_unique<TableConverter>(prepared));
   } catch (const std::bad_alloc&) {
     if (converters.empty()) {
       Report(OutOfMemoryMessage(options.table));

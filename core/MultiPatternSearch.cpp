@@ -43,6 +43,7 @@ MultiPatternSearch::MultiPatternSearch(const std::vector<Entry>& patterns) {
   edgeKeys_.assign(64, 0);
   edgeChild_.assign(64, 0);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> ends;  // (node, id)
+  std::array<bool, 256> beginsLonger{};
   for (const auto& [pattern, id] : patterns) {
     if (pattern.empty()) continue;
     for (char c : pattern) inPattern_[static_cast<unsigned char>(c)] = true;
@@ -55,9 +56,11 @@ MultiPatternSearch::MultiPatternSearch(const std::vector<Entry>& patterns) {
     ends.emplace_back(node, id);
     maxLength_ = std::max(maxLength_, pattern.size());
     const auto first = static_cast<unsigned char>(pattern[0]);
-    if (!starts_[first]) startBytes_.push_back(first);
-    starts_[first] = true;
+    if (!starts_.contains[first]) starts_.list[starts_.count++] = first;
+    starts_.contains[first] = true;
+    beginsLonger[first] = beginsLonger[first] || pattern.size() > 1;
   }
+  for (unsigned b = 0; b < 256; ++b) alone_[b] = starts_.contains[b] && !beginsLonger[b];
   std::sort(ends.begin(), ends.end());
   ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
   outputs_.reserve(ends.size());
@@ -125,17 +128,17 @@ void MultiPatternSearch::WalkFrom(std::string_view text, std::size_t start,
 
 // The next byte in [p, end) that begins some pattern, or end. Tables of entities begin every
 // pattern with the same one or few bytes, so those are looked for many bytes at a time.
-const char* MultiPatternSearch::NextStart(const char* p, const char* end) const {
-  if (startBytes_.size() == 1) {
-    const void* hit = std::memchr(p, startBytes_[0], static_cast<std::size_t>(end - p));
+const char* MultiPatternSearch::NextStart(const StartBytes& starts, const char* p,
+                                          const char* end) {
+  if (starts.count == 1) {
+    const void* hit = std::memchr(p, starts.list[0], static_cast<std::size_t>(end - p));
     return hit ? static_cast<const char*>(hit) : end;
   }
 #if defined(__SSE2__)
-  if (startBytes_.size() <= 4) {
+  if (starts.count <= 4) {
     __m128i wanted[4];
     for (std::size_t k = 0; k < 4; ++k) {
-      wanted[k] =
-          _mm_set1_epi8(static_cast<char>(startBytes_[std::min(k, startBytes_.size() - 1)]));
+      wanted[k] = _mm_set1_epi8(static_cast<char>(starts.list[std::min(k, starts.count - 1)]));
     }
     while (end - p >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -148,8 +151,16 @@ const char* MultiPatternSearch::NextStart(const char* p, const char* end) const 
     }
   }
 #endif
-  while (p < end && !starts_[static_cast<unsigned char>(*p)]) ++p;
+  while (p < end && !starts.contains[static_cast<unsigned char>(*p)]) ++p;
   return p;
+}
+
+bool MultiPatternSearch::AllMarked(char byte, const PatternMarks& marks) const {
+  const Node& node = nodes_[rootChild_[static_cast<unsigned char>(byte)]];
+  for (std::uint32_t k = node.outputBegin; k < node.outputEnd; ++k) {
+    if (!marks.Test(outputs_[k])) return false;
+  }
+  return true;
 }
 
 void MultiPatternSearch::MarkOccurrences(std::string_view text, std::size_t from, std::size_t to,
@@ -159,10 +170,29 @@ void MultiPatternSearch::MarkOccurrences(std::string_view text, std::size_t from
   if (from >= to) return;
   const char* const begin = text.data();
   const char* const end = begin + to;
-  for (const char* p = NextStart(begin + from, end); p < end; p = NextStart(p + 1, end)) {
+  const char* p = NextStart(starts_, begin + from, end);
+  for (; p < end; p = NextStart(starts_, p + 1, end)) {
     WalkFrom(text, static_cast<std::size_t>(p - begin), marks);
     if (marks.All()) return;
+    if (alone_[static_cast<unsigned char>(*p)] && AllMarked(*p, marks)) break;
   }
+  if (p >= end) return;
+  // A byte that occurs everywhere (a lead byte that is a pattern of its own) would cost a walk
+  // at every place: once it has marked all it can, it is looked for no more.
+  StartBytes fewer = starts_;
+  do {
+    const auto byte = static_cast<unsigned char>(*p);
+    fewer.contains[byte] = false;
+    fewer.count = static_cast<std::size_t>(
+        std::remove(fewer.list.begin(), fewer.list.begin() + fewer.count, byte) -
+        fewer.list.begin());
+    if (fewer.count == 0) return;
+    for (p = NextStart(fewer, p + 1, end); p < end; p = NextStart(fewer, p + 1, end)) {
+      WalkFrom(text, static_cast<std::size_t>(p - begin), marks);
+      if (marks.All()) return;
+      if (alone_[static_cast<unsigned char>(*p)] && AllMarked(*p, marks)) break;
+    }
+  } while (p < end);
 }
 
 }  // namespace tavrin

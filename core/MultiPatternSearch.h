@@ -63,11 +63,20 @@ class MultiPatternSearch {
     std::uint32_t outputEnd = 0;
   };
 
+  // The bytes that begin some pattern, as a table and as a list.
+  struct StartBytes {
+    std::array<bool, 256> contains{};
+    std::array<unsigned char, 256> list{};
+    std::size_t count = 0;
+  };
+
   std::uint32_t Child(std::uint32_t node, unsigned char byte) const;
   std::uint32_t AddChild(std::uint32_t node, unsigned char byte);
   void GrowEdges();
   void WalkFrom(std::string_view text, std::size_t start, PatternMarks& marks) const;
-  const char* NextStart(const char* p, const char* end) const;
+  // Whether the ids of the one-byte pattern byte are all marked.
+  bool AllMarked(char byte, const PatternMarks& marks) const;
+  static const char* NextStart(const StartBytes& starts, const char* p, const char* end);
 
   // Node 0 is the root; a child of 0 means none.
   std::vector<Node> nodes_;
@@ -79,8 +88,10 @@ class MultiPatternSearch {
   std::vector<std::uint32_t> outputs_;
 
   std::array<bool, 256> inPattern_{};
-  std::array<bool, 256> starts_{};
-  std::vector<unsigned char> startBytes_;
+  StartBytes starts_;
+  // The bytes that are a whole pattern and begin no longer one: once their ids are marked, they
+  // have nothing more to mark, however often they occur.
+  std::array<bool, 256> alone_{};
   std::size_t maxLength_ = 0;
 };
 

@@ -94,6 +94,125 @@ void ReplacementCharacter(unsigned char, std::string& out) {
   AppendUtf8(out, 0xFFFD);
 }
 
+// The first character of strict UTF-8; when there is none, cut tells whether the bytes are the
+// beginning of one that they end before.
+DecodedCharacter NextUtf8(std::string_view bytes, bool& cut) {
+  cut = false;
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = at(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length;
+  char32_t c;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    c = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    c = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i == bytes.size()) {
+      cut = true;
+      return {};
+    }
+    const unsigned char next = at(i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return {};
+    c = (c << 6) | (next & 0x3F);
+  }
+  return {c, length};
+}
+
+platform::ValidPart DecodeValidUtf8(std::string_view bytes, std::string& out) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    // Runs of ASCII are by far the most common: copied in one piece.
+    std::size_t run = at;
+    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
+    out.append(bytes.substr(at, run - at));
+    at = run;
+    if (at == bytes.size()) break;
+    bool cut;
+    const DecodedCharacter next = NextUtf8(bytes.substr(at), cut);
+    if (next.length == 0) return {at, cut};
+    out.append(bytes.substr(at, next.length));
+    at += next.length;
+  }
+  return {at, false};
+}
+
+// UTF-8 with each byte that begins no character as U+FFFD, the same on every system.
+void DecodeUtf8Leniently(std::string_view bytes, std::string& out) {
+  while (!bytes.empty()) {
+    bytes.remove_prefix(DecodeValidUtf8(bytes, out).length);
+    if (bytes.empty()) break;
+    AppendUtf8(out, 0xFFFD);
+    bytes.remove_prefix(1);
+  }
+}
+
+// Shift-JIS as code page 932 writes it: ASCII, half-width katakana 0xA1-0xDF, and a lead byte
+// 0x81-0x9F or 0xE0-0xFC with a second byte 0x40-0x7E or 0x80-0xFC. 0x80, 0xA0 and 0xFD-0xFF
+// are no characters of it, whatever private codes some decoders give them. A lead byte may end
+// the text.
+bool IsShiftJisShaped(std::string_view bytes) {
+  constexpr LeadByteSet kLead = LeadByteSet::ShiftJis();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) continue;
+    if (!kLead.Contains(b)) return false;
+    if (++i == bytes.size()) break;
+    const auto second = static_cast<unsigned char>(bytes[i]);
+    if (second < 0x40 || second == 0x7F || second > 0xFC) return false;
+  }
+  return true;
+}
+
+// U+0080 to U+009F in UTF-8, where 0xC2 is always the first byte of a character.
+bool HoldsC1Control(std::string_view utf8) {
+  for (std::size_t at = utf8.find('\xC2'); at != std::string_view::npos && at + 1 < utf8.size();
+       at = utf8.find('\xC2', at + 1)) {
+    if (static_cast<unsigned char>(utf8[at + 1]) <= 0x9F) return true;
+  }
+  return false;
+}
+
+enum class Reading { kUserCodeSet, kUtf8, kShiftJis };
+
+// The text read as reading, appended to out; false, with out left in any state, when the text
+// is not valid that way, or when beyondAscii asks for a character outside ASCII and there is
+// none before the end.
+bool ReadIfValid(std::string_view bytes, Reading reading, const std::string& codeSet,
+                 bool beyondAscii, std::string& out) {
+  platform::ValidPart part;
+  if (reading == Reading::kUtf8 ||
+      (reading == Reading::kUserCodeSet && platform::ReadsAsUtf8(codeSet))) {
+    part = DecodeValidUtf8(bytes, out);
+  } else if (reading == Reading::kShiftJis) {
+    if (!IsShiftJisShaped(bytes)) return false;
+    part = platform::DecodeValid(bytes, "CP932", out);
+  } else {
+    part = platform::DecodeValid(bytes, codeSet, out);
+  }
+  if ((part.length < bytes.size() && !part.cut) || HoldsC1Control(out)) return false;
+  if (beyondAscii && std::all_of(bytes.begin(), bytes.begin() + part.length,
+                                 [](char b) { return static_cast<unsigned char>(b) < 0x80; })) {
+    return false;
+  }
+  // The character cut at the end shows as bytes that decode to nothing always did.
+  for (std::size_t i = part.length; i < bytes.size(); ++i) AppendUtf8(out, 0xFFFD);
+  return true;
+}
+
 // The first code point of valid UTF-8 and its length.
 char32_t CodePointAt(std::string_view utf8, std::size_t at, std::size_t& length) {
   const auto b0 = static_cast<unsigned char>(utf8[at]);
@@ -129,42 +248,39 @@ void AppendShownLine(std::string_view line, std::size_t maxLine, std::string& ou
 }  // namespace
 
 std::string ShownText(std::string_view bytes) {
+  return ShownText(bytes, CurrentCodeSetName());
+}
+
+std::string ShownText(std::string_view bytes, const std::string& codeSet) {
   std::string out;
-  out.reserve(bytes.size());
-  platform::DecodeContents(bytes, out, ReplacementCharacter);
+  out.reserve(bytes.size() + bytes.size() / 2);
+  std::vector<Reading> order{Reading::kUtf8, Reading::kShiftJis};
+  // A set with a character in every byte reads nearly anything, so it tells little; UTF-8 tells
+  // more, once it has read a character beyond ASCII.
+  bool utf8First = false;
+  if (platform::ReadsAsUtf8(codeSet)) {
+    order[0] = Reading::kUserCodeSet;
+  } else {
+    utf8First = LeadByteSetForCodeSet(codeSet).Empty();
+    order.insert(order.begin() + (utf8First ? 1 : 0), Reading::kUserCodeSet);
+  }
+  for (const Reading reading : order) {
+    if (ReadIfValid(bytes, reading, codeSet, utf8First && reading == Reading::kUtf8, out)) {
+      return out;
+    }
+    out.clear();
+  }
+  if (platform::ReadsAsUtf8(codeSet)) {
+    DecodeUtf8Leniently(bytes, out);
+  } else {
+    platform::DecodeContents(bytes, codeSet, out, ReplacementCharacter);
+  }
   return out;
 }
 
 DecodedCharacter NextUtf8(std::string_view bytes) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = at(0);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length;
-  char32_t c;
-  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    c = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    c = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    c = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return {};
-  }
-  if (bytes.size() < length) return {};
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = at(i);
-    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return {};
-    c = (c << 6) | (next & 0x3F);
-  }
-  return {c, length};
+  bool cut;
+  return NextUtf8(bytes, cut);
 }
 
 void AppendUtf8(std::string& out, char32_t c) {

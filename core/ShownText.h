@@ -7,9 +7,15 @@
 
 namespace tavrin {
 
-// Text of a file (bytes in the user's code page) for display; what cannot be decoded shows as
-// U+FFFD.
+// Text of a file for display. Read in the user's code set when it is valid there; else as UTF-8,
+// else as Shift-JIS (code page 932), when valid as that; else in the user's code set with each
+// byte that begins no character as U+FFFD. Where the user's code set has a character in every
+// byte, UTF-8 comes first: nearly any bytes are valid in such a set, while text that is valid
+// UTF-8 by chance is rare. A reading is valid when every character decodes, but for one that the
+// text ends in the middle of (which shows as U+FFFD), and none decodes as a C1 control: no text
+// holds those, but decoders give them for bytes that they have nothing for.
 std::string ShownText(std::string_view bytes);
+std::string ShownText(std::string_view bytes, const std::string& codeSet);
 
 // The one way a file name or path is shown, wherever it is shown. Decoded as the file system's
 // names are (the user's code set on POSIX, the C locale reading UTF-8; UTF-8 on Windows), with:
@@ -47,10 +53,23 @@ void AppendUtf8(std::string& out, char32_t c);
 
 namespace platform {
 
-// File contents in the user's code page appended as UTF-8; each byte that begins no valid
-// character is handed to invalid.
+// True where text in codeSet is read as UTF-8.
+bool ReadsAsUtf8(const std::string& codeSet);
+
+// File contents in codeSet appended as UTF-8; each byte that begins no valid character is handed
+// to invalid.
 using InvalidByte = void (*)(unsigned char byte, std::string& out);
-void DecodeContents(std::string_view bytes, std::string& out, InvalidByte invalid);
+void DecodeContents(std::string_view bytes, const std::string& codeSet, std::string& out,
+                    InvalidByte invalid);
+
+// How much of a text is valid: its first length bytes decode; cut when the rest is the
+// beginning of a character that the text ends in the middle of.
+struct ValidPart {
+  std::size_t length = 0;
+  bool cut = false;
+};
+// The valid part of bytes in codeSet (one that does not read as UTF-8), appended as UTF-8.
+ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::string& out);
 
 // One character at a time to and from the code set of file names, where that is not UTF-8.
 class NameCodec {

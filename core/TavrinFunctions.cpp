@@ -1,6 +1,7 @@
 #include "TavrinFunctions.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -383,14 +384,33 @@ namespace {
 struct Row {
   std::string_view pattern;
   std::string_view replacement;
+  bool insertsNul;
 };
 
-std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table) {
-  std::vector<Row> rows;
+// The rows that can change anything, their bytes gathered into bytes, which must not change
+// afterwards: one buffer costs far less than a string per field in a table of a million rows.
+std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& bytes) {
+  const auto active = [](const ArrayOfString& row) {
+    return row.size() >= 2 && !Searchable(row[0]).empty();  // no replacement: see the header
+  };
+  std::size_t size = 0;
+  std::size_t count = 0;
   for (const ArrayOfString& row : table) {
-    if (row.size() < 2) continue;  // no replacement field: see the header
+    if (!active(row)) continue;
+    size += Searchable(row[0]).size() + row[1].size();
+    ++count;
+  }
+  bytes.reserve(size);
+  std::vector<Row> rows;
+  rows.reserve(count);
+  for (const ArrayOfString& row : table) {
+    if (!active(row)) continue;
     const std::string_view pattern = Searchable(row[0]);
-    if (!pattern.empty()) rows.push_back({pattern, row[1]});
+    const std::size_t at = bytes.size();
+    bytes.append(pattern).append(row[1]);
+    const std::string_view both(bytes.data() + at, pattern.size() + row[1].size());
+    rows.push_back({both.substr(0, pattern.size()), both.substr(pattern.size()),
+                    row[1].find('\0') != std::string::npos});
   }
   return rows;
 }
@@ -421,6 +441,7 @@ class StageText {
   std::size_t Size() const { return bytes_.size() - begin_; }
   std::string_view View() const { return {Data(), Size()}; }
   std::size_t Capacity() const { return bytes_.capacity(); }
+  std::size_t Room() const { return room_; }
   // Where a stage writes a changed piece: after the room, from Clear on.
   std::string& Bytes() { return bytes_; }
 
@@ -498,10 +519,7 @@ class StageText {
 // the search position) and whether the searchable part has ended at a NUL.
 class RowStage {
  public:
-  RowStage(const Row& row, const LeadByteSet& leadBytes)
-      : row_(row),
-        leadBytes_(leadBytes),
-        insertsNul_(row.replacement.find('\0') != std::string_view::npos) {}
+  RowStage(const Row& row, const LeadByteSet& leadBytes) : row_(row), leadBytes_(leadBytes) {}
 
   void Reset() {
     held_.clear();
@@ -514,19 +532,21 @@ class RowStage {
 
   // text is Held() followed by the next piece; leaves in it what is decided, with the
   // replacements (using spare when anything changes), and holds back the rest. With ended, the
-  // text ends here and all is decided.
-  void Run(StageText& text, bool ended, StageText& spare);
+  // text ends here and all is decided. Without mayOccur the pattern is known not to occur in
+  // text and is not looked for. When inserted is given, it receives the stretches of the new
+  // text that the replacements fill.
+  void Run(StageText& text, bool ended, StageText& spare, bool mayOccur, Stretches* inserted);
 
  private:
-  Row row_;
+  const Row& row_;
   const LeadByteSet& leadBytes_;
-  bool insertsNul_;
   std::string held_;
   bool odd_ = false;
   bool afterNul_ = false;
 };
 
-void RowStage::Run(StageText& text, bool ended, StageText& spare) {
+void RowStage::Run(StageText& text, bool ended, StageText& spare, bool mayOccur,
+                   Stretches* inserted) {
   held_.clear();
   if (afterNul_) return;  // all passes unchanged
   const std::size_t size = text.Size();
@@ -546,7 +566,7 @@ void RowStage::Run(StageText& text, bool ended, StageText& spare) {
   const std::size_t searchEnd = std::min(nul, decidedEnd + length - 1);
 
   Matcher matcher(data, searchEnd, row_.pattern, leadBytes_);
-  std::size_t hit = matcher.Resume(0, odd_);
+  std::size_t hit = mayOccur ? matcher.Resume(0, odd_) : kNone;
   if (hit == kNone) {
     if (afterNul_) return;
     held_.assign(data + decidedEnd, size - decidedEnd);
@@ -563,14 +583,16 @@ void RowStage::Run(StageText& text, bool ended, StageText& spare) {
   for (; hit != kNone; hit = matcher.Next(pos)) {
     out.append(data + pos, hit - pos);
     const std::size_t count = oneByte ? RunLength(data, hit, searchEnd, row_.pattern[0]) : 1;
+    const std::size_t begin = out.size();
     if (oneByte && row_.replacement.size() == 1) {
       out.append(count, row_.replacement[0]);
     } else {
       for (std::size_t k = 0; k < count; ++k) out.append(row_.replacement);
     }
+    Note(inserted, begin - spare.Room(), out.size() - spare.Room());
     pos = hit + count * length;
   }
-  spare.SetMayHoldNul(text.MayHoldNul() || insertsNul_);
+  spare.SetMayHoldNul(text.MayHoldNul() || row_.insertsNul);
   if (afterNul_) {
     out.append(data + pos, size - pos);
   } else {
@@ -623,34 +645,57 @@ class OutputBuffer {
 
 }  // namespace
 
-// The table's rows that can change anything, ready for one conversion after another.
-class TableConverter::Impl {
+// The table's rows that can change anything and the search for their patterns, made once and
+// then only read.
+class PreparedTable {
  public:
-  Impl(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes, std::size_t pieceSize,
-       std::size_t maxWaiting)
-      : table_(table),
-        leadBytes_(leadBytes),
-        pieceSize_(pieceSize > 0 ? pieceSize : 1),
-        maxWaiting_(maxWaiting),
-        rows_(ActiveRows(table_)),
-        search_(Entries(rows_)) {
+  PreparedTable(const ArrayOfArrayOfString& table, const LeadByteSet& lead)
+      : leadBytes(lead), rows(ActiveRows(table, bytes)), search(Entries(rows)) {
     // A cut after a byte that no pattern holds and that begins no character cannot fall inside
     // any occurrence at any stage, nor change which lead bytes count before a later candidate:
     // the pieces between such cuts convert independently.
     for (unsigned b = 0; b < 256; ++b) {
       const auto byte = static_cast<unsigned char>(b);
-      cut_[b] = !search_.InSomePattern(byte) && !leadBytes.Contains(byte);
+      cut[b] = !search.InSomePattern(byte) && !lead.Contains(byte);
     }
     // A replacement holding a NUL would end the searchable part for the rows after it, in
     // every later piece too; such a table goes the plain way: whole passes, or in chunks the
     // stages below.
-    std::size_t room = 0;
-    for (const Row& row : rows_) {
-      if (row.replacement.find('\0') != std::string_view::npos) wholePasses_ = true;
-      stages_.emplace_back(row, leadBytes_);
+    for (const Row& row : rows) {
+      wholePasses = wholePasses || row.insertsNul;
       room += row.pattern.size() - 1;
     }
-    for (StageText& text : stageTexts_) StageText(room).Swap(text);
+  }
+
+  // Known only in this file and only read, so the converters use the fields directly.
+  std::string bytes;  // rows points into it
+  const LeadByteSet leadBytes;
+  const std::vector<Row> rows;
+  const MultiPatternSearch search;
+  std::array<bool, 256> cut{};
+  bool wholePasses = false;
+  // What the stages hold back at most, all together.
+  std::size_t room = 0;
+};
+
+std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
+                                                  const LeadByteSet& leadBytes) {
+  return std::make_shared<const PreparedTable>(table, leadBytes);
+}
+
+// A converter's own state and buffers, around a table that it shares.
+class TableConverter::Impl {
+ public:
+  Impl(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize, std::size_t maxWaiting)
+      : table_(std::move(table)),
+        leadBytes_(table_->leadBytes),
+        pieceSize_(pieceSize > 0 ? pieceSize : 1),
+        maxWaiting_(maxWaiting),
+        rows_(table_->rows),
+        search_(table_->search),
+        cut_(table_->cut),
+        wholePasses_(table_->wholePasses) {
+    for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
 
@@ -659,6 +704,7 @@ class TableConverter::Impl {
   void Start();
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();
+  std::size_t RowPasses() const { return rowPasses_; }
 
   // The working buffers are kept for the next text, unless a large text left them large.
   void ReleaseLargeBuffers() {
@@ -686,20 +732,21 @@ class TableConverter::Impl {
   std::string_view FeedStages(std::string_view chunk);
   void PushThroughStages(std::string_view text, bool ended);
 
-  const ArrayOfArrayOfString table_;  // rows_ points into it
-  const LeadByteSet leadBytes_;
+  const std::shared_ptr<const PreparedTable> table_;
+  const LeadByteSet& leadBytes_;
   const std::size_t pieceSize_;
   const std::size_t maxWaiting_;
-  const std::vector<Row> rows_;
-  MultiPatternSearch search_;
-  bool cut_[256] = {};
-  bool wholePasses_ = false;
+  const std::vector<Row>& rows_;
+  const MultiPatternSearch& search_;
+  const std::array<bool, 256>& cut_;
+  const bool wholePasses_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
+  std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
   // has gone by, whether a tag is open, and the converted bytes of the current call.
@@ -738,6 +785,7 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
     const Row& row = rows_[i];
     const bool last = i + 1 == rows_.size();
     inserted_.clear();
+    ++rowPasses_;
     const RowResult result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_,
                                         spare_, last ? nullptr : &inserted_);
     if (!result.changed) continue;
@@ -820,12 +868,14 @@ class Output {
 }  // namespace
 
 std::string TableConverter::Impl::Convert(std::string text) {
+  rowPasses_ = 0;
   if (rows_.empty()) {
     RemoveTagsInPlace(text);
     return text;
   }
   if (wholePasses_) {
     for (const Row& row : rows_) ReplaceAllInPlace(text, row.pattern, row.replacement, leadBytes_);
+    rowPasses_ += rows_.size();
     RemoveTagsInPlace(text);
     return text;
   }
@@ -900,6 +950,7 @@ void TableConverter::Impl::ConvertWithTail(std::string_view rest) {
 }
 
 void TableConverter::Impl::Start() {
+  rowPasses_ = 0;
   out_.Clear();
   ReadyForText();
 }
@@ -956,6 +1007,11 @@ void TableConverter::Impl::FeedPieces(std::string_view chunk) {
 }
 
 void TableConverter::Impl::EnterStages() {
+  if (stages_.empty()) {
+    // Made at the first need only: most texts never go row by row.
+    stages_.reserve(rows_.size());
+    for (const Row& row : rows_) stages_.emplace_back(row, leadBytes_);
+  }
   for (RowStage& stage : stages_) stage.Reset();
   staged_ = true;
 }
@@ -980,8 +1036,14 @@ std::string_view TableConverter::Impl::FeedStages(std::string_view chunk) {
 
 // The text through every stage in pieces of about pieceSize_ bytes, which stay in the cache from
 // the first stage to the last; with ended, all that the stages hold goes out too.
+//
+// A stage looks for its pattern only where it may occur. The rows found in the piece are marked
+// at the start; what a stage sees besides is the bytes it held back (an occurrence beginning
+// there is marked when they come in front) and the stretches that the stages before it filled
+// (marked as in ApplyRows). Everything else it sees stood in the piece.
 void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) {
   StageText& piece = stageTexts_[0];
+  const std::size_t reach = search_.MaxLength() - 1;
   std::size_t at = 0;
   do {
     const std::size_t size = std::min(pieceSize_, text.size() - at);
@@ -989,9 +1051,25 @@ void TableConverter::Impl::PushThroughStages(std::string_view text, bool ended) 
     piece.Clear();
     piece.Append(text.substr(at, size));
     at += size;
-    for (RowStage& stage : stages_) {
+    marks_.Reset(rows_.size());
+    search_.MarkOccurrences(piece.View(), 0, piece.Size(), marks_);
+    for (std::size_t i = 0; i < stages_.size(); ++i) {
+      RowStage& stage = stages_[i];
+      const std::size_t held = stage.Held().size();
       piece.Prepend(stage.Held(), leadBytes_);
-      stage.Run(piece, last, stageTexts_[1]);
+      if (held != 0 && !marks_.All()) search_.MarkOccurrences(piece.View(), 0, held, marks_);
+      const bool mayOccur = marks_.Test(static_cast<std::uint32_t>(i));
+      rowPasses_ += mayOccur;
+      const bool lastRow = i + 1 == stages_.size();
+      inserted_.clear();
+      stage.Run(piece, last, stageTexts_[1], mayOccur, lastRow ? nullptr : &inserted_);
+      const std::string_view changed = piece.View();
+      std::size_t looked = 0;
+      for (const auto& [begin, end] : inserted_) {
+        const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+        looked = end;
+        search_.MarkOccurrences(changed, from, looked, marks_);
+      }
     }
     StripToOut(piece.View());
   } while (at < text.size());
@@ -1009,9 +1087,13 @@ std::string_view TableConverter::Impl::Finish() {
   return out_.View();
 }
 
+TableConverter::TableConverter(std::shared_ptr<const PreparedTable> table, std::size_t pieceSize,
+                               std::size_t maxWaiting)
+    : impl_(std::make_unique<Impl>(std::move(table), pieceSize, maxWaiting)) {}
+
 TableConverter::TableConverter(const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes,
                                std::size_t pieceSize, std::size_t maxWaiting)
-    : impl_(std::make_unique<Impl>(table, leadBytes, pieceSize, maxWaiting)) {}
+    : TableConverter(PrepareTable(table, leadBytes), pieceSize, maxWaiting) {}
 
 TableConverter::~TableConverter() = default;
 
@@ -1032,6 +1114,10 @@ std::string_view TableConverter::Feed(std::string_view chunk) {
 
 std::string_view TableConverter::Finish() {
   return impl_->Finish();
+}
+
+std::size_t TableConverter::RowPasses() const {
+  return impl_->RowPasses();
 }
 
 bool ReplaceAllInPlace(std::string& text, std::string_view pattern, std::string_view replacement,

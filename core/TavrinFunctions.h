@@ -40,8 +40,16 @@ char* RemoveTags(std::string_view text, char* out);
 std::string ConvertWithTable(std::string text, const ArrayOfArrayOfString& table,
                              const LeadByteSet& leadBytes = CurrentLeadByteSet());
 
+// A table made ready for conversion: the rows that can change anything, in a copy of their own,
+// and the search for all their patterns at once. Being only read once made, one serves any
+// number of converters on any threads.
+class PreparedTable;
+std::shared_ptr<const PreparedTable> PrepareTable(
+    const ArrayOfArrayOfString& table, const LeadByteSet& leadBytes = CurrentLeadByteSet());
+
 // A table made ready for converting one text after another: ConvertWithTable without preparing
-// the table's search each time. Keeps its own copy of the table.
+// the table's search each time. A converter serves one thread; converters of the same table on
+// several threads share one prepared table and have only their working buffers of their own.
 class TableConverter {
  public:
   // The text is worked through in pieces of about pieceSize bytes, cut only where no occurrence
@@ -52,6 +60,10 @@ class TableConverter {
   // bounded by the table).
   static constexpr std::size_t kDefaultMaxWaiting = std::size_t{1} << 20;
 
+  explicit TableConverter(std::shared_ptr<const PreparedTable> table,
+                          std::size_t pieceSize = kDefaultPieceSize,
+                          std::size_t maxWaiting = kDefaultMaxWaiting);
+  // With a prepared table of its own.
   explicit TableConverter(const ArrayOfArrayOfString& table,
                           const LeadByteSet& leadBytes = CurrentLeadByteSet(),
                           std::size_t pieceSize = kDefaultPieceSize,
@@ -73,6 +85,10 @@ class TableConverter {
   void Start();
   std::string_view Feed(std::string_view chunk);
   std::string_view Finish();
+
+  // How many times a single row's pattern was searched for in a stretch of text during the last
+  // conversion (since Convert or Start): the work that the search for all rows at once spares.
+  std::size_t RowPasses() const;
 
  private:
   class Impl;

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running tavrin needs.
+# Installs every Debian package that building, testing and running tavrin needs, and every tool a
+# make target calls; with the argument "package" also what only `make package` needs to check the
+# package (lintian, appstreamcli).
 # Idempotent: prints nothing and touches nothing when everything is present.
 set -euo pipefail
 
@@ -14,7 +16,11 @@ packages=(
   xvfb xauth
   dpkg-dev desktop-file-utils file man-db
   parallel time
+  git make python3 perl
 )
+if [ "${1:-}" = package ]; then
+  packages+=(lintian appstream)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

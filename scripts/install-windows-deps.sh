@@ -44,7 +44,10 @@ fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 deps="$root/build/windows-deps"
 prefix="$deps/mingw"
-[ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpeglib.h" ] && exit 0
+# Its licence texts travel with the programs that link it (scripts/package-windows.sh).
+notices="$prefix/share/doc/libjpeg-turbo"
+[ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpeglib.h" ] && [ -f "$notices/LICENSE.md" ] &&
+  [ -f "$notices/README.ijg" ] && [ -f "$notices/copyright" ] && exit 0
 
 echo "install-windows-deps: building libjpeg for MinGW from the distribution's source package"
 apt_dir="$deps/apt"
@@ -85,4 +88,6 @@ mkdir -p "$prefix/include" "$prefix/lib"
 cp "$source_dir/jpeglib.h" "$source_dir/jmorecfg.h" "$source_dir/jerror.h" \
   "$deps/libjpeg-build/jconfig.h" "$prefix/include/"
 cp "$deps/libjpeg-build/libjpeg.a" "$prefix/lib/libjpeg.a"
+mkdir -p "$notices"
+cp "$source_dir/LICENSE.md" "$source_dir/README.ijg" "$source_dir/debian/copyright" "$notices/"
 rm -rf "$apt_dir" "$deps/libjpeg-build" "$source_dir"

@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextCursor>
@@ -78,6 +80,25 @@ class NoToolTips : public QObject {
   using QObject::QObject;
   bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
+
+// The rows a selection covers, first to last. Asking row by row whether it is selected would
+// search every range for each row.
+std::vector<int> RowsOf(const QItemSelection& selection) {
+  std::vector<int> rows;
+  for (const QItemSelectionRange& range : selection) {
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+// The task text and image of a row.
+void ShowRowState(QTreeWidgetItem* item, const FileListItem& state) {
+  item->setText(kColumnTask, FromUtf8(state.taskText));
+  item->setIcon(kColumnName, TilMainIcon(state.imageIndex));
+  item->setData(kColumnName, kImageRole, state.imageIndex);
+}
 
 // Where the next slice of a long preview ends: after a line break near the slice size.
 qsizetype SliceEnd(const QString& text, qsizetype from) {
@@ -176,6 +197,12 @@ void TFMain::BuildActions() {
   tmiHelp->setObjectName(QStringLiteral("tmiHelp"));
   tmiHelpVersion = MakeAction(tmiHelp, "tmiHelpVersion", QStringLiteral("バージョン情報(&A)..."), 8,
                               &WindowBehaviour::tmiHelpVersionClick);
+
+  // F10 opens the first menu from the keyboard, its first item selected, as a menu bar would.
+  connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, [this] {
+    tmmMain->setActiveAction(tmiFile->menuAction());
+    tmiFile->setActiveAction(tmiFile->actions().value(0));
+  });
 }
 
 void TFMain::BuildToolBars() {
@@ -184,7 +211,6 @@ void TFMain::BuildToolBars() {
   ttbMain->setIconSize(QSize(16, 16));
   ttbMain->setToolButtonStyle(Qt::ToolButtonIconOnly);
   ttbMain->setMinimumSize(162, 22);
-  ttbMain->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
   struct Slot {
     const char* name;
     QAction* action;  // null for a separator
@@ -205,6 +231,7 @@ void TFMain::BuildToolBars() {
     if (slot.action) ttbMain->addAction(action);
     if (QWidget* widget = ttbMain->widgetForAction(action)) {
       widget->setObjectName(QString::fromLatin1(slot.name));
+      if (slot.action) widget->setFixedSize(23, 22);  // a flat toolbar's button for 16 x 16 images
     }
   }
   addToolBar(Qt::TopToolBarArea, ttbMain);
@@ -231,6 +258,14 @@ void TFMain::BuildPages() {
   tpcMain->setFont(UiFont());
   tpcMain->setDocumentMode(true);
   tpcMain->setIconSize(QSize(16, 16));
+  // Tabs as flat buttons: no edge until pointed at, the page shown pressed in.
+  tpcMain->tabBar()->setStyleSheet(QStringLiteral(
+      "QTabBar::tab { background: transparent; border: 1px solid transparent;"
+      " padding: 2px 6px; margin: 2px 2px 2px 0px; }"
+      "QTabBar::tab:hover:!selected { border-color: palette(light) palette(dark) palette(dark)"
+      " palette(light); }"
+      "QTabBar::tab:selected { background: palette(midlight); border-color: palette(dark)"
+      " palette(light) palette(light) palette(dark); }"));
   layout->addWidget(tpcMain, 1);
 
   ttsMain = new QWidget;
@@ -370,38 +405,113 @@ void TFMain::DropFiles(const QMimeData& mime) {
 
 // ---- what the behaviour shows ----
 
-void TFMain::RowAppended(const FileListItem& row) {
-  auto* item = new QTreeWidgetItem;
-  item->setText(kColumnName, FromUtf8(row.shownName));
-  item->setText(kColumnPath, FromUtf8(row.shownPath));
-  lvwResult->addTopLevelItem(item);
-  RowChanged(lvwResult->topLevelItemCount() - 1, row);
+void TFMain::RowsAppended(std::span<const FileListItem> rows) {
+  // The rows are made whole before they join the list, all in one insertion: the view lays
+  // out once, however many files came.
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<qsizetype>(rows.size()));
+  for (const FileListItem& row : rows) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(kColumnName, FromUtf8(row.shownName));
+    item->setText(kColumnPath, FromUtf8(row.shownPath));
+    ShowRowState(item, row);
+    items.append(item);
+  }
+  lvwResult->addTopLevelItems(items);
 }
 
 void TFMain::RowChanged(int row, const FileListItem& state) {
-  QTreeWidgetItem* item = lvwResult->topLevelItem(row);
-  item->setText(kColumnTask, FromUtf8(state.taskText));
-  item->setIcon(kColumnName, TilMainIcon(state.imageIndex));
-  item->setData(kColumnName, kImageRole, state.imageIndex);
+  ShowRowState(lvwResult->topLevelItem(row), state);
 }
 
-void TFMain::RowRemoved(int row) {
-  delete lvwResult->takeTopLevelItem(row);
+void TFMain::RowsRemoved(const std::vector<int>& rows) {
+  ApplySelectionChanges();
+  // Each removal from a Qt list moves every row after it, the selection and the current row,
+  // so rows removed one at a time cost the square of the list. All rows are taken out at once
+  // and the kept ones put back: two steps, whatever the selection looks like.
+  const int current = lvwResult->currentIndex().row();
+  const int scrolled = lvwResult->verticalScrollBar()->value();
+  lvwResult->setUpdatesEnabled(false);
+  const QList<QTreeWidgetItem*> items = lvwResult->invisibleRootItem()->takeChildren();
+  QList<QTreeWidgetItem*> kept;
+  kept.reserve(items.size());
+  qsizetype keptBeforeCurrent = 0;
+  auto next = rows.begin();
+  for (qsizetype row = 0; row < items.size(); ++row) {
+    if (row == current) keptBeforeCurrent = kept.size();
+    if (next != rows.end() && *next == row) {
+      delete items[row];
+      ++next;
+    } else {
+      kept.append(items[row]);
+    }
+  }
+  lvwResult->addTopLevelItems(kept);
+  // Where Qt's own removal of one row after another would leave them: the current row stays, or
+  // the last row kept before it becomes current (the first kept after it when none comes
+  // before) and is scrolled into view; otherwise the list keeps its scroll position.
+  if (current >= 0 && !kept.isEmpty()) {
+    const bool currentRemoved = std::binary_search(rows.begin(), rows.end(), current);
+    const qsizetype at =
+        currentRemoved && keptBeforeCurrent > 0 ? keptBeforeCurrent - 1 : keptBeforeCurrent;
+    QTreeWidgetItem* item = kept[std::min(at, kept.size() - 1)];
+    lvwResult->doItemsLayout();
+    if (currentRemoved) lvwResult->verticalScrollBar()->setValue(scrolled);
+    lvwResult->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    if (!currentRemoved) lvwResult->verticalScrollBar()->setValue(scrolled);
+  }
+  lvwResult->setUpdatesEnabled(true);
 }
 
 void TFMain::RowsCleared() {
+  selectionChanges_.clear();
   lvwResult->clear();
 }
 
-bool TFMain::IsRowSelected(int row) const {
-  return lvwResult->topLevelItem(row)->isSelected();
+std::vector<int> TFMain::SelectedRows() const {
+  ApplySelectionChanges();
+  return RowsOf(lvwResult->selectionModel()->selection());
 }
 
 void TFMain::SetRowSelected(int row, bool selected) {
-  lvwResult->topLevelItem(row)->setSelected(selected);
+  selectionChanges_[row] = selected;
+}
+
+void TFMain::ApplySelectionChanges() const {
+  if (selectionChanges_.empty()) return;
+  // Qt changes a selection range by range, and each change scans every range of it; with a
+  // selection in thousands of pieces that is slow. The new selection is worked out here in one
+  // pass and set whole: cleared, then selected, neither of which Qt compares with the other.
+  QItemSelectionModel* selection = lvwResult->selectionModel();
+  const std::vector<int> before = RowsOf(selection->selection());
+  std::vector<int> after;
+  after.reserve(before.size() + selectionChanges_.size());
+  auto row = before.begin();
+  for (const auto& [changed, selected] : selectionChanges_) {
+    while (row != before.end() && *row < changed) after.push_back(*row++);
+    if (row != before.end() && *row == changed) ++row;
+    if (selected) after.push_back(changed);
+  }
+  after.insert(after.end(), row, before.end());
+  selectionChanges_.clear();
+  // Neighbouring rows make one range, as wide as the row: Qt widens ranges to whole rows
+  // by merging each into all the others.
+  QItemSelection ranges;
+  const QAbstractItemModel* model = lvwResult->model();
+  const int lastColumn = model->columnCount() - 1;
+  for (std::size_t first = 0; first < after.size();) {
+    std::size_t last = first;
+    while (last + 1 < after.size() && after[last + 1] == after[last] + 1) ++last;
+    ranges.append(
+        QItemSelectionRange(model->index(after[first], 0), model->index(after[last], lastColumn)));
+    first = last + 1;
+  }
+  selection->clearSelection();
+  selection->select(ranges, QItemSelectionModel::Select);
 }
 
 void TFMain::ScrollToRow(int row) {
+  ApplySelectionChanges();
   lvwResult->scrollToItem(lvwResult->topLevelItem(row));
 }
 

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <map>
 #include <string>
 
 #include "CoolBand.h"
@@ -99,11 +100,11 @@ class TFMain : public QMainWindow, private WindowView {
 
   // What the behaviour asks of the face.
   WindowHandle Handle() override { return static_cast<QWidget*>(this); }
-  void RowAppended(const FileListItem& item) override;
+  void RowsAppended(std::span<const FileListItem> rows) override;
   void RowChanged(int row, const FileListItem& item) override;
-  void RowRemoved(int row) override;
+  void RowsRemoved(const std::vector<int>& rows) override;
   void RowsCleared() override;
-  bool IsRowSelected(int row) const override;
+  std::vector<int> SelectedRows() const override;
   void SetRowSelected(int row, bool selected) override;
   void ScrollToRow(int row) override;
   void PaintNow(int row) override;
@@ -119,6 +120,11 @@ class TFMain : public QMainWindow, private WindowView {
   QString previewText_;         // the whole text being shown
   qsizetype previewShown_ = 0;  // how much of it the memo has taken
   QTimer* previewFeeder_ = nullptr;
+  // Rows selected (true) or deselected since the list last showed its selection. A change
+  // costs Qt work for every piece of the selection, and a run makes two for each file: they
+  // wait here until the list is painted or looked at, and then go in as one new selection.
+  mutable std::map<int, bool> selectionChanges_;
+  void ApplySelectionChanges() const;
 
  public:
   // The window's controls, named as the rest of the program knows them.

@@ -15,6 +15,23 @@ namespace tavrin {
 
 namespace {
 
+// The control draws nothing until the end of a change to many of its rows, then all at once.
+class WithoutRedraw {
+ public:
+  explicit WithoutRedraw(HWND control) : control_(control) {
+    ::SendMessageW(control_, WM_SETREDRAW, FALSE, 0);
+  }
+  ~WithoutRedraw() {
+    ::SendMessageW(control_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(control_, nullptr, TRUE);
+  }
+  WithoutRedraw(const WithoutRedraw&) = delete;
+  WithoutRedraw& operator=(const WithoutRedraw&) = delete;
+
+ private:
+  HWND control_;
+};
+
 constexpr wchar_t kMainClass[] = L"TavrinMain";
 constexpr wchar_t kPageClass[] = L"TavrinPage";
 
@@ -936,21 +953,27 @@ bool TFMain::PreTranslateMessage(const MSG& message) {
 
 // ---- what the behaviour shows ----
 
-void TFMain::RowAppended(const FileListItem& row) {
-  const std::wstring name = WideForDisplay(row.shownName);
-  const std::wstring path = WideForDisplay(row.shownPath);
-  LVITEMW item{};
-  item.mask = LVIF_TEXT;
-  item.iItem = ListView_GetItemCount(lvwResult);
-  item.pszText = const_cast<wchar_t*>(name.c_str());
-  const int index = static_cast<int>(
-      ::SendMessageW(lvwResult, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-  item.iItem = index;
-  item.iSubItem = kColumnPath;
-  item.pszText = const_cast<wchar_t*>(path.c_str());
-  ::SendMessageW(lvwResult, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(&item));
-  RowChanged(index, row);
+void TFMain::RowsAppended(std::span<const FileListItem> rows) {
+  // One repaint for the whole drop, and room for every row made once.
+  const int first = ListView_GetItemCount(lvwResult);
+  const WithoutRedraw quiet(lvwResult);
+  ListView_SetItemCount(lvwResult, first + static_cast<int>(rows.size()));
+  for (const FileListItem& row : rows) {
+    const std::wstring name = WideForDisplay(row.shownName);
+    const std::wstring path = WideForDisplay(row.shownPath);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = ListView_GetItemCount(lvwResult);
+    item.pszText = const_cast<wchar_t*>(name.c_str());
+    const int index = static_cast<int>(
+        ::SendMessageW(lvwResult, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    item.iItem = index;
+    item.iSubItem = kColumnPath;
+    item.pszText = const_cast<wchar_t*>(path.c_str());
+    ::SendMessageW(lvwResult, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
+                   reinterpret_cast<LPARAM>(&item));
+    RowChanged(index, row);
+  }
 }
 
 void TFMain::RowChanged(int row, const FileListItem& state) {
@@ -968,16 +991,23 @@ void TFMain::RowChanged(int row, const FileListItem& state) {
   ::SendMessageW(lvwResult, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&image));
 }
 
-void TFMain::RowRemoved(int row) {
-  ListView_DeleteItem(lvwResult, row);
+void TFMain::RowsRemoved(const std::vector<int>& rows) {
+  // Deleted from the last up, so that no row moves before its turn, with one repaint at the end.
+  const WithoutRedraw quiet(lvwResult);
+  for (auto row = rows.rbegin(); row != rows.rend(); ++row) ListView_DeleteItem(lvwResult, *row);
 }
 
 void TFMain::RowsCleared() {
   ListView_DeleteAllItems(lvwResult);
 }
 
-bool TFMain::IsRowSelected(int row) const {
-  return (ListView_GetItemState(lvwResult, row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+std::vector<int> TFMain::SelectedRows() const {
+  std::vector<int> rows;
+  for (int row = ListView_GetNextItem(lvwResult, -1, LVNI_SELECTED); row >= 0;
+       row = ListView_GetNextItem(lvwResult, row, LVNI_SELECTED)) {
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 void TFMain::SetRowSelected(int row, bool selected) {

@@ -111,11 +111,11 @@ class TFMain : private WindowView {
 
   // What the behaviour asks of the face.
   WindowHandle Handle() override { return hwnd_; }
-  void RowAppended(const FileListItem& item) override;
+  void RowsAppended(std::span<const FileListItem> rows) override;
   void RowChanged(int row, const FileListItem& item) override;
-  void RowRemoved(int row) override;
+  void RowsRemoved(const std::vector<int>& rows) override;
   void RowsCleared() override;
-  bool IsRowSelected(int row) const override;
+  std::vector<int> SelectedRows() const override;
   void SetRowSelected(int row, bool selected) override;
   void ScrollToRow(int row) override;
   void PaintNow(int row) override;

@@ -5,8 +5,11 @@
 #   empty.txt       a table without rows (conversion = tag removal alone)
 #   small/          the documentation's pages of at most 64 KB, one file each
 #   adversarial.bin 64 MiB of the byte 0x83, with adversarial.txt: the one row 0x83=0x83
+#   dense/          a second corpus, unlike the first: a third Japanese pages in Shift-JIS, the
+#                   rest API references in UTF-8, all of dense markup (make-dense.py tells more)
 # Idempotent: what exists already is kept.
 set -euo pipefail
+here=$(dirname "$(readlink -f "$0")")
 dir=${1:-build/peers}
 mkdir -p "$dir"
 cd "$dir"
@@ -15,13 +18,13 @@ packages=(python3.11-doc python-django-doc postgresql-doc-15 cmake-doc)
 doc_dirs=(/usr/share/doc/python3.11 /usr/share/doc/python-django-doc
   /usr/share/doc/postgresql-doc-15 /usr/share/doc/cmake-doc)
 
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "make-corpus: installing ${missing[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
@@ -67,4 +70,26 @@ if [ ! -s adversarial.bin ]; then
   printf '\203=\203\r\n' > adversarial.txt
 fi
 
+# The second corpus comes from other packages, unpacked rather than installed: the Japanese help
+# depends on its applications, and nothing of these packages but their pages is wanted.
+dense_packages=(libreoffice-help-ja gimp-help-ja debian-reference-ja libeigen3-doc libsdl2-doc)
+if [ ! -s dense/corpus.html ] || [ ! -d dense/small ] || [ ! -s dense/CEntity.txt ]; then
+  mkdir -p dense/debs
+  rm -rf dense/pkgs dense/small dense/small.part dense/corpus.html
+  for p in "${dense_packages[@]}"; do
+    if ! ls dense/debs/"${p}"_*.deb >/dev/null 2>&1; then
+      [ -n "${updated:-}" ] || { $sudo apt-get update -qq; updated=1; }
+      # apt downloads as its own user where it may write; this folder need not be its.
+      (cd dense/debs && apt-get download -qq "$p" 2> >(grep -v 'unsandboxed' >&2))
+    fi
+    deb=$(ls dense/debs/"${p}"_*.deb | sort -V | tail -n 1)
+    mkdir -p "dense/pkgs/$p"
+    dpkg-deb -x "$deb" "dense/pkgs/$p"
+  done
+  python3 "$here/make-dense.py" dense "${dense_packages[@]}"
+  rm -rf dense/pkgs
+fi
+
 echo "make-corpus: $(stat -c %s corpus.html) bytes of HTML, $(ls small | wc -l) small files in $PWD" >&2
+echo "make-corpus: dense: $(stat -c %s dense/corpus.html) bytes of HTML," \
+  "$(ls dense/small | wc -l) small files, from $(cd dense/debs && ls | tr '\n' ' ')" >&2

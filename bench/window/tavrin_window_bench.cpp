@@ -1,19 +1,24 @@
-// The window's batch run and preview, timed against the headless harness on the same files.
+// The window's batch run and preview, timed against the headless harness on the same files, and
+// the list's commands on long lists.
 //   tavrin-window-bench [--files N] [--kb SIZE] [--folder DIR] [--jobs J] [--preview-mb SIZE]
-//                       [--rounds R]
+//                       [--rounds R] [--list-only 1] [--rows N] [--drop N]
 // --folder: a copy of the folder's files (real pages) instead of generated ones. --jobs: the
 // window's Run and tavrin-convert both with J workers (default: one per usable processor).
 // Runs offscreen unless a platform is given.
+#include <time.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -57,11 +62,126 @@ double TimeHarness(const QStringList& files, const QString& table, unsigned jobs
   return seconds;
 }
 
+double CpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+// Seconds from the start of work() until the window has painted what it changed: on the wall
+// clock, and of the processor's time (which other programs on a busy machine do not inflate).
+struct Timing {
+  double wall = 0, cpu = 0;
+};
+template <typename Work>
+Timing TimePainted(TFMain& window, Work work) {
+  QElapsedTimer timer;
+  timer.start();
+  const double cpu = CpuSeconds();
+  work();
+  QCoreApplication::processEvents();
+  window.lvwResult->viewport()->repaint();
+  return {timer.nsecsElapsed() / 1e9, CpuSeconds() - cpu};
+}
+
+std::string Medians(const std::vector<Timing>& timings) {
+  std::vector<double> wall, cpu;
+  for (const Timing& t : timings) {
+    wall.push_back(t.wall);
+    cpu.push_back(t.cpu);
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f s (CPU %.3f s)", Median(wall), Median(cpu));
+  return text;
+}
+
+// Selects the rows as a user's clicks would, in one change of whole rows.
+void Select(TFMain& window, const std::vector<int>& rows) {
+  QItemSelection selection;
+  const QAbstractItemModel* model = window.lvwResult->model();
+  for (int row : rows) selection.select(model->index(row, 0), model->index(row, 2));
+  window.lvwResult->selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
+// The files dropped as a file manager drops them: one URI list.
+void Drop(TFMain& window, const QStringList& files) {
+  QByteArray uris;
+  for (const QString& file : files) uris += QUrl::fromLocalFile(file).toEncoded() + "\r\n";
+  QMimeData mime;
+  mime.setData(QStringLiteral("text/uri-list"), uris);
+  window.DropFiles(mime);
+}
+
+// The list's commands on lists of some thousands of rows: each is timed from the command until
+// the list has painted.
+void ListBench(TFMain& window, const QString& folder, int rounds, int manyRows, int dropped) {
+  QStringList files;
+  for (int i = 0; i < std::max(dropped, manyRows); ++i) {
+    files << folder + QStringLiteral("/row%1.html").arg(i, 6, 10, QLatin1Char('0'));
+    WriteStringToFile(files.back().toStdString(), "<b>x</b>");
+  }
+  window.tmiEditListAllClearClick();
+  QCoreApplication::processEvents();
+
+  std::vector<Timing> drop, clearAll;
+  for (int round = 0; round < rounds; ++round) {
+    drop.push_back(TimePainted(window, [&] { Drop(window, files.first(dropped)); }));
+    clearAll.push_back(TimePainted(window, [&] { window.tmiEditListAllClearClick(); }));
+  }
+  std::printf("drop of %d files until painted: %s; clear all of them: %s\n", dropped,
+              Medians(drop).c_str(), Medians(clearAll).c_str());
+
+  struct Pattern {
+    const char* name;
+    bool (*selected)(int row, int rows);
+  };
+  const Pattern patterns[] = {
+      {"every other row", [](int row, int) { return row % 2 == 1; }},
+      {"the first half", [](int row, int rows) { return row < rows / 2; }},
+      {"the middle half", [](int row, int rows) { return row >= rows / 4 && row < rows * 3 / 4; }},
+  };
+  for (const int rows : {2000, manyRows}) {
+    const QStringList some = files.first(rows);
+    for (const Pattern& pattern : patterns) {
+      std::vector<Timing> clear;
+      for (int round = 0; round < rounds; ++round) {
+        Drop(window, some);
+        QCoreApplication::processEvents();
+        std::vector<int> selected;
+        for (int row = 0; row < rows; ++row) {
+          if (pattern.selected(row, rows)) selected.push_back(row);
+        }
+        Select(window, selected);
+        window.lvwResult->setCurrentItem(window.lvwResult->topLevelItem(rows / 2),
+                                         QItemSelectionModel::NoUpdate);
+        QCoreApplication::processEvents();
+        clear.push_back(TimePainted(window, [&] { window.tmiEditListClearClick(); }));
+        window.tmiEditListAllClearClick();
+      }
+      std::printf("clear selected, %d rows, %s selected: %s\n", rows, pattern.name,
+                  Medians(clear).c_str());
+    }
+  }
+
+  // The preview of the last row, then a run with every other row selected.
+  Drop(window, files.first(manyRows));
+  Select(window, {manyRows - 1});
+  const Timing preview = TimePainted(window, [&] { window.ttsViewEnter(); });
+  std::vector<int> everyOther;
+  for (int row = 1; row < manyRows; row += 2) everyOther.push_back(row);
+  Select(window, everyOther);
+  const Timing run = TimePainted(window, [&] { window.tmiFileRunClick(); });
+  std::printf("%d rows: preview of the last %s; run, every other row selected, %s\n", manyRows,
+              Medians({preview}).c_str(), Medians({run}).c_str());
+  window.tmiEditListAllClearClick();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3;
+  int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3, listOnly = 0, manyRows = 20000,
+      dropped = 100000;
   unsigned jobs = UsableProcessors();
   QString folder;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -73,6 +193,9 @@ int main(int argc, char** argv) {
     if (flag == "--kb") kb = value;
     if (flag == "--preview-mb") previewMb = value;
     if (flag == "--rounds") rounds = value;
+    if (flag == "--list-only") listOnly = value;
+    if (flag == "--rows") manyRows = value;
+    if (flag == "--drop") dropped = value;
   }
   QApplication app(argc, argv);
   SetCurrentLeadByteSet(LeadByteSet());
@@ -97,6 +220,7 @@ int main(int argc, char** argv) {
     }
     fileCount = static_cast<int>(files.size());
   }
+  if (listOnly) fileCount = 0;
   for (int i = 0; folder.isEmpty() && i < fileCount; ++i) {
     files << dir.filePath(QStringLiteral("page%1.html").arg(i, 5, 10, QLatin1Char('0')));
     WriteStringToFile(files.back().toStdString(),
@@ -107,6 +231,10 @@ int main(int argc, char** argv) {
   testing::FakeDesktop fake;
   TFMain window(fake, nullptr, jobs);
   window.show();
+  if (listOnly) {
+    ListBench(window, dir.path(), rounds, manyRows, dropped);
+    return 0;
+  }
   for (const QString& file : files) window.AddResultList(file.toStdString());
 
   std::vector<double> harness, gui, inProcess;
@@ -177,5 +305,6 @@ int main(int argc, char** argv) {
   }
   std::printf("preview of %.1f M characters of converted text: %.3f s (median of %d)\n",
               window.tmeView->document()->characterCount() / 1e6, Median(preview), rounds);
+  ListBench(window, dir.path(), rounds, manyRows, dropped);
   return 0;
 }

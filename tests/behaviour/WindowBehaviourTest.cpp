@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "CodePage.h"
 #include "ErrorRule.h"
 #include "FakeDesktop.h"
 #include "FileIOTools.h"
@@ -85,6 +86,7 @@ TEST_F(WindowBehaviourTest, DropsListRegularFilesInOrderAndSkipTheRest) {
                            dir_ / "a.html"};
   w_.Handle([&] { w_.DropFiles(dropped); });
   ASSERT_EQ(w_.Rows().size(), 4u);
+  EXPECT_EQ(view_.appends, 1);  // one drop, one addition to the shown list
   const Strings expected = {dir_ / "b.html", dir_ / "a.html", dir_ / "b.html", dir_ / "a.html"};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(w_.Rows()[i].path, expected[i]);
@@ -269,6 +271,16 @@ TEST_F(WindowBehaviourTest, PreviewShowsTheFirstSelectedRowUpToItsFirstNul) {
   EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[1])});
 }
 
+// A Shift-JIS page reads as Japanese in any user's code set, judged only up to the NUL, where
+// the NUL cut its last character in two.
+TEST_F(WindowBehaviourTest, PreviewReadsAShiftJisPageUpToItsNul) {
+  Open();
+  List({{"sjis.html", std::string("<p>\x93\xFA\x96\x7B\x8C\xEA\x81\x42</p>\x93\0\xFF\xFE", 19)}});
+  view_.selected = {0};
+  Do(&WindowBehaviour::ttsViewEnter);
+  EXPECT_EQ(view_.previewText, "日本語。\uFFFD");
+}
+
 TEST_F(WindowBehaviourTest, DoubleClicksSwitchPagesAndRebuildThePreviewOnce) {
   Open();
   const Strings paths = List({{"a.html", "<b>a</b>"}});
@@ -325,14 +337,36 @@ TEST_F(WindowBehaviourTest, TrashAsksThenHandsEveryListedPathOverAndEmptiesTheLi
 
 TEST_F(WindowBehaviourTest, ClearingRemovesSelectedRowsOrAll) {
   Open();
-  List({{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}});
-  Do(&WindowBehaviour::tmiEditListClearClick);
-  EXPECT_EQ(w_.Rows().size(), 4u);
-  view_.selected = {0, 2};
-  Do(&WindowBehaviour::tmiEditListClearClick);
-  ASSERT_EQ(w_.Rows().size(), 2u);
-  EXPECT_EQ(view_.rows[0].name, "b");
-  EXPECT_EQ(view_.rows[1].name, "d");
+  const struct {
+    std::set<int> selected;
+    std::string kept;
+  } cases[] = {
+      {{}, "abcdefgh"},
+      {{0, 2}, "bdefgh"},
+      {{0}, "bcdefgh"},
+      {{7}, "abcdefg"},
+      {{1, 3, 5, 7}, "aceg"},  // every other row: as many runs as rows removed
+      {{0, 2, 4, 6}, "bdfh"},
+      {{2, 3, 4, 5}, "abgh"},
+      {{0, 1, 2, 3}, "efgh"},
+      {{0, 1, 5, 7}, "cdeg"},
+      {{0, 1, 2, 3, 4, 5, 6, 7}, ""},
+  };
+  for (const auto& c : cases) {
+    Do(&WindowBehaviour::tmiEditListAllClearClick);
+    List({{"a", ""}, {"b", ""}, {"c", ""}, {"d", ""}, {"e", ""}, {"f", ""}, {"g", ""}, {"h", ""}});
+    view_.selected = c.selected;
+    view_.removals = 0;
+    Do(&WindowBehaviour::tmiEditListClearClick);
+    std::string shown, kept;
+    for (const FakeView::Row& row : view_.rows) shown += row.name;
+    for (const FileListItem& row : w_.Rows()) kept += row.shownName;
+    EXPECT_EQ(shown, c.kept);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_TRUE(view_.selected.empty());
+    // However many rows go, the face removes them in one step.
+    EXPECT_EQ(view_.removals, c.selected.empty() ? 0 : 1) << c.kept;
+  }
   Do(&WindowBehaviour::tmiEditListAllClearClick);
   EXPECT_TRUE(view_.rows.empty() && w_.Rows().empty());
 }
@@ -388,6 +422,47 @@ TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
   };
   for (const auto& [message, shown] : cases) EXPECT_EQ(WithClosingPeriod(message), shown);
   EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");
+}
+
+TEST(ShownTextTest, TextShowsInTheFirstReadingWhereItIsValid) {
+  struct Case {
+    const char* what;
+    std::string codeSet, bytes, shown;
+  };
+  const std::string sjis = "\x93\xFA\x96\x7B\x8C\xEA\x81\x42";  // 日本語。
+  const std::string eucJp = "\xC6\xFC\xCB\xDC\xB8\xEC\xA1\xA3";
+  const std::string fffd = "\uFFFD";
+  const Case cases[] = {
+      {"ASCII", "UTF-8", "a\\b~", "a\\b~"},
+      {"ASCII", "CP932", "a\\b~", "a\\b~"},
+      {"ASCII", "CP1252", "a\\b~", "a\\b~"},
+      {"UTF-8", "UTF-8", "日本語。", "日本語。"},
+      {"UTF-8 where it is no Shift-JIS", "CP932", "日本語。", "日本語。"},
+      {"UTF-8 before a single-byte set", "CP1252", "caf\xC3\xA9 日本", "café 日本"},
+      {"Shift-JIS", "UTF-8", sjis, "日本語。"},
+      {"Shift-JIS", "CP932", sjis, "日本語。"},
+      {"Shift-JIS, where 0x81 is no character", "CP1252", sjis, "日本語。"},
+      {"a single-byte set before Shift-JIS", "CP1252", "Gr\xF6\xDF\x65 f\xFCr", "Größe für"},
+      {"EUC-JP, valid nowhere", "UTF-8", eucJp, fffd + fffd + fffd + "\xDC\xB8\xEC\xA1\xA3"},
+      {"binary", "UTF-8", "\x01\xFF\xFE\x80", "\x01" + fffd + fffd + fffd},
+      {"Shift-JIS cut at its end", "UTF-8", sjis + "\x93", "日本語。" + fffd},
+      {"Shift-JIS cut at its end", "CP932", sjis + "\x93", "日本語。" + fffd},
+      {"UTF-8 cut at its end", "UTF-8", "日本\xE8\xAA", "日本" + fffd + fffd},
+      {"UTF-8 cut at its end", "CP1252", "日本\xE8\xAA", "日本" + fffd + fffd},
+      {"1252 that ends as UTF-8 would be cut", "CP1252", "caf\xE9", "café"},
+      {"a byte without a character in 1252", "CP1252", "a\x81", "a" + fffd},
+#ifndef _WIN32
+      {"EUC-JP", "EUC-JP", eucJp, "日本語。"},
+      {"Shift-JIS", "EUC-JP", sjis, "日本語。"},
+      {"UTF-8", "EUC-JP", "日本語。", "日本語。"},
+      {"Latin-1 that ends as UTF-8 would be cut", "ISO-8859-1", "caf\xE9", "café"},
+      {"Shift-JIS", "ISO-8859-1", sjis, "日本語。"},
+#endif
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShownText(c.bytes, c.codeSet), c.shown) << c.what << " in " << c.codeSet;
+  }
+  EXPECT_EQ(ShownText(sjis), ShownText(sjis, CurrentCodeSetName()));
 }
 
 TEST(ShownPathTest, EveryNameShowsOnOneLineAndNoTwoNamesLookAlike) {

@@ -2,9 +2,15 @@
 // that matter and cut into pieces small enough that every boundary is crossed.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "MultiPatternSearch.h"
 #include "TavrinFunctions.h"
@@ -210,6 +216,90 @@ TEST(FastConversionTest, TextWithoutCutsIsPassedOnAsItComes) {
     }
     out.append(converter.Finish());
     ASSERT_EQ(out, reference::Convert(text, c.table, *c.lead));
+  }
+}
+
+// "&amp;" to "&" (which makes "&x12;" out of "&amp;x12;"), then "&x0;" to "<0>" and so on.
+ArrayOfArrayOfString NumberedRows(int count) {
+  ArrayOfArrayOfString table = {{"&amp;", "&"}};
+  for (int i = 0; i < count; ++i) {
+    table.push_back({"&x" + std::to_string(i) + ";", "<" + std::to_string(i) + ">"});
+  }
+  return table;
+}
+
+// Bytes of those patterns only, so that there is no place to cut.
+std::string TextWithoutCuts(std::mt19937& rng, std::size_t size) {
+  static const char* const pieces[] = {"&amp;x12;", "&x7;", "pax", "m;a", "0p", "&amp;"};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::string text;
+  while (text.size() < size) text += pieces[pick(rng)];
+  return text;
+}
+
+// A big table over a long text without cuts goes row by row in chunks, yet a row whose pattern
+// occurs nowhere near a piece must cost no pass over it.
+TEST(FastConversionTest, RowsAbsentFromTextWithoutCutsCostNoPasses) {
+  const ArrayOfArrayOfString table = NumberedRows(1000);
+  std::mt19937 rng(17);
+  const std::string text = TextWithoutCuts(rng, 6000);
+  constexpr std::size_t kPiece = 64;
+  constexpr std::size_t kChunk = 1000;
+  // Three rows occur; each chunk adds a piece at most.
+  const std::size_t mostPasses = 3 * (text.size() / kPiece + text.size() / kChunk + 2);
+  for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+    TableConverter converter(table, *lead, kPiece, 256);
+    ASSERT_EQ(Streamed(converter, text, kChunk), reference::Convert(text, table, *lead));
+    EXPECT_LE(converter.RowPasses(), mostPasses);
+  }
+}
+
+// Converters of one prepared table, one per thread, hold no copy of it (what each adds at first
+// is nothing like the table's size), and they convert at once without disturbing each other.
+TEST(FastConversionTest, ConvertersShareOnePreparedTable) {
+#if defined(__GLIBC__)
+  const auto heapInUse = [] {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+#else
+  GTEST_SKIP() << "no count of the heap in use here";
+  const auto heapInUse = [] { return std::size_t{0}; };
+#endif
+  const ArrayOfArrayOfString table = NumberedRows(1000);
+  const std::size_t beforeTable = heapInUse();
+  const std::shared_ptr<const PreparedTable> prepared = PrepareTable(table, kSjis);
+  const std::size_t tableSize = heapInUse() - beforeTable;
+
+  constexpr int kThreads = 4;
+  std::mt19937 rng(19);
+  std::vector<std::string> texts;
+  std::vector<std::unique_ptr<TableConverter>> converters;
+  for (int k = 0; k < kThreads; ++k) {
+    // Stretches without cuts on either side of a few places to cut.
+    std::string text = TextWithoutCuts(rng, 1000) + " <a> &x999; ";
+    texts.push_back(text + TextWithoutCuts(rng, 1000));
+  }
+  const std::size_t beforeConverters = heapInUse();
+  for (int k = 0; k < kThreads; ++k) {
+    converters.push_back(std::make_unique<TableConverter>(prepared, 64, 100));
+  }
+  EXPECT_LT(heapInUse() - beforeConverters, tableSize / 20) << tableSize;
+
+  std::vector<std::string> whole(kThreads);
+  std::vector<std::string> chunked(kThreads);
+  std::vector<std::thread> threads;
+  for (int k = 0; k < kThreads; ++k) {
+    threads.emplace_back([&, k] {
+      whole[k] = converters[k]->Convert(texts[k]);
+      chunked[k] = Streamed(*converters[k], texts[k], 500);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int k = 0; k < kThreads; ++k) {
+    const std::string expected = reference::Convert(texts[k], table, kSjis);
+    EXPECT_EQ(whole[k], expected) << k;
+    EXPECT_EQ(chunked[k], expected) << k;
   }
 }
 

@@ -96,33 +96,42 @@ class FakeView : public WindowView {
   // Every change the list and the status bar are told of, in order ("select 2", "2 完了").
   std::vector<std::string> calls;
   int aboutBoxes = 0, closes = 0;
+  // How many times the face was told of new rows and of removed rows, however many each time:
+  // a long list is only as fast as these stay few.
+  int appends = 0, removals = 0;
   // Runs at each paint, as events that arrive while the window paints would.
   std::function<void()> duringPaint;
   // Runs when the focus moves into a page, as the face's focus tracking would.
   std::function<void(Page)> focusEntered;
 
   WindowHandle Handle() override { return this; }
-  void RowAppended(const FileListItem& item) override {
-    rows.push_back({item.shownName, item.shownPath, item.taskText, item.imageIndex});
+  void RowsAppended(std::span<const FileListItem> items) override {
+    ++appends;
+    for (const FileListItem& item : items) {
+      rows.push_back({item.shownName, item.shownPath, item.taskText, item.imageIndex});
+    }
   }
   void RowChanged(int row, const FileListItem& item) override {
     calls.push_back(std::to_string(row) + " " + item.taskText);
     rows.at(static_cast<std::size_t>(row)).task = item.taskText;
     rows.at(static_cast<std::size_t>(row)).image = item.imageIndex;
   }
-  void RowRemoved(int row) override {
-    rows.erase(rows.begin() + row);
-    std::set<int> moved;
-    for (int s : selected) {
-      if (s != row) moved.insert(s > row ? s - 1 : s);
+  void RowsRemoved(const std::vector<int>& removed) override {
+    ++removals;
+    for (auto row = removed.rbegin(); row != removed.rend(); ++row) {
+      rows.erase(rows.begin() + *row);
+      std::set<int> moved;
+      for (int s : selected) {
+        if (s != *row) moved.insert(s > *row ? s - 1 : s);
+      }
+      selected = moved;
     }
-    selected = moved;
   }
   void RowsCleared() override {
     rows.clear();
     selected.clear();
   }
-  bool IsRowSelected(int row) const override { return selected.count(row) != 0; }
+  std::vector<int> SelectedRows() const override { return {selected.begin(), selected.end()}; }
   void SetRowSelected(int row, bool on) override {
     calls.push_back((on ? "select " : "deselect ") + std::to_string(row));
     if (on) {

@@ -146,6 +146,14 @@ class MainWindowTest : public QObject {
       QCOMPARE(band->allowedAreas(), Qt::TopToolBarArea);
     }
     QVERIFY(w.findChild<QWidget*>("tblTopSpacer")->height() == 5);
+    // The cool bar's measures: band 1 175 pixels wide, both bands in one row 26 pixels high,
+    // buttons of 23 x 22 pixels.
+    QCOMPARE(w.ttbMain->size(), QSize(175, 26));
+    QCOMPARE(w.ttbMenu->geometry(), QRect(175, 0, w.width() - 175, 26));
+    for (const char* button : {"ToolButton1", "ToolButton9", "ToolButton3", "ToolButton4",
+                               "ToolButton8", "ToolButton6"}) {
+      QCOMPARE(w.ttbMain->findChild<QWidget*>(button)->size(), QSize(23, 22));
+    }
     QVERIFY(w.findChild<QStatusBar*>("tsbMain")->isSizeGripEnabled());
   }
 
@@ -169,6 +177,12 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(w.tmiEdit->isVisible());
     QTest::keyClick(w.tmiEdit, Qt::Key_Escape);
     QTRY_VERIFY(!w.tmiEdit->isVisible());
+    // F10 opens the first menu with its first item selected, as from a menu bar.
+    QTest::keyClick(&w, Qt::Key_F10);
+    QTRY_VERIFY(w.tmiFile->isVisible());
+    QCOMPARE(w.tmiFile->activeAction(), w.tmiFileRun);
+    QTest::keyClick(w.tmiFile, Qt::Key_Escape);
+    QTRY_VERIFY(!w.tmiFile->isVisible());
   }
 
   // The bands offer no menu (which would show their internal names and hide them); a double
@@ -341,6 +355,47 @@ class MainWindowTest : public QObject {
     QVERIFY(QFile::exists(files[1]));
     w.findChild<QToolButton*>("ToolButton4")->click();
     QCOMPARE(w.RowCount(), 0);
+  }
+
+  // The current row stays, or, when it goes, the last row kept before it becomes current (the
+  // first kept after it when none comes before); no row is left selected.
+  void clearingSelectedRowsKeepsTheCurrentRowNearby_data() {
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<int>("currentAfter");
+    QTest::newRow("every other row, current among them")
+        << QList<int>{1, 3, 5, 7} << 3 << "0246" << 1;
+    QTest::newRow("the last rows, current among them")
+        << QList<int>{4, 5, 6, 7} << 5 << "0123" << 3;
+    QTest::newRow("current kept") << QList<int>{1, 3} << 6 << "024567" << 4;
+    QTest::newRow("the first row, current") << QList<int>{0} << 0 << "1234567" << 0;
+    QTest::newRow("runs around the current") << QList<int>{0, 2, 3, 4, 7} << 3 << "156" << 0;
+    QTest::newRow("the current and all before it") << QList<int>{0, 1, 2, 5} << 2 << "3467" << 0;
+    QTest::newRow("every row") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << 2 << "" << -1;
+  }
+  void clearingSelectedRowsKeepsTheCurrentRowNearby() {
+    QFETCH(QList<int>, selected);
+    QFETCH(int, current);
+    QFETCH(QString, kept);
+    QFETCH(int, currentAfter);
+    TFMain& w = Open();
+    QStringList files;
+    for (int i = 0; i < 8; ++i) {
+      files << Path(QStringLiteral("%1").arg(i));
+      testing::WriteFile(files.back(), "x");
+    }
+    testing::DropLocalFiles(&w, files);
+    w.lvwResult->setCurrentItem(w.lvwResult->topLevelItem(current), 0,
+                                QItemSelectionModel::NoUpdate);
+    for (int row : selected) w.lvwResult->topLevelItem(row)->setSelected(true);
+    w.tmiEditListClear->trigger();
+    QString shown;
+    for (int row = 0; row < w.RowCount(); ++row) shown += w.lvwResult->topLevelItem(row)->text(0);
+    QCOMPARE(shown, kept);
+    QCOMPARE(w.lvwResult->currentIndex().row(), currentAfter);
+    QVERIFY(w.lvwResult->selectedItems().isEmpty());
+    QVERIFY(w.lvwResult->selectionModel()->selectedRows().isEmpty());
   }
 
   void closeEndsWithoutAsking() {

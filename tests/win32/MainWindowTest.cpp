@@ -329,6 +329,15 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   Command(kIdEditListClear);
   EXPECT_EQ(RowCount(), 2);
   EXPECT_EQ(ItemText(1, 0), "a.html");
+  // Rows apart from each other go at once; the list draws again afterwards.
+  Drop({b, a, b});
+  for (int row : {0, 2, 3}) SelectRow(row);
+  Command(kIdEditListClear);
+  ASSERT_EQ(RowCount(), 2);
+  EXPECT_EQ(ItemText(0, 0), "a.html");
+  EXPECT_EQ(ItemText(1, 0), "b.html");
+  EXPECT_EQ(ListView_GetSelectedCount(window.lvwResult), 0u);
+  EXPECT_TRUE(::IsWindowVisible(window.lvwResult));
   Command(kIdEditListAllClear);
   EXPECT_EQ(RowCount(), 0);
   Drop({a, b});

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <memory>
 
-#include "CodePage.h"
 #include "ShownText.h"
 
 namespace tavrin::platform {
@@ -14,12 +13,6 @@ namespace {
 
 bool IsUtf8(const std::string& codeSet) {
   return codeSet == "UTF-8" || codeSet == "utf-8" || codeSet == "UTF8" || codeSet == "utf8";
-}
-
-// The C locale's ASCII: text there is read as UTF-8 rather than every high byte marked.
-bool ReadsAsUtf8(const std::string& codeSet) {
-  return IsUtf8(codeSet) || codeSet.empty() || codeSet == "ANSI_X3.4-1968" || codeSet == "ASCII" ||
-         codeSet == "US-ASCII";
 }
 
 void DecodeUtf8(std::string_view bytes, std::string& out, InvalidByte invalid) {
@@ -123,13 +116,41 @@ class IconvCodec : public NameCodec {
 
 }  // namespace
 
-void DecodeContents(std::string_view bytes, std::string& out, InvalidByte invalid) {
-  const std::string codeSet = CurrentCodeSetName();
+// The C locale's ASCII: text there is read as UTF-8 rather than every high byte marked.
+bool ReadsAsUtf8(const std::string& codeSet) {
+  return IsUtf8(codeSet) || codeSet.empty() || codeSet == "ANSI_X3.4-1968" || codeSet == "ASCII" ||
+         codeSet == "US-ASCII";
+}
+
+void DecodeContents(std::string_view bytes, const std::string& codeSet, std::string& out,
+                    InvalidByte invalid) {
   if (ReadsAsUtf8(codeSet)) {
     DecodeUtf8(bytes, out, invalid);
   } else {
     DecodeWithIconv(bytes, out, invalid, codeSet);
   }
+}
+
+ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::string& out) {
+  iconv_t cd = ::iconv_open("UTF-8", codeSet.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  ValidPart part;
+  char buffer[16 * 1024];
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, sizeof buffer - outLeft);
+    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      part.cut = errno == EINVAL;  // the input ends inside a character
+      break;
+    }
+  }
+  ::iconv_close(cd);
+  part.length = bytes.size() - inLeft;
+  return part;
 }
 
 NameCodec* NameCodecFor(const std::string& codeSet) {
