@@ -1,7 +1,9 @@
 #include "WindowBehaviour.h"
 
 #include <algorithm>
+#include <thread>
 
+#include "BatchRun.h"
 #include "EntityTable.h"
 #include "ErrorRule.h"
 #include "FileIOTools.h"
@@ -27,10 +29,39 @@ class Finally {
   Step step_;
 };
 
+// The worker threads of one batch run: on every way out of the run, nothing more is started or
+// written, and every thread has ended before the run's closing steps.
+class RunWorkers {
+ public:
+  explicit RunWorkers(BatchRun& run) : run_(run) {}
+  RunWorkers(const RunWorkers&) = delete;
+  RunWorkers& operator=(const RunWorkers&) = delete;
+  ~RunWorkers() {
+    run_.Cancel();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  // The converter serves this worker alone and outlives it. False when no thread could start.
+  bool Start(TableConverter& converter) {
+    run_.AddWorker();
+    try {
+      threads_.emplace_back(&BatchRun::Work, &run_, std::ref(converter));
+    } catch (const std::system_error&) {
+      if (threads_.empty()) throw;  // the run cannot work at all: its error box says why
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  BatchRun& run_;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
-WindowBehaviour::WindowBehaviour(WindowView& view, DesktopServices& services)
-    : view_(view), services_(services) {}
+WindowBehaviour::WindowBehaviour(WindowView& view, DesktopServices& services, unsigned workers)
+    : view_(view), services_(services), workers_(workers > 0 ? workers : UsableProcessors()) {}
 
 WindowBehaviour::~WindowBehaviour() = default;
 
@@ -64,6 +95,7 @@ void WindowBehaviour::FormCreate() {
 void WindowBehaviour::CEntityLoad() {
   CEntityTable = LoadEntityTable(kEntityTableFileName);
   converter_.reset();
+  preparedTable_.reset();
 }
 
 TableConverter& WindowBehaviour::Converter() {
@@ -71,7 +103,8 @@ TableConverter& WindowBehaviour::Converter() {
   // per table (and again should the code page change).
   if (!converter_ || !(converterLeadBytes_ == CurrentLeadByteSet())) {
     converterLeadBytes_ = CurrentLeadByteSet();
-    converter_ = std::make_unique<TableConverter>(CEntityTable, converterLeadBytes_);
+    preparedTable_ = PrepareTable(CEntityTable, converterLeadBytes_);
+    converter_ = std::make_unique<TableConverter>(preparedTable_);
   }
   return *converter_;
 }
@@ -190,29 +223,69 @@ void WindowBehaviour::tmiFileRunClick() {
     view_.SetStatusText(texts::kRunEnded);
   });
 
+  const int count = static_cast<int>(rows_.size());
+  if (count == 0) return;
+  // Workers convert ahead while the rows are shown one by one in list order, as one thread
+  // would go through them: each row waits for its own file, and the first failure in list
+  // order ends the run with nothing written for it or any row after it.
+  std::vector<std::string> paths;
+  paths.reserve(rows_.size());
+  for (const FileListItem& item : rows_) paths.push_back(item.path);
+  BatchRun run(paths, false);
+  // A long file is read only once its row shows it converting.
+  run.HoldFilesUntilReleased(
+      [](const std::string& path) { return platform::SizeHint(path) >= kLongFileBytes; });
+  // Each worker converts with a converter of its own around the table prepared as it is now.
+  const unsigned workers = std::min(workers_, static_cast<unsigned>(count));
+  std::vector<std::unique_ptr<TableConverter>> converters;
+  TableConverter& first = Converter();
+  while (converters.size() + 1 < workers) {
+    converters.push_back(std::make_unique<TableConverter>(preparedTable_));
+  }
+  RunWorkers threads(run);
+  if (threads.Start(first)) {
+    for (auto& converter : converters) {
+      if (!threads.Start(*converter)) break;
+    }
+  }
+
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastPaint{};
   Clock::duration paintGap = kRepaintInterval;
   bool painted = false;
-  const int count = static_cast<int>(rows_.size());
+  auto paint = [&](int row) {
+    const Clock::time_point start = Clock::now();
+    view_.PaintNow(row);
+    lastPaint = Clock::now();
+    // A paint can cost more than the interval: a list whose selection is in thousands of
+    // pieces is slow to draw. Then it paints less often, and painting stays a small part of
+    // the run however the list looks.
+    paintGap = std::max<Clock::duration>(kRepaintInterval, (lastPaint - start) * kPaintShare);
+    painted = true;
+  };
   for (int row = 0; row < count; ++row) {
     current = row;
     view_.SetRowSelected(row, true);
     SetRowState(row, RowState::kConverting);
-    const std::string& path = rows_[static_cast<std::size_t>(row)].path;
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
-    const Clock::time_point now = Clock::now();
-    if (!painted || now - lastPaint >= paintGap || platform::SizeHint(path) >= kLongFileBytes) {
-      view_.PaintNow(row);
-      lastPaint = Clock::now();
-      // A paint can cost more than the interval: a list whose selection is in thousands of
-      // pieces is slow to draw. Then it paints less often, and painting stays a small part
-      // of the run however the list looks.
-      paintGap = std::max<Clock::duration>(kRepaintInterval, (lastPaint - now) * kPaintShare);
-      painted = true;
+    if (!painted || Clock::now() - lastPaint >= paintGap ||
+        platform::SizeHint(paths[static_cast<std::size_t>(row)]) >= kLongFileBytes) {
+      paint(row);
     }
-    ConvertFileBeside(path, Converter());
+    run.Release(static_cast<std::size_t>(row) + 1);
+    // While the row's file is still converting, the window keeps painting (user input waits).
+    std::exception_ptr error;
+    for (;;) {
+      const auto untilPaint =
+          std::chrono::ceil<std::chrono::milliseconds>(lastPaint + paintGap - Clock::now());
+      if (run.WaitSettled(static_cast<std::size_t>(row),
+                          std::max(untilPaint, std::chrono::milliseconds(0)), error)) {
+        break;
+      }
+      paint(row);
+    }
+    if (error) std::rethrow_exception(error);
     SetRowState(row, RowState::kConverted);
     view_.SetRowSelected(row, false);
   }

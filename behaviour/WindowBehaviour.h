@@ -21,7 +21,8 @@ namespace tavrin {
 
 class WindowBehaviour {
  public:
-  WindowBehaviour(WindowView& view, DesktopServices& services);
+  // workers: how many threads a batch run converts with; 0 for one per usable processor.
+  WindowBehaviour(WindowView& view, DesktopServices& services, unsigned workers = 0);
   ~WindowBehaviour();
 
   // Every event enters through here: the handler runs to its end, and an error ends it and is
@@ -79,8 +80,10 @@ class WindowBehaviour {
   ArrayOfArrayOfString CEntityTable;
   std::vector<FileListItem> rows_;
   // CEntityTable prepared for conversion, and the lead-byte set it was prepared with.
+  std::shared_ptr<const PreparedTable> preparedTable_;  // shared by the converters of a run
   std::unique_ptr<TableConverter> converter_;
   LeadByteSet converterLeadBytes_;
+  unsigned workers_;
   bool running_ = false;
   bool showingError_ = false;
   std::deque<std::function<void()>> waiting_;

@@ -1,10 +1,8 @@
 #include "SystemHelpers.h"
 
 #include <atomic>
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
-#include <thread>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -20,32 +18,12 @@
 #include <malloc.h>
 #endif
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
 
 namespace tavrin::cli {
-
-unsigned UsableProcessors() {
-#if defined(_WIN32)
-  DWORD_PTR process = 0, system = 0;
-  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
-    return static_cast<unsigned>(std::popcount(static_cast<unsigned long long>(process)));
-  }
-  // A process spread over several processor groups has no single mask.
-  if (const DWORD all = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS); all > 0) return all;
-#elif defined(__linux__)
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  }
-#endif
-  const unsigned all = std::thread::hardware_concurrency();
-  return all > 0 ? all : 1;
-}
 
 std::size_t OpenFileLimit() {
 #ifndef _WIN32

@@ -12,9 +12,6 @@
 
 namespace tavrin::cli {
 
-// The processors this process may run on (its affinity), at least 1.
-unsigned UsableProcessors();
-
 // How many files this process may hold open at once, after raising its own limit as far as the
 // system allows; SIZE_MAX where there is no such limit.
 std::size_t OpenFileLimit();

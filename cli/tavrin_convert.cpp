@@ -337,13 +337,13 @@ int Convert(const Options& options) {
       ReadNameList(list, options.separator, files);
     }
   } catch (const Exception& e) {
-    Report(cli::FailureMessage(e));
+    Report(FailureMessage(e));
     return kConversionError;
   } catch (const BadList& bad) {
     return UsageError(bad.message);
   } catch (const std::bad_alloc&) {
     // A list of more names than memory holds (an endless stream of valid names).
-    Report(cli::OutOfMemoryMessage(*reading));
+    Report(OutOfMemoryMessage(*reading));
     return kConversionError;
   }
   // Lists that name nothing leave no file at all, as a command line without one.
@@ -355,13 +355,13 @@ int Convert(const Options& options) {
   } catch (const Exception& e) {
     // As in the window: without its table the run removes tags only, after saying why.
     if (options.tableGiven) {
-      Report(cli::FailureMessage(e));
+      Report(FailureMessage(e));
       return kConversionError;
     }
-    if (!options.quiet) Report(cli::FailureMessage(e));
+    if (!options.quiet) Report(FailureMessage(e));
   }
 
-  const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();
+  const unsigned wanted = options.jobs > 0 ? options.jobs : UsableProcessors();
   // Under a low limit of open files, fewer jobs and fewer parked outputs, so that no file fails
   // for want of a descriptor where one job would have converted it. A file under way holds up
   // to four (its input, folder, new file and a copy of it), a parked output three, and the rest
@@ -382,7 +382,7 @@ int Convert(const Options& options) {
   const unsigned spare = static_cast<unsigned>(
       std::min<std::size_t>(wanted - std::min(wanted, jobs), fitting > jobs ? fitting - jobs : 0));
   const std::size_t mostParked = std::min<std::size_t>(
-      cli::BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
+      BatchRun::kMostParked, descriptors > jobs * 4 ? (descriptors - jobs * 4) / 3 : 0);
   // Each worker has its own converter around the one prepared table, which holds a copy of its
   // own; one that memory does not allow is one worker less.
   std::vector<std::unique_ptr<TableConverter>> converters;
@@ -393,13 +393,13 @@ int Convert(const Options& options) {
       converters.push_back(std::make_unique<TableConverter>(prepared));
   } catch (const std::bad_alloc&) {
     if (converters.empty()) {
-      Report(cli::OutOfMemoryMessage(options.table));
+      Report(OutOfMemoryMessage(options.table));
       return kConversionError;
     }
   }
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
-  cli::BatchRun run(files, options.keepGoing, spare, mostParked);
+  BatchRun run(files, options.keepGoing, spare, mostParked);
   // Before the workers start, so that they inherit it: a signal that ends the run comes here,
   // where the new files under way are removed before the process ends.
   cli::EndingSignals endingSignals;
@@ -407,7 +407,7 @@ int Convert(const Options& options) {
   for (auto& converter : converters) {
     run.AddWorker();
     try {
-      threads.emplace_back(&cli::BatchRun::Work, &run, std::ref(*converter));
+      threads.emplace_back(&BatchRun::Work, &run, std::ref(*converter));
     } catch (const std::system_error&) {
       break;
     }

@@ -125,8 +125,8 @@ void SetUpApplication() {
   QApplication::setWindowIcon(ProgramIcon());
 }
 
-TFMain::TFMain(DesktopServices& services, QWidget* parent)
-    : QMainWindow(parent), behaviour_(*this, services) {
+TFMain::TFMain(DesktopServices& services, QWidget* parent, unsigned workers)
+    : QMainWindow(parent), behaviour_(*this, services, workers) {
   setObjectName(QStringLiteral("FMain"));
   setWindowTitle(QString::fromUtf8(texts::kApplicationTitle));
   setFont(FormFont());

@@ -34,7 +34,8 @@ class TFMain : public QMainWindow, private WindowView {
   Q_OBJECT
 
  public:
-  explicit TFMain(DesktopServices& services, QWidget* parent = nullptr);
+  // workers: how many threads Run converts with; 0 for one per usable processor.
+  explicit TFMain(DesktopServices& services, QWidget* parent = nullptr, unsigned workers = 0);
   ~TFMain() override;
 
   // The window's handlers by their names, for programs and tests that drive the window: these

@@ -1,13 +1,17 @@
 // The window's batch run and preview, timed against the headless harness on the same files, and
 // the list's commands on long lists.
-//   tavrin-window-bench [--files N] [--kb SIZE] [--preview-mb SIZE] [--rounds R] [--list-only 1]
-//                       [--rows N] [--drop N]
+//   tavrin-window-bench [--files N] [--kb SIZE] [--folder DIR] [--jobs J] [--preview-mb SIZE]
+//                       [--rounds R] [--list-only 1] [--rows N] [--drop N]
+// --folder: a copy of the folder's files (real pages) instead of generated ones. --jobs: the
+// window's Run and tavrin-convert both with J workers (default: one per usable processor).
 // Runs offscreen unless a platform is given.
 #include <time.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -22,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BatchRun.h"
 #include "CodePage.h"
 #include "FakeDesktop.h"
 #include "FileIOTools.h"
@@ -43,13 +48,14 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-double TimeHarness(const QStringList& files, const QString& table) {
+double TimeHarness(const QStringList& files, const QString& table, unsigned jobs) {
   QProcess process;
   process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   QElapsedTimer timer;
   timer.start();
-  process.start(QStringLiteral(TAVRIN_CONVERT_PATH),
-                QStringList{"-j", "1", "--table", table, "--codepage", "1252"} + files);
+  process.start(
+      QStringLiteral(TAVRIN_CONVERT_PATH),
+      QStringList{"-j", QString::number(jobs), "--table", table, "--codepage", "1252"} + files);
   process.waitForFinished(-1);
   const double seconds = timer.nsecsElapsed() / 1e9;
   if (process.exitCode() != 0) std::fprintf(stderr, "tavrin-convert failed\n");
@@ -176,9 +182,13 @@ int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3, listOnly = 0, manyRows = 20000,
       dropped = 100000;
+  unsigned jobs = UsableProcessors();
+  QString folder;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const int value = std::atoi(argv[i + 1]);
+    if (flag == "--folder") folder = QString::fromLocal8Bit(argv[i + 1]);
+    if (flag == "--jobs" && value > 0) jobs = static_cast<unsigned>(value);
     if (flag == "--files") fileCount = value;
     if (flag == "--kb") kb = value;
     if (flag == "--preview-mb") previewMb = value;
@@ -201,8 +211,17 @@ int main(int argc, char** argv) {
   for (const auto& e : bench::kHtml4Entities) table += std::string(e.name) + "=" + e.utf8 + "\r\n";
   WriteStringToFile(dir.filePath("CEntity.txt").toStdString(), table);
   QStringList files;
+  if (!folder.isEmpty()) {
+    QDirIterator pages(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (pages.hasNext()) {
+      const QString page = pages.next();
+      files << dir.filePath(QStringLiteral("%1-%2").arg(files.size()).arg(pages.fileName()));
+      QFile::copy(page, files.back());
+    }
+    fileCount = static_cast<int>(files.size());
+  }
   if (listOnly) fileCount = 0;
-  for (int i = 0; i < fileCount; ++i) {
+  for (int i = 0; folder.isEmpty() && i < fileCount; ++i) {
     files << dir.filePath(QStringLiteral("page%1.html").arg(i, 5, 10, QLatin1Char('0')));
     WriteStringToFile(files.back().toStdString(),
                       MakeHtml(static_cast<std::size_t>(kb) * 1024, rng));
@@ -210,7 +229,7 @@ int main(int argc, char** argv) {
   QDir::setCurrent(dir.path());
 
   testing::FakeDesktop fake;
-  TFMain window(fake);
+  TFMain window(fake, nullptr, jobs);
   window.show();
   if (listOnly) {
     ListBench(window, dir.path(), rounds, manyRows, dropped);
@@ -220,7 +239,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> harness, gui, inProcess;
   for (int round = 0; round < rounds; ++round) {
-    harness.push_back(TimeHarness(files, dir.filePath("CEntity.txt")));
+    harness.push_back(TimeHarness(files, dir.filePath("CEntity.txt"), jobs));
     QElapsedTimer timer;
     timer.start();
     window.tmiFileRunClick();
@@ -235,11 +254,14 @@ int main(int argc, char** argv) {
     inProcess.push_back(timer.nsecsElapsed() / 1e9);
   }
   const double h = Median(harness), g = Median(gui);
-  std::printf("the same loop in this process without the window: %.3f s\n", Median(inProcess));
+  std::printf("the same loop in this process without the window, one thread: %.3f s\n",
+              Median(inProcess));
   std::printf(
-      "batch of %d files of %d KB: tavrin-convert %.3f s (%.0f files/s), window %.3f s "
+      "batch of %d files of %s, %u jobs: tavrin-convert %.3f s (%.0f files/s), window %.3f s "
       "(%.0f files/s), ratio %.2f\n",
-      fileCount, kb, h, fileCount / h, g, fileCount / g, g / h);
+      fileCount,
+      folder.isEmpty() ? (std::to_string(kb) + " KB").c_str() : folder.toLocal8Bit().constData(),
+      jobs, h, fileCount / h, g, fileCount / g, g / h);
 
   // The preview of one large text: the time the window is held, from the double click until the
   // page has painted.

@@ -121,6 +121,78 @@ TEST_F(WindowBehaviourTest, RunConvertsEveryRowAndStopsAtTheFirstError) {
   EXPECT_EQ(desktop_.BoxTexts(), Strings{OpenError(paths[2])});
 }
 
+// Whatever the number of workers, a run shows and leaves what one file at a time does: rows
+// taken in list order, the failing one left selected and converting with its one box, every row
+// before it written, nothing written for it or any row after it (their older outputs kept).
+TEST_F(WindowBehaviourTest, AFailingRowEndsTheRunAsOneFileAtATimeWhateverTheWorkers) {
+  constexpr int kRows = 12;
+  enum class Fault { kInputMissing, kFolderAtOutput };
+  struct Seen {
+    Strings calls, tasks, boxes, outputs;
+    bool operator==(const Seen&) const = default;
+  };
+  WriteBytes(dir_ / "CEntity.txt", "&amp;=&\r\n");
+  auto runWith = [&](unsigned workers, int failing, Fault fault) {
+    FakeDesktop desktop;
+    FakeView view;
+    WindowBehaviour window(view, desktop, workers);
+    window.Handle([&] { window.FormCreate(); });
+    Strings paths;
+    for (int row = 0; row < kRows; ++row) {
+      paths.push_back(dir_ / ("f" + std::to_string(row) + ".html"));
+      WriteBytes(paths.back(), "<b>" + std::to_string(row) + "</b>&amp;");
+      std::filesystem::remove_all(paths.back() + ".txt");
+      WriteBytes(paths.back() + ".txt", "older");
+    }
+    window.Handle([&] { window.DropFiles(paths); });
+    const std::string& failed = paths[static_cast<std::size_t>(failing)];
+    if (fault == Fault::kInputMissing) {
+      std::filesystem::remove(failed);
+    } else {
+      std::filesystem::remove(failed + ".txt");
+      std::filesystem::create_directory(failed + ".txt");
+    }
+    view.calls.clear();
+    window.Handle([&] { window.tmiFileRunClick(); });
+    Seen seen{view.calls, view.Tasks(), desktop.BoxTexts(), {}};
+    for (const std::string& path : paths) {
+      seen.outputs.push_back(
+          std::filesystem::is_regular_file(path + ".txt") ? ReadBytes(path + ".txt") : "(none)");
+    }
+    return seen;
+  };
+  for (const Fault fault : {Fault::kInputMissing, Fault::kFolderAtOutput}) {
+    for (const int failing : {0, kRows / 2, kRows - 1}) {
+      const Seen alone = runWith(1, failing, fault);
+      Strings calls = {"実行開始"};
+      for (int row = 0; row <= failing; ++row) {
+        const std::string at = std::to_string(row);
+        calls.insert(calls.end(), {"select " + at, at + " 開始"});
+        if (row < failing) calls.insert(calls.end(), {at + " 完了", "deselect " + at});
+      }
+      calls.insert(calls.end(), {"scroll " + std::to_string(failing), "実行終了"});
+      EXPECT_EQ(alone.calls, calls) << failing;
+      ASSERT_EQ(alone.boxes.size(), 1u) << failing;
+      EXPECT_NE(alone.boxes[0].find(ShownPath(dir_ / ("f" + std::to_string(failing) + ".html"))),
+                std::string::npos)
+          << alone.boxes[0];
+      for (int row = 0; row < kRows; ++row) {
+        const auto at = static_cast<std::size_t>(row);
+        EXPECT_EQ(alone.tasks[at], row < failing ? "完了" : row == failing ? "開始" : "未処理");
+        const std::string written = std::to_string(row) + "&";
+        EXPECT_EQ(alone.outputs[at], row < failing                   ? written
+                                     : row > failing                 ? "older"
+                                     : fault == Fault::kInputMissing ? "older"
+                                                                     : "(none)")
+            << row;
+      }
+      for (const unsigned workers : {2u, 8u}) {
+        EXPECT_EQ(runWith(workers, failing, fault), alone) << workers << " workers, " << failing;
+      }
+    }
+  }
+}
+
 TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
   Open();
   const Strings paths = List({{"a.html", "a"}, {"b.html", "b"}});
@@ -156,13 +228,25 @@ TEST_F(WindowBehaviourTest, EventsDuringARunAreHandledAfterIt) {
 
 TEST_F(WindowBehaviourTest, ALongFileIsShownConvertingBeforeItsConversion) {
   Open();
-  List({{"small.html", "x"},
-        {"big.html", std::string(WindowBehaviour::kLongFileBytes, 'x')},
-        {"after.html", "y"}});
+  const Strings paths = List({{"small.html", "x"},
+                              {"big.html", std::string(WindowBehaviour::kLongFileBytes, 'x')},
+                              {"after.html", "y"}});
+  // Workers convert ahead, but not a long file before its row is shown: what it holds when the
+  // first row is painted is what is converted.
+  const std::string replaced(WindowBehaviour::kLongFileBytes + 1, 'z');
+  bool first = true;
+  view_.duringPaint = [&] {
+    if (!std::exchange(first, false)) return;
+    // Replaced whole, so that it is a long file all the while.
+    WriteBytes(dir_ / "replacing", replaced);
+    std::filesystem::rename(dir_ / "replacing", paths[1]);
+  };
   Do(&WindowBehaviour::tmiFileRunClick);
   ASSERT_GE(view_.paints.size(), 2u);
   EXPECT_EQ(view_.paints[0], (Strings{"開始", "未処理", "未処理"}));
   EXPECT_EQ(view_.paints[1], (Strings{"完了", "開始", "未処理"}));
+  EXPECT_EQ(view_.Tasks(), (Strings{"完了", "完了", "完了"}));
+  EXPECT_TRUE(ReadBytes(paths[1] + ".txt") == replaced);
 }
 
 TEST_F(WindowBehaviourTest, PreviewShowsTheFirstSelectedRowUpToItsFirstNul) {

@@ -93,6 +93,8 @@ class FakeView : public WindowView {
   std::string previewPath = "(untouched)", previewText = "(untouched)";
   std::vector<Page> pages;
   std::vector<std::vector<std::string>> paints;  // the task texts shown at each paint
+  // Every change the list and the status bar are told of, in order ("select 2", "2 完了").
+  std::vector<std::string> calls;
   int aboutBoxes = 0, closes = 0;
   // How many times the face was told of new rows and of removed rows, however many each time:
   // a long list is only as fast as these stay few.
@@ -110,6 +112,7 @@ class FakeView : public WindowView {
     }
   }
   void RowChanged(int row, const FileListItem& item) override {
+    calls.push_back(std::to_string(row) + " " + item.taskText);
     rows.at(static_cast<std::size_t>(row)).task = item.taskText;
     rows.at(static_cast<std::size_t>(row)).image = item.imageIndex;
   }
@@ -130,18 +133,22 @@ class FakeView : public WindowView {
   }
   std::vector<int> SelectedRows() const override { return {selected.begin(), selected.end()}; }
   void SetRowSelected(int row, bool on) override {
+    calls.push_back((on ? "select " : "deselect ") + std::to_string(row));
     if (on) {
       selected.insert(row);
     } else {
       selected.erase(row);
     }
   }
-  void ScrollToRow(int) override {}
+  void ScrollToRow(int row) override { calls.push_back("scroll " + std::to_string(row)); }
   void PaintNow(int) override {
     paints.push_back(Tasks());
     if (duringPaint) duringPaint();
   }
-  void SetStatusText(std::string_view text) override { statuses.emplace_back(text); }
+  void SetStatusText(std::string_view text) override {
+    statuses.emplace_back(text);
+    calls.emplace_back(text);
+  }
   void SetPreview(std::string_view path, std::string_view text) override {
     previewPath = path;
     previewText = text;

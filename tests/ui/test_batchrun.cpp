@@ -246,6 +246,26 @@ class BatchRunTest : public QObject {
     QCOMPARE(w.RowTaskText(1), QStringLiteral("完了"));
   }
 
+  // A close that comes while the window paints during a long run closes it once the run is
+  // over: every file written, none left half.
+  void aCloseDuringARunClosesTheWindowAfterIt() {
+    TFMain& w = Open();
+    const QStringList paths =
+        List(w, {"a", QByteArray(WindowBehaviour::kLongFileBytes, 'x'), "c", "d"});
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& text) {
+      if (text == QStringLiteral("実行開始")) QTimer::singleShot(0, &w, [&w] { w.close(); });
+    });
+    QVERIFY(w.isVisible());
+    w.tmiFileRun->trigger();
+    QVERIFY(!w.isVisible());
+    for (int row = 0; row < paths.size(); ++row) {
+      QCOMPARE(w.RowTaskText(row), QStringLiteral("完了"));
+      QVERIFY(QFile::exists(paths[row] + ".txt"));
+    }
+    // CEntity.txt, the inputs and their outputs, nothing else.
+    QCOMPARE(QDir(fx_.Folder()).entryList(QDir::Files | QDir::Hidden).size(), 1 + 2 * paths.size());
+  }
+
   void previewWithoutSelectionEmptiesBothMemos() {
     TFMain& w = Open();
     List(w, {"<b>x</b>"});

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -17,7 +19,7 @@
 #include "FileIOTools.h"
 #include "TavrinFunctions.h"
 
-namespace tavrin::cli {
+namespace tavrin {
 
 // A failure as the command reports it: the core's fixed text, with a file's name shown by the one
 // rule for names (ShownPath), so that a name holding a NUL, a line break or bytes that do not
@@ -25,6 +27,9 @@ namespace tavrin::cli {
 std::string FailureMessage(const Exception& error);
 // What is said of a file or list that outgrows memory.
 std::string OutOfMemoryMessage(const std::string& name);
+
+// The processors this process may run on (its affinity), at least 1.
+unsigned UsableProcessors();
 
 // For each file of a list, the earlier files it must wait for, as one thread would have done them
 // before it: those that may read or write a file that it reads or writes (the same input under
@@ -64,6 +69,19 @@ class BatchRun {
   // After the run: the failures to report, in list order (only the first without keep-going).
   std::vector<std::pair<std::size_t, std::string>> Failures() const;
 
+  // For a caller that shows the files one by one in list order, as one thread would go through
+  // them. Called before any worker starts: a file for which held says so (a long one, checked
+  // by the worker that claims it) is not read before Release has let it go.
+  void HoldFilesUntilReleased(std::function<bool(const std::string&)> held);
+  // Files [0, count) may be read now.
+  void Release(std::size_t count);
+  // Waits up to timeout for file i to be written or to fail; true once it has. Without
+  // keep-going, error then holds the exception its failure raised (null when it was written);
+  // a file after the first failure is never settled.
+  bool WaitSettled(std::size_t i, std::chrono::milliseconds timeout, std::exception_ptr& error);
+  // Nothing more is started or written, as after a failure before every file still to come.
+  void Cancel();
+
  private:
   // A file taken by a worker, and the run's generation then: a file taken before the run went
   // back to an earlier file is taken again later.
@@ -75,11 +93,18 @@ class BatchRun {
   struct Outcome {
     std::string failure;     // empty when the step succeeded
     bool resources = false;  // it failed for want of room or memory, which others may hold
+    std::exception_ptr error;
   };
   // A converted file waiting for its turn: its complete new output, or its failure.
   struct Settled {
     std::optional<PendingOutput> output;
     std::string failure;
+    std::exception_ptr error;
+  };
+  struct Failure {
+    std::size_t file;
+    std::string message;
+    std::exception_ptr error;
   };
 
   template <typename Step>
@@ -100,7 +125,12 @@ class BatchRun {
   void GoBack(std::size_t i, std::unique_lock<std::mutex>& lock);
   void Succeeded(std::size_t i, const ConvertedSizes& sizes);
   // With the lock held: records a file's failure; returns the parked outputs it cancels.
-  std::vector<Settled> Fail(std::size_t i, std::string failure);
+  std::vector<Settled> Fail(std::size_t i, std::string failure, std::exception_ptr error);
+  // Waits while a held file has not been released; false when the claim is given up meanwhile.
+  void WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lock);
+  // File i is written, or failed with every file before it settled.
+  bool SettledNow(std::size_t i) const;
+  bool Ended(std::size_t i) const;
   // Lets go of new files and inputs outside the lock.
   void Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock);
   void Drop(Settled settled, std::unique_lock<std::mutex>& lock);
@@ -120,7 +150,12 @@ class BatchRun {
   bool committing_ = false;           // a worker is settling files committed_ and on
   std::map<std::size_t, Settled> parked_;
   std::size_t firstFailure_ = kNone;
-  std::vector<std::pair<std::size_t, std::string>> failures_;
+  std::vector<Failure> failures_;
+  std::function<bool(const std::string&)> held_;
+  std::size_t released_ = 0;
+  bool cancelled_ = false;
+  std::condition_variable settled_;  // for the caller waiting for one file in WaitSettled
+  std::size_t watched_ = kNone;
   unsigned workers_ = 0;
   ThreadBudget spare_;
   // One file at a time from here on: a file failed in a way that others beside it may have
@@ -133,4 +168,4 @@ class BatchRun {
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
 };
 
-}  // namespace tavrin::cli
+}  // namespace tavrin

@@ -52,7 +52,7 @@ TEST(BatchRunOrder, FilesWaitOnlyForFilesThatReachTheSameFile) {
   const fs::path before = fs::current_path();
   fs::current_path(at);
   for (const OrderCase& c : cases) {
-    EXPECT_EQ(cli::FilesWaitedFor(c.files), c.waited) << c.name;
+    EXPECT_EQ(FilesWaitedFor(c.files), c.waited) << c.name;
   }
   fs::current_path(before);
 }
@@ -67,7 +67,7 @@ TEST(BatchRunOrder, AThousandFoldersOfIndexHtmlWaitForNothing) {
     files.push_back(work / (folder + "/index.html"));
     WriteBytes(files.back(), "<p>x</p>");
   }
-  for (const std::vector<std::size_t>& waited : cli::FilesWaitedFor(files)) {
+  for (const std::vector<std::size_t>& waited : FilesWaitedFor(files)) {
     EXPECT_TRUE(waited.empty());
   }
 }

@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace tavrin::cli {
+namespace tavrin {
 
 std::string FailureMessage(const Exception& error) {
   const auto* fileError = dynamic_cast<const EFileError*>(&error);
@@ -173,9 +173,14 @@ bool BatchRun::WaitFinished(std::chrono::milliseconds timeout) {
 }
 
 bool BatchRun::MayClaim() const {
-  if (next_ >= files_.size()) return false;
+  if (next_ >= files_.size() || cancelled_) return false;
   // Without keep-going nothing after a failed file is started.
   return keepGoing_ || firstFailure_ == kNone || next_ < firstFailure_;
+}
+
+// A run of one thread would not have got this far, or the caller has ended the run before it.
+bool BatchRun::Ended(std::size_t i) const {
+  return cancelled_ || (!keepGoing_ && firstFailure_ < i);
 }
 
 bool BatchRun::Stale(const Claim& claim) const {
@@ -185,8 +190,7 @@ bool BatchRun::Stale(const Claim& claim) const {
 BatchRun::Turn BatchRun::TurnOf(const Claim& claim) const {
   const std::size_t i = claim.file;
   if (Stale(claim)) return Turn::kAgain;
-  // A run of one thread would not have got this far.
-  if (!keepGoing_ && firstFailure_ < i) return Turn::kCancelled;
+  if (Ended(i)) return Turn::kCancelled;
   // The earlier files that may read or write what this one reads or writes are done.
   for (const std::size_t source : sources_[i]) {
     if (committed_ <= source) return Turn::kWait;
@@ -199,21 +203,26 @@ BatchRun::Turn BatchRun::TurnOf(const Claim& claim) const {
 // Runs one step of a file; tells how it failed, if it did.
 template <typename Step>
 BatchRun::Outcome BatchRun::Attempt(const std::string& file, Step&& step) const {
+  // The exception itself goes with the message, for a caller that shows it as it came.
   try {
     step();
   } catch (const EFWriteError& e) {
-    return {FailureMessage(e), true};
+    return {FailureMessage(e), true, std::current_exception()};
   } catch (const EFTooLargeError& e) {
-    return {FailureMessage(e), true};
+    return {FailureMessage(e), true, std::current_exception()};
   } catch (const EFCreateError& e) {
     // A new file may also find no room for its name. Where the run goes on after a failure, an
     // output refused by what stands at its name (common there) is not worth a run alone.
-    return {FailureMessage(e), !keepGoing_};
+    return {FailureMessage(e), !keepGoing_, std::current_exception()};
   } catch (const Exception& e) {
-    return {FailureMessage(e), false};
+    return {FailureMessage(e), false, std::current_exception()};
   } catch (const std::bad_alloc&) {
     // A text that outgrows memory while it is converted fails like any other file.
-    return {OutOfMemoryMessage(file), true};
+    return {OutOfMemoryMessage(file), true, std::current_exception()};
+  } catch (const std::exception& e) {
+    // Anything else (a thread that could not be started for a big file) ends this file, not
+    // the process.
+    return {e.what(), false, std::current_exception()};
   }
   return {};
 }
@@ -223,6 +232,7 @@ void BatchRun::Work(TableConverter& converter) {
   while (MayClaim()) {
     const Claim claim{next_++, generation_};
     const std::size_t i = claim.file;
+    if (held_ && released_ <= i) WaitReleased(claim, lock);
     Turn turn = Turn::kWait;
     changed_.wait(lock, [&] { return (turn = TurnOf(claim)) != Turn::kWait; });
     if (turn != Turn::kGo) continue;
@@ -243,6 +253,7 @@ void BatchRun::Work(TableConverter& converter) {
       Idle();
     } else if (outcome.failure.empty() || !outcome.resources || alone) {
       settled.failure = std::move(outcome.failure);
+      settled.error = std::move(outcome.error);
       CommitInOrder(claim, alone, std::move(settled), lock);
     } else {
       Drop(std::move(settled), lock);
@@ -281,12 +292,12 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
   const std::size_t i = claim.file;
   if (!keepGoing_ && !settled.failure.empty()) {
     // Without keep-going a failure needs no turn: it ends the run where it stands.
-    Drop(Fail(i, std::move(settled.failure)), lock);
+    Drop(Fail(i, std::move(settled.failure), std::move(settled.error)), lock);
     Idle();
     return;
   }
   for (;;) {
-    if ((!keepGoing_ && firstFailure_ < i) || Stale(claim)) {
+    if (Ended(i) || Stale(claim)) {
       Drop(std::move(settled), lock);
       Idle();
       return;
@@ -305,7 +316,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
   bool nextAlone = alone;
   for (std::size_t at = i; next; ++at) {
     lock.unlock();
-    Outcome outcome{next->failure, false};
+    Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
     if (next->output) {
       outcome = Attempt(files_[at], [&] { next->output->Commit(); });
@@ -321,7 +332,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
       return;
     }
     if (!outcome.failure.empty()) {
-      Drop(Fail(at, std::move(outcome.failure)), lock);
+      Drop(Fail(at, std::move(outcome.failure), std::move(outcome.error)), lock);
       if (!keepGoing_) {
         committing_ = false;
         Idle();
@@ -332,7 +343,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
       Succeeded(at, sizes);
     }
     const auto parked = parked_.find(at + 1);
-    if (parked != parked_.end()) {
+    if (parked != parked_.end() && !cancelled_) {
       next.emplace(std::move(parked->second));
       parked_.erase(parked);
       nextAlone = false;
@@ -349,6 +360,7 @@ void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
   bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
   bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
   done_.fetch_add(1, std::memory_order_relaxed);
+  if (watched_ != kNone && SettledNow(watched_)) settled_.notify_one();
 }
 
 void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
@@ -367,10 +379,12 @@ void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
   changed_.notify_all();
 }
 
-std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure) {
-  failures_.emplace_back(i, std::move(failure));
+std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure,
+                                              std::exception_ptr error) {
+  failures_.push_back({i, std::move(failure), std::move(error)});
   firstFailure_ = std::min(firstFailure_, i);
   done_.fetch_add(1, std::memory_order_relaxed);
+  if (watched_ != kNone && SettledNow(watched_)) settled_.notify_one();
   // Without keep-going, the outputs parked beyond the first failure are never written.
   std::vector<Settled> dropped;
   if (keepGoing_) return dropped;
@@ -383,7 +397,8 @@ std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure
 
 std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() const {
   std::lock_guard lock(mutex_);
-  std::vector<std::pair<std::size_t, std::string>> failures = failures_;
+  std::vector<std::pair<std::size_t, std::string>> failures;
+  for (const Failure& failure : failures_) failures.emplace_back(failure.file, failure.message);
   std::sort(failures.begin(), failures.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   // Files after the first failure were only tried ahead; a run of one thread would not have
@@ -392,4 +407,56 @@ std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() const {
   return failures;
 }
 
-}  // namespace tavrin::cli
+void BatchRun::HoldFilesUntilReleased(std::function<bool(const std::string&)> held) {
+  std::lock_guard lock(mutex_);
+  held_ = std::move(held);
+}
+
+void BatchRun::Release(std::size_t count) {
+  std::lock_guard lock(mutex_);
+  if (count <= released_) return;
+  released_ = count;
+  changed_.notify_all();
+}
+
+void BatchRun::WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lock) {
+  // Asked outside the lock: it looks at the file.
+  lock.unlock();
+  const bool held = held_(files_[claim.file]);
+  lock.lock();
+  if (!held) return;
+  changed_.wait(lock, [&] { return released_ > claim.file || Stale(claim) || Ended(claim.file); });
+}
+
+bool BatchRun::SettledNow(std::size_t i) const {
+  // Without keep-going a failure stops the committing before it, so the failed file is settled
+  // once every file before it is.
+  return committed_ > i || (firstFailure_ == i && committed_ >= i);
+}
+
+bool BatchRun::WaitSettled(std::size_t i, std::chrono::milliseconds timeout,
+                           std::exception_ptr& error) {
+  std::unique_lock lock(mutex_);
+  watched_ = i;
+  const bool settled = settled_.wait_for(lock, timeout, [&] { return SettledNow(i); });
+  watched_ = kNone;
+  error = nullptr;
+  if (settled && committed_ <= i) {
+    for (const Failure& failure : failures_) {
+      if (failure.file == i) error = failure.error;
+    }
+  }
+  return settled;
+}
+
+void BatchRun::Cancel() {
+  std::unique_lock lock(mutex_);
+  cancelled_ = true;
+  std::vector<Settled> parked;
+  for (auto& [file, settled] : parked_) parked.push_back(std::move(settled));
+  parked_.clear();
+  Drop(std::move(parked), lock);
+  changed_.notify_all();
+}
+
+}  // namespace tavrin
