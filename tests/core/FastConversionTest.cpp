@@ -308,7 +308,9 @@ TEST(FastConversionTest, ConvertersShareOnePreparedTable) {
   }
   // Where the allocator keeps no count (another system, a sanitizer's allocator) only the
   // threads are checked.
-  if (tableSize > 0) EXPECT_LT(heapInUse() - beforeConverters, tableSize / 20) << tableSize;
+  if (tableSize > 0) {
+    EXPECT_LT(heapInUse() - beforeConverters, tableSize / 20) << tableSize;
+  }
 
   std::vector<std::string> whole(kThreads);
   std::vector<std::string> chunked(kThreads);
