@@ -359,6 +359,10 @@ int Convert(const Options& options) {
       return kConversionError;
     }
     if (!options.quiet) Report(cli::FailureMessage(e));
+  } catch (const std::bad_alloc&) {
+    // Read, but its rows take more than its bytes. Without it every output would be wrong.
+    Report(cli::OutOfMemoryMessage(options.table));
+    return kConversionError;
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : cli::UsableProcessors();

@@ -370,6 +370,27 @@ TEST_F(ConvertCommandTest, JobsStayWithinTheProcessLimits) {
   }
 }
 
+// A table that can be read but not held (rows cost more than their bytes) ends the run with a
+// message naming it, never an abort; a default table too, since tags-only outputs would be wrong.
+TEST_F(ConvertCommandTest, TableThatMemoryDoesNotHoldEndsTheRun) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer maps more than any address-space limit allows";
+#endif
+  std::string rows;
+  for (int i = 0; i < 600000; ++i) rows += "p" + std::to_string(i) + "=r\n";
+  WriteBytes(work_ / "CEntity.txt", rows);
+  WriteBytes(work_ / "a.html", kInput);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"a.html"}, {"--table", "CEntity.txt", "a.html"}}) {
+    const ChildResult run = Run(args, AddressSpaceLimit(24 << 20));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(run.err.starts_with("tavrin-convert: ") &&
+                run.err.find("CEntity.txt") != std::string::npos)
+        << run.err;
+    EXPECT_FALSE(Exists("a.html.txt"));
+  }
+}
+
 // An input that an earlier file of the list writes is read as one job would read it: after,
 // however the list spells the name.
 TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
