@@ -61,8 +61,9 @@ class BatchRun {
   std::size_t BytesOut() const { return bytesOut_.load(std::memory_order_relaxed); }
   std::size_t Written() const { return written_.load(std::memory_order_relaxed); }
 
-  // After the run: the failures to report, in list order (only the first without keep-going).
-  std::vector<std::pair<std::size_t, std::string>> Failures() const;
+  // Once, after the run: the failures to report, in list order (only the first without
+  // keep-going).
+  std::vector<std::pair<std::size_t, std::string>> Failures();
 
  private:
   // A file taken by a worker, and the run's generation then: a file taken before the run went
