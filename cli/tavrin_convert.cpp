@@ -359,6 +359,10 @@ int Convert(const Options& options) {
       return kConversionError;
     }
     if (!options.quiet) Report(FailureMessage(e));
+  } catch (const std::bad_alloc&) {
+    // Read, but its rows take more than its bytes. Without it every output would be wrong.
+    Report(OutOfMemoryMessage(options.table));
+    return kConversionError;
   }
 
   const unsigned wanted = options.jobs > 0 ? options.jobs : UsableProcessors();
@@ -399,15 +403,22 @@ int Convert(const Options& options) {
   }
 
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
-  BatchRun run(files, options.keepGoing, spare, mostParked);
+  std::optional<BatchRun> run;
+  try {
+    run.emplace(files, options.keepGoing, spare, mostParked);
+  } catch (const std::bad_alloc&) {
+    // Names that fit in memory, but not with what the run keeps for each.
+    Report(OutOfMemoryMessage(options.lists.empty() ? files.back() : options.lists.back()));
+    return kConversionError;
+  }
   // Before the workers start, so that they inherit it: a signal that ends the run comes here,
   // where the new files under way are removed before the process ends.
   cli::EndingSignals endingSignals;
   std::vector<std::thread> threads;
   for (auto& converter : converters) {
-    run.AddWorker();
+    run->AddWorker();
     try {
-      threads.emplace_back(&BatchRun::Work, &run, std::ref(*converter));
+      threads.emplace_back(&BatchRun::Work, &*run, std::ref(*converter));
     } catch (const std::system_error&) {
       break;
     }
@@ -415,7 +426,7 @@ int Convert(const Options& options) {
   std::size_t workers = threads.size();
   if (threads.size() < converters.size()) {
     // The worker that could not start runs here instead, with no progress line.
-    run.Work(*converters[threads.size()]);
+    run->Work(*converters[threads.size()]);
     ++workers;
   }
 
@@ -432,15 +443,15 @@ int Convert(const Options& options) {
     if (line) line->Erase();
     cli::EndingSignals::EndBy(signal);
   };
-  while (!run.WaitFinished(std::chrono::milliseconds(100))) {
+  while (!run->WaitFinished(std::chrono::milliseconds(100))) {
     endOnSignal();
-    if (line) line->Draw(run.Done(), run.BytesIn(), elapsed());
+    if (line) line->Draw(run->Done(), run->BytesIn(), elapsed());
   }
   for (std::thread& thread : threads) thread.join();
   endOnSignal();
   if (line) line->Erase();
 
-  const auto failures = run.Failures();
+  const auto failures = run->Failures();
   for (const auto& failure : failures) Report(failure.second);
   if (options.verbose) {
     const double seconds = elapsed();
@@ -448,8 +459,8 @@ int Convert(const Options& options) {
     std::fprintf(stderr,
                  "tavrin-convert: %zu file%s, %zu bytes in, %zu bytes out, %.3f s, %.1f MB/s, "
                  "%zu job%s\n",
-                 run.Written(), plural(run.Written()), run.BytesIn(), run.BytesOut(), seconds,
-                 seconds > 0 ? static_cast<double>(run.BytesIn()) / 1e6 / seconds : 0.0, workers,
+                 run->Written(), plural(run->Written()), run->BytesIn(), run->BytesOut(), seconds,
+                 seconds > 0 ? static_cast<double>(run->BytesIn()) / 1e6 / seconds : 0.0, workers,
                  plural(workers));
   }
   return failures.empty() ? kConverted : kConversionError;

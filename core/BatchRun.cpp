@@ -160,7 +160,11 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
       // the same file at the same time (on Windows a file opened without sharing cannot be
       // opened twice).
       sources_(FilesWaitedFor(files)),
-      spare_(spareThreads) {}
+      spare_(spareThreads) {
+  // Room for a failure of every file now, where running short ends the run before it starts,
+  // rather than in a worker while a later failure is entered.
+  if (keepGoing_) failures_.reserve(files.size());
+}
 
 void BatchRun::AddWorker() {
   std::lock_guard lock(mutex_);
@@ -395,15 +399,19 @@ std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure
   return dropped;
 }
 
-std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() const {
+std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() {
   std::lock_guard lock(mutex_);
-  std::vector<std::pair<std::size_t, std::string>> failures;
-  for (const Failure& failure : failures_) failures.emplace_back(failure.file, failure.message);
-  std::sort(failures.begin(), failures.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Sorted in place and the messages handed over, not copied: a run that failed for many files
+  // may have room for their messages only once.
+  std::sort(failures_.begin(), failures_.end(),
+            [](const Failure& a, const Failure& b) { return a.file < b.file; });
   // Files after the first failure were only tried ahead; a run of one thread would not have
   // reached them.
-  if (!keepGoing_ && failures.size() > 1) failures.resize(1);
+  if (!keepGoing_ && failures_.size() > 1) failures_.resize(1);
+  std::vector<std::pair<std::size_t, std::string>> failures;
+  failures.reserve(failures_.size());
+  for (Failure& failure : failures_)
+    failures.emplace_back(failure.file, std::move(failure.message));
   return failures;
 }
 

@@ -66,8 +66,9 @@ class BatchRun {
   std::size_t BytesOut() const { return bytesOut_.load(std::memory_order_relaxed); }
   std::size_t Written() const { return written_.load(std::memory_order_relaxed); }
 
-  // After the run: the failures to report, in list order (only the first without keep-going).
-  std::vector<std::pair<std::size_t, std::string>> Failures() const;
+  // Once, after the run: the failures to report, in list order (only the first without
+  // keep-going).
+  std::vector<std::pair<std::size_t, std::string>> Failures();
 
   // For a caller that shows the files one by one in list order, as one thread would go through
   // them. Called before any worker starts: a file for which held says so (a long one, checked

@@ -370,6 +370,42 @@ TEST_F(ConvertCommandTest, JobsStayWithinTheProcessLimits) {
   }
 }
 
+// A table that can be read but not held (rows cost more than their bytes) ends the run with a
+// message naming it, never an abort; a default table too, since tags-only outputs would be wrong.
+TEST_F(ConvertCommandTest, WhatMemoryDoesNotHoldEndsTheRunWithAMessage) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer maps more than any address-space limit allows";
+#endif
+  std::string rows;
+  for (int i = 0; i < 600000; ++i) rows += "p" + std::to_string(i) + "=r\n";
+  WriteBytes(work_ / "CEntity.txt", rows);
+  WriteBytes(work_ / "a.html", kInput);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"a.html"}, {"--table", "CEntity.txt", "a.html"}}) {
+    const ChildResult run = Run(args, AddressSpaceLimit(24 << 20));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(run.err.starts_with("tavrin-convert: ") &&
+                run.err.find("CEntity.txt") != std::string::npos)
+        << run.err;
+    EXPECT_FALSE(Exists("a.html.txt"));
+  }
+  // Names that fit in memory, but not with what the run keeps for each, or with a failure of
+  // each to report: a message, never an abort.
+  WriteBytes(work_ / "CEntity.txt", kTable);
+  for (const int count : {200000, 400000}) {
+    SCOPED_TRACE(count);
+    std::string names;
+    for (int i = 0; i < count; ++i) names += "m" + std::to_string(i) + "\n";
+    WriteBytes(work_ / "names.lst", names);
+    const ChildResult run =
+        Run({"--keep-going", "--files-from", "names.lst"}, AddressSpaceLimit(48 << 20));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.ends_with("は開けません\n") ||
+                run.err.ends_with("メモリが不足しています (names.lst)\n"))
+        << run.err.substr(run.err.size() - std::min<std::size_t>(run.err.size(), 200));
+  }
+}
+
 // An input that an earlier file of the list writes is read as one job would read it: after,
 // however the list spells the name.
 TEST_F(ConvertCommandTest, JobsReadAnOutputOfTheListAfterItIsWritten) {
