@@ -385,6 +385,9 @@ void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
 
 std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure,
                                               std::exception_ptr error) {
+  // Only a run that stops at its first failure hands the error itself on; one that goes on
+  // keeps the message alone, as it may have a failure for every file of a long list.
+  if (keepGoing_) error = nullptr;
   failures_.push_back({i, std::move(failure), std::move(error)});
   firstFailure_ = std::min(firstFailure_, i);
   done_.fetch_add(1, std::memory_order_relaxed);
