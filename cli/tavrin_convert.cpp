@@ -452,7 +452,7 @@ int Convert(const Options& options) {
   if (line) line->Erase();
 
   const auto failures = run->Failures();
-  for (const auto& failure : failures) Report(failure.second);
+  for (const auto& failure : failures) Report(failure.message);
   if (options.verbose) {
     const double seconds = elapsed();
     auto plural = [](std::size_t count) { return count == 1 ? "" : "s"; };

@@ -207,6 +207,17 @@ BatchRun::Turn BatchRun::TurnOf(const Claim& claim) const {
 // Runs one step of a file; tells how it failed, if it did.
 template <typename Step>
 BatchRun::Outcome BatchRun::Attempt(const std::string& file, Step&& step) const {
+  try {
+    return AttemptStep(file, step);
+  } catch (const std::bad_alloc&) {
+    // No room left even for the message: the file is done again alone, as after any lack of
+    // memory, where its message can be made. This one is short enough to need no memory.
+    return {std::string("メモリ不足"), true, std::current_exception()};
+  }
+}
+
+template <typename Step>
+BatchRun::Outcome BatchRun::AttemptStep(const std::string& file, Step& step) const {
   // The exception itself goes with the message, for a caller that shows it as it came.
   try {
     step();
@@ -402,20 +413,16 @@ std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure
   return dropped;
 }
 
-std::vector<std::pair<std::size_t, std::string>> BatchRun::Failures() {
+std::vector<BatchRun::Failure> BatchRun::Failures() {
   std::lock_guard lock(mutex_);
-  // Sorted in place and the messages handed over, not copied: a run that failed for many files
-  // may have room for their messages only once.
+  // Sorted in place and handed over, not copied: a run that failed for many files may have room
+  // for their messages only once.
   std::sort(failures_.begin(), failures_.end(),
             [](const Failure& a, const Failure& b) { return a.file < b.file; });
   // Files after the first failure were only tried ahead; a run of one thread would not have
   // reached them.
   if (!keepGoing_ && failures_.size() > 1) failures_.resize(1);
-  std::vector<std::pair<std::size_t, std::string>> failures;
-  failures.reserve(failures_.size());
-  for (Failure& failure : failures_)
-    failures.emplace_back(failure.file, std::move(failure.message));
-  return failures;
+  return std::move(failures_);
 }
 
 void BatchRun::HoldFilesUntilReleased(std::function<bool(const std::string&)> held) {

@@ -40,6 +40,13 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
 
 class BatchRun {
  public:
+  // A file that failed, with its message and, in a run that stops at it, the error itself.
+  struct Failure {
+    std::size_t file;
+    std::string message;
+    std::exception_ptr error;
+  };
+
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   // Parked outputs hold three open files each (the input, its folder, the new file).
@@ -68,7 +75,7 @@ class BatchRun {
 
   // Once, after the run: the failures to report, in list order (only the first without
   // keep-going).
-  std::vector<std::pair<std::size_t, std::string>> Failures();
+  std::vector<Failure> Failures();
 
   // For a caller that shows the files one by one in list order, as one thread would go through
   // them. Called before any worker starts: a file for which held says so (a long one, checked
@@ -102,14 +109,13 @@ class BatchRun {
     std::string failure;
     std::exception_ptr error;
   };
-  struct Failure {
-    std::size_t file;
-    std::string message;
-    std::exception_ptr error;
-  };
 
+  // Runs one step of a file; tells how it failed, if it did.
   template <typename Step>
   Outcome Attempt(const std::string& file, Step&& step) const;
+  template <typename Step>
+  Outcome AttemptStep(const std::string& file, Step& step) const;
+
   bool MayClaim() const;
   // Whether the claimed file may start now, must wait, is to be taken again later, or is beyond
   // the first failure (which a run of one thread would not have reached).
