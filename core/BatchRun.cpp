@@ -7,6 +7,7 @@
 
 #include "FileIOTools.h"
 #include "ShownText.h"
+#include "platform/FileIOPlatform.h"
 
 #ifndef _WIN32
 #include <limits.h>
@@ -164,6 +165,7 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
   // Room for a failure of every file now, where running short ends the run before it starts,
   // rather than in a worker while a later failure is entered.
   if (keepGoing_) failures_.reserve(files.size());
+  platform::SweepFoldersAgain();
 }
 
 void BatchRun::AddWorker() {

@@ -1,12 +1,17 @@
-// Which files of a list wait for which: only files that can reach the same file.
+// Which files of a list wait for which: only files that can reach the same file. What a run
+// sweeps from its folders.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "BatchRun.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
+#include "platform/FileIOPlatform.h"
 
 namespace tavrin::testing {
 namespace {
@@ -70,6 +75,50 @@ TEST(BatchRunOrder, AThousandFoldersOfIndexHtmlWaitForNothing) {
   for (const std::vector<std::size_t>& waited : FilesWaitedFor(files)) {
     EXPECT_TRUE(waited.empty());
   }
+}
+
+// A window stays open for days: each of its runs removes what runs killed since the last one
+// left in its folders, not only the first run of the process.
+TEST(BatchRunSweep, EveryRunRemovesWhatKilledRunsLeftInItsFolder) {
+  TempDir work;
+  WriteBytes(work / "a.html", "<p>x</p>");
+  const std::vector<std::string> files = {work / "a.html"};
+  const auto convert = [&] {
+    BatchRun run(files, false);
+    run.AddWorker();
+    TableConverter converter(ArrayOfArrayOfString{});
+    run.Work(converter);
+    EXPECT_TRUE(run.Failures().empty());
+  };
+  const auto leftBehind = [&] {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(work.Path())) {
+      count += entry.path().filename().string().starts_with(".tavrin-");
+    }
+    return count;
+  };
+  convert();
+  // A run killed while writing on a file system without unnamed files: its new file keeps its
+  // name of its own, and the lock goes with the process.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      if (!WithoutUnnamedFiles()()) ::_exit(1);
+      platform::ReplacingFile killed(work / "b.html.txt", nullptr);
+      killed.Write("half an output");
+      ::_exit(0);  // as a kill: nothing is cleaned up
+    } catch (...) {
+      ::_exit(2);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(leftBehind(), 1);
+  convert();
+  EXPECT_EQ(leftBehind(), 0);
+  EXPECT_EQ(ReadBytes(work / "a.html.txt"), "x");
 }
 
 }  // namespace
