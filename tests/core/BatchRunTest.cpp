@@ -1,7 +1,6 @@
 // Which files of a list wait for which: only files that can reach the same file. What a run
 // sweeps from its folders.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -90,34 +89,19 @@ TEST(BatchRunSweep, EveryRunRemovesWhatKilledRunsLeftInItsFolder) {
     run.Work(converter);
     EXPECT_TRUE(run.Failures().empty());
   };
-  const auto leftBehind = [&] {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(work.Path())) {
-      count += entry.path().filename().string().starts_with(".tavrin-");
-    }
-    return count;
-  };
   convert();
   // A run killed while writing on a file system without unnamed files: its new file keeps its
   // name of its own, and the lock goes with the process.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    try {
-      if (!WithoutUnnamedFiles()()) ::_exit(1);
-      platform::ReplacingFile killed(work / "b.html.txt", nullptr);
-      killed.Write("half an output");
-      ::_exit(0);  // as a kill: nothing is cleaned up
-    } catch (...) {
-      ::_exit(2);
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const int status = InChild([&] {
+    if (!WithoutUnnamedFiles()()) return 1;
+    platform::ReplacingFile killed(work / "b.html.txt", nullptr);
+    killed.Write("half an output");
+    ::_exit(0);  // with the new file still open, as a kill ends it
+  });
   ASSERT_EQ(status, 0);
-  ASSERT_EQ(leftBehind(), 1);
+  ASSERT_EQ(NewFilesIn(work.Path()), 1);
   convert();
-  EXPECT_EQ(leftBehind(), 0);
+  EXPECT_EQ(NewFilesIn(work.Path()), 0);
   EXPECT_EQ(ReadBytes(work / "a.html.txt"), "x");
 }
 
