@@ -1,9 +1,12 @@
 #include "MenuRow.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "Accessible.h"
 #include "Main.h"
 
 namespace tavrin {
@@ -47,6 +50,8 @@ MenuRow::MenuRow(const HWND& owner, HWND parent, HIMAGELIST images, WindowFonts&
     buttons.push_back(button);
   }
   ::SendMessageW(bar_, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+  // The row is the window's menu bar; its buttons read as their captions.
+  SetAccessibleText(bar_, ROLE_SYSTEM_MENUBAR, L"メニュー");
   Rescale(dpi);
 }
 

@@ -1,6 +1,12 @@
 #include "Pages.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
+#include <string>
+#include <utility>
+
+#include "Accessible.h"
 
 namespace tavrin {
 
@@ -100,6 +106,29 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
   ::SendMessageW(tmeView, EM_SETLIMITTEXT, 0, 0);
   ::ShowScrollBar(tmeView, SB_HORZ, TRUE);
   ::EnableScrollBar(tmeView, SB_HORZ, ESB_DISABLE_BOTH);
+  NameForScreenReaders();
+}
+
+// Names as the other face gives them: neither the list nor the memos has a label of its own,
+// and the tab strip reads as the page it shows.
+void Pages::NameForScreenReaders() {
+  AccessibleText tabs;
+  tabs.role = ROLE_SYSTEM_PAGETABLIST;
+  tabs.name = [control = tpcMain] {
+    wchar_t caption[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption;
+    item.cchTextMax = 64;
+    TabCtrl_GetItem(control, TabCtrl_GetCurSel(control), &item);
+    return std::wstring(caption);
+  };
+  SetAccessibleText(tpcMain, std::move(tabs));
+  SetAccessibleText(ttsMain, ROLE_SYSTEM_PROPERTYPAGE, L"リスト");
+  SetAccessibleText(ttsView, ROLE_SYSTEM_PROPERTYPAGE, L"ビュー");
+  SetAccessibleText(lvwResult, ROLE_SYSTEM_LIST, L"リスト");
+  SetAccessibleText(tmeViewPath, ROLE_SYSTEM_TEXT, L"パス");
+  SetAccessibleText(tmeView, ROLE_SYSTEM_TEXT, L"ビュー");
 }
 
 // The pages and the panel hand their children's notices to the main window.
