@@ -477,7 +477,13 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
 // The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
 // round the menu row as on a menu bar, each menu opening with its first item selected.
 TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // The window's objects reach the reader through COM, as they would another process.
+  struct Com {
+    HRESULT started = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~Com() {
+      if (SUCCEEDED(started)) ::CoUninitialize();
+    }
+  } com;
   TFMain& window = Open();
   Drop({File("a.html", "<p>one</p>")});
   std::vector<HWND> announced;
@@ -524,6 +530,7 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
   EXPECT_NE(std::count(announced.begin(), announced.end(), window.tsbMain), 0)
       << "the status text's change is not announced";
   // Where oleacc gives the parts an object draws (rows, buttons, tabs), none reads as nothing.
+  // Wine's gives none of them: there the captions behind them are checked where they are set.
   for (const AccessibleRead& read : reads) {
     if (!read.element) continue;
     switch (read.role) {
@@ -591,7 +598,6 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
        {"作者: tavrin 開発チーム", "連絡先: tavrin-dev@example.invalid", "compired with"}) {
     EXPECT_NE(std::find(names.begin(), names.end(), label), names.end()) << label;
   }
-  if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 TEST_F(Win32WindowTest, ArrowKeysAndTheMouseMoveAlongTheMenuRow) {
