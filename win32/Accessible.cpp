@@ -20,8 +20,8 @@ HRESULT Answer(const std::wstring& text, BSTR* out) {
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-// The standard object with the window's own answers in front. Only the object itself
-// (CHILDID_SELF) is answered here; its children stay the standard object's.
+// The standard object with the window's own answers in front: of the object itself
+// (CHILDID_SELF), and the roles of the parts it draws; the rest stays the standard object's.
 class NamedAccessible final : public IAccessible {
  public:
   NamedAccessible(IAccessible* standard, std::shared_ptr<const AccessibleText> text)
@@ -84,10 +84,16 @@ class NamedAccessible final : public IAccessible {
   }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
     if (role == nullptr) return E_POINTER;
-    if (IsSelf(child) && text_->role != 0) {
+    LONG own = 0;
+    if (IsSelf(child)) {
+      own = text_->role;
+    } else if (child.vt == VT_I4 && text_->partRole) {
+      own = text_->partRole(child.lVal);
+    }
+    if (own != 0) {
       ::VariantInit(role);
       role->vt = VT_I4;
-      role->lVal = text_->role;
+      role->lVal = own;
       return S_OK;
     }
     return standard_->get_accRole(child, role);

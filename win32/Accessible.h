@@ -16,6 +16,8 @@ struct AccessibleText {
   std::function<std::wstring()> name;
   std::wstring description;
   std::function<std::wstring()> value;
+  // The role of each part the control draws itself (1 for the first), 0 for the standard one's.
+  std::function<LONG(LONG part)> partRole;
 };
 
 // From now on, the control's accessible object (OBJID_CLIENT) answers with text; once for each

@@ -527,6 +527,22 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
     EXPECT_EQ(read->name, part.name) << part.control;
   }
   EXPECT_EQ(ReadOf(reads, window.tsbMain)->value, "実行終了");
+  // The menu row's buttons read as a menu bar's items, which open a menu.
+  IAccessible* row = nullptr;
+  ASSERT_EQ(::AccessibleObjectFromWindow(window.ttbMenu, static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&row)),
+            S_OK);
+  for (LONG button = 1; button <= 4; ++button) {
+    VARIANT child;
+    child.vt = VT_I4;
+    child.lVal = button;
+    VARIANT role;
+    ::VariantInit(&role);
+    row->get_accRole(child, &role);
+    EXPECT_EQ(role.vt == VT_I4 ? role.lVal : 0, button <= 3 ? ROLE_SYSTEM_MENUITEM : 0) << button;
+    ::VariantClear(&role);
+  }
+  row->Release();
   EXPECT_NE(std::count(announced.begin(), announced.end(), window.tsbMain), 0)
       << "the status text's change is not announced";
   // Where oleacc gives the parts an object draws (rows, buttons, tabs), none reads as nothing.
