@@ -87,6 +87,13 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
                    reinterpret_cast<LPARAM>(&column));
   }
 
+  // Each memo is named by a hidden label just before it, as screen readers name an edit control
+  // by itself, keeping everything else they read of one (its text, line by line).
+  auto addHiddenLabel = [&](const wchar_t* text) {
+    ::CreateWindowExW(0, WC_STATICW, text, WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, pnlView,
+                      nullptr, instance, nullptr);
+  };
+  addHiddenLabel(L"パス");
   // The path line takes no focus (the main window sees to it); the text takes it on entering
   // the page.
   tmeViewPath = ::CreateWindowExW(0, WC_EDITW, nullptr,
@@ -96,6 +103,7 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
   ::SetWindowSubclass(tmeViewPath, &Pages::PathLineProc, 0, 0);
   ::SetWindowPos(tmeViewPath, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  addHiddenLabel(L"ビュー");
   // Word wrap: no ES_AUTOHSCROLL, and no WS_HSCROLL, which would switch wrapping off; the
   // horizontal bar is shown, with nothing to scroll.
   tmeView = ::CreateWindowExW(
@@ -109,8 +117,8 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
   NameForScreenReaders();
 }
 
-// Names as the other face gives them: neither the list nor the memos has a label of its own,
-// and the tab strip reads as the page it shows.
+// Names as the other face gives them: the list has no label of its own, and the tab strip reads
+// as the page it shows.
 void Pages::NameForScreenReaders() {
   AccessibleText tabs;
   tabs.role = ROLE_SYSTEM_PAGETABLIST;
@@ -127,8 +135,6 @@ void Pages::NameForScreenReaders() {
   SetAccessibleText(ttsMain, ROLE_SYSTEM_PROPERTYPAGE, L"リスト");
   SetAccessibleText(ttsView, ROLE_SYSTEM_PROPERTYPAGE, L"ビュー");
   SetAccessibleText(lvwResult, ROLE_SYSTEM_LIST, L"リスト");
-  SetAccessibleText(tmeViewPath, ROLE_SYSTEM_TEXT, L"パス");
-  SetAccessibleText(tmeView, ROLE_SYSTEM_TEXT, L"ビュー");
 }
 
 // The pages and the panel hand their children's notices to the main window.
