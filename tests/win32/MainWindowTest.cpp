@@ -474,8 +474,8 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(window.Hwnd(), nullptr);
 }
 
-// The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
-// round the menu row as on a menu bar, each menu opening with its first item selected.
+// What a screen reader finds, read through oleacc as one reads it, from the window down: each
+// control's name and role, the status text's change announced, the About picture described.
 TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
   // The window's objects reach the reader through COM, as they would another process.
   struct Com {
@@ -527,6 +527,8 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
     EXPECT_EQ(read->name, part.name) << part.control;
   }
   EXPECT_EQ(ReadOf(reads, window.tsbMain)->value, "実行終了");
+  EXPECT_NE(std::count(announced.begin(), announced.end(), window.tsbMain), 0)
+      << "the status text's change is not announced";
   // The menu row's buttons read as a menu bar's items, which open a menu.
   IAccessible* row = nullptr;
   ASSERT_EQ(::AccessibleObjectFromWindow(window.ttbMenu, static_cast<DWORD>(OBJID_CLIENT),
@@ -543,8 +545,6 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
     ::VariantClear(&role);
   }
   row->Release();
-  EXPECT_NE(std::count(announced.begin(), announced.end(), window.tsbMain), 0)
-      << "the status text's change is not announced";
   // Where oleacc gives the parts an object draws (rows, buttons, tabs), none reads as nothing.
   // Wine's gives none of them: there the captions behind them are checked where they are set.
   for (const AccessibleRead& read : reads) {
@@ -616,6 +616,8 @@ TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
   }
 }
 
+// The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
+// round the menu row as on a menu bar, each menu opening with its first item selected.
 TEST_F(Win32WindowTest, ArrowKeysAndTheMouseMoveAlongTheMenuRow) {
   TFMain& window = Open();
   Drop({File("a.html", "a"), File("b.html", "b")});
