@@ -449,7 +449,10 @@ void BatchRun::WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lo
   heldWaiting_.insert(claim.file);
   NotifyWatcher();
   changed_.wait(lock, released);
-  heldWaiting_.erase(claim.file);
+  // Only this claim's entry: after the run went back, a later claim of the file may wait too.
+  if (const auto at = heldWaiting_.find(claim.file); at != heldWaiting_.end()) {
+    heldWaiting_.erase(at);
+  }
 }
 
 bool BatchRun::SettledNow(std::size_t i) const {

@@ -173,8 +173,8 @@ class BatchRun {
   bool cancelled_ = false;
   std::condition_variable settled_;  // for the caller waiting for one file in WaitSettled
   std::size_t watched_ = kNone;
-  std::size_t watchedUntil_ = kNone;   // the last of the files it would see settled as well
-  std::set<std::size_t> heldWaiting_;  // held files whose workers wait for Release
+  std::size_t watchedUntil_ = kNone;        // the last of the files it would see settled as well
+  std::multiset<std::size_t> heldWaiting_;  // held files whose workers wait for Release
   unsigned workers_ = 0;
   ThreadBudget spare_;
   // One file at a time from here on: a file failed in a way that others beside it may have

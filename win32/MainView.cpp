@@ -100,7 +100,7 @@ void TFMain::ApplyRowChanges() const {
     ShowRow(lvwResult, row, shown.taskText, shown.imageIndex);
   }
   rowChanges_.clear();
-  for (const auto [row, selected] : selectionChanges_) {
+  for (const auto& [row, selected] : selectionChanges_) {
     ListView_SetItemState(lvwResult, row, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
   }
   selectionChanges_.clear();
