@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -96,16 +97,63 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
                      std::string_view replacement, const LeadByteSet& leadBytes, std::string& spare,
                      Stretches* inserted);
 
-// Replaces in one pass the occurrences of several rows, in their order, whose patterns are each
-// one whole tag ('<', bytes other than '<' and '>', then '>') and whose replacements are not
-// empty and hold no byte of any of the patterns, no lead byte and no NUL. Occurrences of such
-// patterns never overlap; no replacement can make or unmake an occurrence of a later row; and
-// since the bytes before a '<' that count as lead bytes end at the nearest other byte, which a
-// replacement or a tag's '>' always is, the double-byte rule accepts the same occurrences. So
-// the result is that of one pass per row. As ReplaceRow otherwise.
-RowResult ReplaceTagRows(std::string& text, std::size_t searchEnd,
-                         const std::vector<const Row*>& rows, const LeadByteSet& leadBytes,
-                         std::string& spare, Stretches* inserted);
+// Rows replaced together by ReplaceTagRows, in their order, whose patterns are each one whole
+// tag ('<', bytes other than '<' and '>', then '>') and whose replacements are not empty and hold
+// no byte of any of the patterns, no lead byte and no NUL. Occurrences of such patterns never
+// overlap; no replacement can make or unmake an occurrence of a later row; and since the bytes
+// before a '<' that count as lead bytes end at the nearest other byte, which a replacement or a
+// tag's '>' always is, the double-byte rule accepts the same occurrences. So one pass gives the
+// result of one pass per row.
+class TagRows {
+ public:
+  // One bit per row in the masks below.
+  static constexpr std::size_t kMost = 64;
+
+  // rows[0, count), count at most kMost.
+  void Assign(const Row* const* rows, std::size_t count);
+  std::size_t Size() const { return count_; }
+
+  // The first row (in order) whose pattern occurs at text[at], which is a '<', within
+  // text[0, end); null when none does. No other pattern can occur there but the same again.
+  const Row* At(const char* text, std::size_t at, std::size_t end) const {
+    if (end - at < 2) return nullptr;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    const std::size_t third = end - at > 2 ? static_cast<unsigned char>(text[at + 2]) : 256;
+    // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
+    for (std::uint64_t rows = bySecond_[second] & byThird_[third]; rows != 0; rows &= rows - 1) {
+      const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(rows));
+      const std::string_view pattern = rows_[k]->pattern;
+      if (end - at < pattern.size()) continue;
+      if (end - at >= 8 && pattern.size() <= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        if ((word & masks_[k]) == heads_[k]) return rows_[k];
+      } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
+        return rows_[k];
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  const Row* rows_[kMost] = {};
+  std::uint64_t heads_[kMost] = {};  // a pattern of at most 8 bytes, as the word it loads as
+  std::uint64_t masks_[kMost] = {};
+  std::uint64_t bySecond_[256] = {};
+  std::uint64_t byThird_[257] = {};  // [256]: the text ends after the second byte
+  std::size_t count_ = 0;
+};
+
+// Replaces in one pass the occurrences of the rows' patterns in text[0, searchEnd), the bytes
+// from there on kept as they are. When there is none, returns false and leaves out as it was;
+// else writes the new text to out and returns true. When inserted is given, it receives the
+// stretches of out that the replacements fill.
+bool ReplaceTagRows(std::string_view text, std::size_t searchEnd, const TagRows& rows,
+                    const LeadByteSet& leadBytes, std::string& out, Stretches* inserted);
+
+// The same on text where it is, spare serving as the other buffer; as ReplaceRow.
+RowResult ReplaceTagRows(std::string& text, std::size_t searchEnd, const TagRows& rows,
+                         const LeadByteSet& leadBytes, std::string& spare, Stretches* inserted);
 
 // Where the output of StripTags goes: apart from the source, or down the source's own buffer.
 enum class Target { kApart, kInPlace };

@@ -22,6 +22,7 @@ using detail::Searchable;
 using detail::StageText;
 using detail::Stretches;
 using detail::StripTags;
+using detail::TagRows;
 using detail::Target;
 
 namespace {
@@ -60,6 +61,18 @@ bool IsWholeTag(std::string_view pattern) {
          pattern.substr(1, pattern.size() - 2).find_first_of("<>") == std::string_view::npos;
 }
 
+// Whether the row can be one of TagRows, alone.
+bool IsTagRow(const Row& row, const LeadByteSet& lead) {
+  if (!IsWholeTag(row.pattern) || row.replacement.empty()) return false;
+  for (const char c : row.replacement) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0 || lead.Contains(byte) || row.pattern.find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The runs of rows whose patterns are whole tags and whose replacements are not empty and hold
 // no byte of the run's patterns, no lead byte and no NUL: for each row, where its run ends (the
 // row after it when it is in none).
@@ -95,7 +108,7 @@ std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteS
       close(i + 1);
       continue;
     }
-    if (!fits(row)) close(i);
+    if (i - start == TagRows::kMost || !fits(row)) close(i);
     if (!fits(row)) {
       close(i + 1);  // not even alone
       continue;
@@ -107,9 +120,10 @@ std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteS
   return groupEnd;
 }
 
-std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
+// The patterns of rows[from, end) with their rows' indexes.
+std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows, std::size_t from = 0) {
   std::vector<MultiPatternSearch::Entry> entries;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  for (std::size_t i = from; i < rows.size(); ++i) {
     entries.emplace_back(rows[i].pattern, static_cast<std::uint32_t>(i));
   }
   return entries;
@@ -174,6 +188,21 @@ class PreparedTable {
       room += row.pattern.size() - 1;
     }
     tagGroupEnd = TagGroups(rows, lead);
+    // Tags are what dense markup is made of: when the table begins with rows of whole tags,
+    // a pass for them alone runs first on every piece, and the search for the other rows
+    // need not stop at every '<'.
+    if (!rows.empty() && IsTagRow(rows[0], lead)) {
+      leadingTagCount = tagGroupEnd[0];
+      std::vector<const Row*> leading;
+      for (std::size_t i = 0; i < leadingTagCount; ++i) leading.push_back(&rows[i]);
+      leadingTags.Assign(leading.data(), leading.size());
+      searchAfterTags = std::make_unique<const MultiPatternSearch>(Entries(rows, leadingTagCount));
+    }
+  }
+
+  // The search for the rows after the leading tag rows.
+  const MultiPatternSearch& SearchAfterTags() const {
+    return searchAfterTags ? *searchAfterTags : search;
   }
 
   // Known only in this file and only read, so the converters use the fields directly.
@@ -187,6 +216,10 @@ class PreparedTable {
   std::size_t room = 0;
   // For each row, the end of the run of rows from it on that ReplaceTagRows takes together.
   std::vector<std::size_t> tagGroupEnd;
+  // The rows [0, leadingTagCount), which TagRows takes together, and the search for the others.
+  std::size_t leadingTagCount = 0;
+  detail::TagRows leadingTags;
+  std::unique_ptr<const MultiPatternSearch> searchAfterTags;
 };
 
 std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
@@ -204,6 +237,8 @@ class TableConverter::Impl {
         maxWaiting_(maxWaiting),
         rows_(table_->rows),
         search_(table_->search),
+        searchAfterTags_(table_->SearchAfterTags()),
+        leadingTagCount_(table_->leadingTagCount),
         cut_(table_->cut),
         wholePasses_(table_->wholePasses),
         tagGroupEnd_(table_->tagGroupEnd) {
@@ -244,7 +279,8 @@ class TableConverter::Impl {
 
  private:
   std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
-  void ApplyRows(std::string& text, std::size_t searchEnd);
+  std::string_view ConvertPiece(std::string_view piece);
+  void ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -260,6 +296,8 @@ class TableConverter::Impl {
   const std::size_t maxWaiting_;
   const std::vector<Row>& rows_;
   const MultiPatternSearch& search_;
+  const MultiPatternSearch& searchAfterTags_;
+  const std::size_t leadingTagCount_;
   const std::array<bool, 256>& cut_;
   const bool wholePasses_;
   const std::vector<std::size_t>& tagGroupEnd_;
@@ -270,6 +308,7 @@ class TableConverter::Impl {
   std::string spare_;
   Stretches inserted_;
   std::vector<const Row*> tagRows_;
+  std::unique_ptr<TagRows> tagGroup_;  // made at the first need: a few KiB, which most never use
   std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
@@ -306,9 +345,10 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 // Every marked row in order on text[0, searchEnd). Where a row inserted its replacement, the
 // rows after it may find new occurrences that begin up to a pattern's length before the
 // insertion or inside it; only there is the text looked at again.
-void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
+void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
+                                     std::size_t firstRow) {
   const std::size_t reach = search_.MaxLength() - 1;
-  for (std::size_t i = marks_.Next(0); i < rows_.size(); i = marks_.Next(i + 1)) {
+  for (std::size_t i = marks_.Next(firstRow); i < rows_.size(); i = marks_.Next(i + 1)) {
     const std::size_t groupEnd = tagGroupEnd_[i];
     tagRows_.clear();
     for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tagRows_.push_back(&rows_[j]);
@@ -318,7 +358,9 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
     RowResult result;
     if (tagRows_.size() > 1) {
       // Rows of whole tags, which markup holds everywhere: one pass for all of them.
-      result = ReplaceTagRows(text, searchEnd, tagRows_, leadBytes_, spare_,
+      if (!tagGroup_) tagGroup_ = std::make_unique<TagRows>();
+      tagGroup_->Assign(tagRows_.data(), tagRows_.size());
+      result = ReplaceTagRows(text, searchEnd, *tagGroup_, leadBytes_, spare_,
                               last ? nullptr : &inserted_);
       i = groupEnd - 1;
     } else {
@@ -333,9 +375,26 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
     for (const auto& [begin, end] : inserted_) {
       const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
       looked = end;
-      search_.MarkOccurrences(searchable, from, looked, marks_);
+      searchAfterTags_.MarkOccurrences(searchable, from, looked, marks_);
     }
   }
+}
+
+// The piece with the rows applied: the piece itself when none changes it, else piece_.
+std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece) {
+  marks_.Reset(rows_.size());
+  bool copied = false;
+  if (leadingTagCount_ != 0) {
+    ++rowPasses_;
+    for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
+    copied = ReplaceTagRows(piece, piece.size(), table_->leadingTags, leadBytes_, piece_, nullptr);
+    if (copied) piece = piece_;
+  }
+  searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
+  if (marks_.Next(leadingTagCount_) >= rows_.size()) return piece;
+  if (!copied) piece_.assign(piece);
+  ApplyRows(piece_, piece_.size(), leadingTagCount_);
+  return piece_;
 }
 
 namespace {
@@ -418,13 +477,22 @@ std::string TableConverter::Impl::Convert(std::string text) {
     return text;
   }
 
-  const std::size_t searchEnd = FirstNul(text);
-  marks_.Reset(rows_.size());
+  std::size_t searchEnd = FirstNul(text);
   std::size_t end = NextCut(text.data(), 0, searchEnd);
   if (end == searchEnd) {
     // One piece: convert the text where it is.
-    search_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd, marks_);
-    if (!marks_.None()) ApplyRows(text, searchEnd);
+    marks_.Reset(rows_.size());
+    if (leadingTagCount_ != 0) {
+      ++rowPasses_;
+      for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
+      searchEnd = ReplaceTagRows(text, searchEnd, table_->leadingTags, leadBytes_, spare_, nullptr)
+                      .searchEnd;
+    }
+    searchAfterTags_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd,
+                                     marks_);
+    if (marks_.Next(leadingTagCount_) < rows_.size()) {
+      ApplyRows(text, searchEnd, leadingTagCount_);
+    }
     RemoveTagsInPlace(text);
     return text;
   }
@@ -432,15 +500,11 @@ std::string TableConverter::Impl::Convert(std::string text) {
   Output output(text);
   for (std::size_t start = 0; start < searchEnd;
        start = end, end = NextCut(text.data(), start, searchEnd)) {
-    marks_.Reset(rows_.size());
     const std::string_view piece(text.data() + start, end - start);
-    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
-    if (marks_.None()) {
+    if (ConvertPiece(piece).data() == piece.data()) {
       output.FromText(start, end);  // no row changes this piece: no copy
       continue;
     }
-    piece_.assign(piece);
-    ApplyRows(piece_, piece_.size());
     output.FromPiece(piece_, end);
   }
   output.FromText(searchEnd, text.size());  // after the NUL only the tags go
@@ -476,16 +540,7 @@ void TableConverter::Impl::StripToOut(std::string_view text) {
 void TableConverter::Impl::ConvertSpan(std::string_view span) {
   for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
     end = NextCut(span.data(), start, span.size());
-    const std::string_view piece = span.substr(start, end - start);
-    marks_.Reset(rows_.size());
-    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
-    if (marks_.None()) {
-      StripToOut(piece);
-      continue;
-    }
-    piece_.assign(piece);
-    ApplyRows(piece_, piece_.size());
-    StripToOut(piece_);
+    StripToOut(ConvertPiece(span.substr(start, end - start)));
   }
 }
 

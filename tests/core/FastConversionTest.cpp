@@ -172,6 +172,11 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        &kSjis,
        "\x83<br>a\x83\x83<br>\x81</p><br /><b</p>r><</td>p>&lt;br>\x83</td>\x83\x83\x83<p>"
        "<i>\x83<i><b>"},
+      {"rows of whole tags first, the shortest and longer than a word",
+       {{"<>", "E"}, {"<span class=\"a\">", "S"}, {"<a>", "\t"}, {"&lt;", "<"}, {"<>", "x"}},
+       &kSjis,
+       "<><a>\x83<>x<span class=\"a\">y<span class=\"b\">\x83\x83<a>&lt;>&lt;a>< <span "
+       "class=\"a\"><>"},
       {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a <b> a"},
       {"a replacement holding a NUL, late",
        {{"a", "aa"}, {"ab", nul + "b"}, {"b", "<"}},
