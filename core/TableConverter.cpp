@@ -14,7 +14,7 @@ namespace tavrin {
 using detail::FirstNul;
 using detail::kNone;
 using detail::ReplaceRow;
-using detail::ReplaceTagRows;
+using detail::ReplaceTokenRows;
 using detail::Row;
 using detail::RowResult;
 using detail::RowStage;
@@ -22,8 +22,8 @@ using detail::Searchable;
 using detail::StageText;
 using detail::Stretches;
 using detail::StripTags;
-using detail::TagRows;
 using detail::Target;
+using detail::TokenRows;
 
 namespace {
 
@@ -55,66 +55,75 @@ std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& byte
   return rows;
 }
 
-// A pattern that is one whole tag: '<', bytes other than '<' and '>', then '>'.
-bool IsWholeTag(std::string_view pattern) {
-  return pattern.size() >= 2 && pattern.front() == '<' && pattern.back() == '>' &&
-         pattern.substr(1, pattern.size() - 2).find_first_of("<>") == std::string_view::npos;
+// Whether the pattern is one token: an opening byte, bytes other than it and the closing byte,
+// then the closing byte, neither of the two a lead byte.
+bool IsToken(std::string_view pattern, const LeadByteSet& lead) {
+  if (pattern.size() < 2) return false;
+  const char open = pattern.front();
+  const char close = pattern.back();
+  return open != close && !lead.Contains(static_cast<unsigned char>(open)) &&
+         !lead.Contains(static_cast<unsigned char>(close)) &&
+         pattern.substr(1, pattern.size() - 2).find_first_of(std::string{open, close}) ==
+             std::string_view::npos;
 }
 
-// Whether the row can be one of TagRows, alone.
-bool IsTagRow(const Row& row, const LeadByteSet& lead) {
-  if (!IsWholeTag(row.pattern) || row.replacement.empty()) return false;
+// Whether the row can be one of TokenRows, alone.
+bool TokenAlone(const Row& row, const LeadByteSet& lead) {
+  if (!IsToken(row.pattern, lead) || row.replacement.empty()) return false;
+  const char bytes[] = {row.pattern.front(), row.pattern.back(), '\0'};
+  return row.replacement.find_first_of(std::string_view(bytes, 3)) == std::string_view::npos;
+}
+
+// Whether the row's replacement is made only of lead bytes (so that a run of them before an
+// occurrence may go on before the replacement).
+bool AllLeads(const Row& row, const LeadByteSet& lead) {
   for (const char c : row.replacement) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == 0 || lead.Contains(byte) || row.pattern.find(c) != std::string_view::npos) {
-      return false;
-    }
+    if (!lead.Contains(static_cast<unsigned char>(c))) return false;
   }
   return true;
 }
 
-// The runs of rows whose patterns are whole tags and whose replacements are not empty and hold
-// no byte of the run's patterns, no lead byte and no NUL: for each row, where its run ends (the
-// row after it when it is in none).
-std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+// The runs of rows that TokenRows takes together: patterns that are tokens with the same two
+// bytes; replacements that are not empty, hold no NUL and neither of the two bytes, and do not
+// occur within the pattern of a later row of the run. A later pattern's occurrence that takes
+// in an earlier replacement would have to hold all of it, since it has neither of the two bytes;
+// so none can be made. For each row, where its run ends (the row after it when it is in none).
+std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
   std::vector<std::size_t> groupEnd(rows.size());
   std::size_t start = 0;
-  std::array<bool, 256> inPatterns{};
-  std::array<bool, 256> inReplacements{};
-  // Whether the row may join the run so far.
-  const auto fits = [&](const Row& row) {
-    for (const char c : row.pattern) {
-      if (inReplacements[static_cast<unsigned char>(c)]) return false;
-    }
-    for (const char c : row.replacement) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte == 0 || lead.Contains(byte) || inPatterns[byte] ||
-          row.pattern.find(c) != std::string_view::npos) {
+  // The first bytes of the run's replacements: a pattern without any of them holds none.
+  std::array<bool, 256> replacementStarts{};
+  const auto fits = [&](std::size_t i) {
+    const Row& row = rows[i];
+    if (start < i) {
+      const std::string_view first = rows[start].pattern;
+      if (first.front() != row.pattern.front() || first.back() != row.pattern.back()) {
         return false;
       }
+    }
+    for (const char c : row.pattern) {
+      if (!replacementStarts[static_cast<unsigned char>(c)]) continue;
+      for (std::size_t j = start; j < i; ++j) {
+        if (row.pattern.find(rows[j].replacement) != std::string_view::npos) return false;
+      }
+      break;
     }
     return true;
   };
   const auto close = [&](std::size_t end) {
     for (std::size_t i = start; i < end; ++i) groupEnd[i] = end;
     start = end;
-    inPatterns.fill(false);
-    inReplacements.fill(false);
+    replacementStarts.fill(false);
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    if (!IsWholeTag(row.pattern) || row.replacement.empty()) {
+    if (!TokenAlone(row, lead)) {
       close(i);
       close(i + 1);
       continue;
     }
-    if (i - start == TagRows::kMost || !fits(row)) close(i);
-    if (!fits(row)) {
-      close(i + 1);  // not even alone
-      continue;
-    }
-    for (const char c : row.pattern) inPatterns[static_cast<unsigned char>(c)] = true;
-    for (const char c : row.replacement) inReplacements[static_cast<unsigned char>(c)] = true;
+    if (i - start == TokenRows::kMost || !fits(i)) close(i);
+    replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
   }
   close(rows.size());
   return groupEnd;
@@ -187,15 +196,22 @@ class PreparedTable {
       wholePasses = wholePasses || row.insertsNul;
       room += row.pattern.size() - 1;
     }
-    tagGroupEnd = TagGroups(rows, lead);
+    tokenGroupEnd = TokenGroups(rows, lead);
     // Tags are what dense markup is made of: when the table begins with rows of whole tags,
     // a pass for them alone runs first on every piece, and the search for the other rows
-    // need not stop at every '<'.
-    if (!rows.empty() && IsTagRow(rows[0], lead)) {
-      leadingTagCount = tagGroupEnd[0];
-      std::vector<const Row*> leading;
-      for (std::size_t i = 0; i < leadingTagCount; ++i) leading.push_back(&rows[i]);
-      leadingTags.Assign(leading.data(), leading.size());
+    // need not stop at every '<'. Its replacements must not be made only of lead bytes, so
+    // that the pass never gives up.
+    const auto wholeTag = [&](const Row& row) {
+      return row.pattern.front() == '<' && row.pattern.back() == '>' && IsToken(row.pattern, lead);
+    };
+    std::vector<const Row*> leading;
+    if (!rows.empty() && wholeTag(rows[0]) && TokenAlone(rows[0], lead)) {
+      while (leadingTagCount < tokenGroupEnd[0] && !AllLeads(rows[leadingTagCount], lead)) {
+        leading.push_back(&rows[leadingTagCount++]);
+      }
+    }
+    if (leadingTagCount != 0) {
+      leadingTags.Assign(leading.data(), leading.size(), lead);
       searchAfterTags = std::make_unique<const MultiPatternSearch>(Entries(rows, leadingTagCount));
     }
   }
@@ -214,11 +230,11 @@ class PreparedTable {
   bool wholePasses = false;
   // What the stages hold back at most, all together.
   std::size_t room = 0;
-  // For each row, the end of the run of rows from it on that ReplaceTagRows takes together.
-  std::vector<std::size_t> tagGroupEnd;
-  // The rows [0, leadingTagCount), which TagRows takes together, and the search for the others.
+  // For each row, the end of the run of rows from it on that ReplaceTokenRows takes together.
+  std::vector<std::size_t> tokenGroupEnd;
+  // The rows [0, leadingTagCount), which TokenRows takes together, and the search for the others.
   std::size_t leadingTagCount = 0;
-  detail::TagRows leadingTags;
+  TokenRows leadingTags;
   std::unique_ptr<const MultiPatternSearch> searchAfterTags;
 };
 
@@ -241,7 +257,7 @@ class TableConverter::Impl {
         leadingTagCount_(table_->leadingTagCount),
         cut_(table_->cut),
         wholePasses_(table_->wholePasses),
-        tagGroupEnd_(table_->tagGroupEnd) {
+        tokenGroupEnd_(table_->tokenGroupEnd) {
     for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
@@ -300,15 +316,16 @@ class TableConverter::Impl {
   const std::size_t leadingTagCount_;
   const std::array<bool, 256>& cut_;
   const bool wholePasses_;
-  const std::vector<std::size_t>& tagGroupEnd_;
+  const std::vector<std::size_t>& tokenGroupEnd_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
-  std::vector<const Row*> tagRows_;
-  std::unique_ptr<TagRows> tagGroup_;  // made at the first need: a few KiB, which most never use
+  std::vector<const Row*> tokenRows_;
+  std::unique_ptr<TokenRows>
+      tokenGroup_;  // made at the first need: a few KiB, which most never use
   std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
@@ -348,35 +365,44 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
                                      std::size_t firstRow) {
   const std::size_t reach = search_.MaxLength() - 1;
-  for (std::size_t i = marks_.Next(firstRow); i < rows_.size(); i = marks_.Next(i + 1)) {
-    const std::size_t groupEnd = tagGroupEnd_[i];
-    tagRows_.clear();
-    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tagRows_.push_back(&rows_[j]);
+  // Rows before this go one by one: their run's pass gave up.
+  std::size_t oneByOne = 0;
+  for (std::size_t i = marks_.Next(firstRow); i < rows_.size();) {
+    const std::size_t groupEnd = i < oneByOne ? i + 1 : tokenGroupEnd_[i];
+    tokenRows_.clear();
+    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
     const bool last = groupEnd == rows_.size();
     inserted_.clear();
     ++rowPasses_;
     RowResult result;
-    if (tagRows_.size() > 1) {
-      // Rows of whole tags, which markup holds everywhere: one pass for all of them.
-      if (!tagGroup_) tagGroup_ = std::make_unique<TagRows>();
-      tagGroup_->Assign(tagRows_.data(), tagRows_.size());
-      result = ReplaceTagRows(text, searchEnd, *tagGroup_, leadBytes_, spare_,
-                              last ? nullptr : &inserted_);
-      i = groupEnd - 1;
+    std::size_t next = i + 1;
+    if (tokenRows_.size() > 1) {
+      // Rows of whole tags or entities, which markup holds everywhere: one pass for all of them.
+      if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
+      tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
+      result = ReplaceTokenRows(text, searchEnd, *tokenGroup_, leadBytes_, spare_,
+                                last ? nullptr : &inserted_);
+      if (result.gaveUp) {
+        oneByOne = groupEnd;
+        continue;
+      }
+      next = groupEnd;
     } else {
       const Row& row = rows_[i];
       result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_, spare_,
                           i + 1 == rows_.size() ? nullptr : &inserted_);
     }
-    if (!result.changed) continue;
-    searchEnd = result.searchEnd;
-    const std::string_view searchable(text.data(), searchEnd);
-    std::size_t looked = 0;
-    for (const auto& [begin, end] : inserted_) {
-      const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
-      looked = end;
-      searchAfterTags_.MarkOccurrences(searchable, from, looked, marks_);
+    if (result.changed) {
+      searchEnd = result.searchEnd;
+      const std::string_view searchable(text.data(), searchEnd);
+      std::size_t looked = 0;
+      for (const auto& [begin, end] : inserted_) {
+        const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+        looked = end;
+        searchAfterTags_.MarkOccurrences(searchable, from, looked, marks_);
+      }
     }
+    i = marks_.Next(next);
   }
 }
 
@@ -387,7 +413,8 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece) {
   if (leadingTagCount_ != 0) {
     ++rowPasses_;
     for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
-    copied = ReplaceTagRows(piece, piece.size(), table_->leadingTags, leadBytes_, piece_, nullptr);
+    copied = ReplaceTokenRows(piece, piece.size(), table_->leadingTags, leadBytes_, piece_,
+                              nullptr) == detail::TokenPass::kChanged;
     if (copied) piece = piece_;
   }
   searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
@@ -485,8 +512,9 @@ std::string TableConverter::Impl::Convert(std::string text) {
     if (leadingTagCount_ != 0) {
       ++rowPasses_;
       for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
-      searchEnd = ReplaceTagRows(text, searchEnd, table_->leadingTags, leadBytes_, spare_, nullptr)
-                      .searchEnd;
+      searchEnd =
+          ReplaceTokenRows(text, searchEnd, table_->leadingTags, leadBytes_, spare_, nullptr)
+              .searchEnd;
     }
     searchAfterTags_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd,
                                      marks_);
