@@ -201,11 +201,9 @@ class PreparedTable {
     // a pass for them alone runs first on every piece, and the search for the other rows
     // need not stop at every '<'. Its replacements must not be made only of lead bytes, so
     // that the pass never gives up.
-    const auto wholeTag = [&](const Row& row) {
-      return row.pattern.front() == '<' && row.pattern.back() == '>' && IsToken(row.pattern, lead);
-    };
     std::vector<const Row*> leading;
-    if (!rows.empty() && wholeTag(rows[0]) && TokenAlone(rows[0], lead)) {
+    if (!rows.empty() && rows[0].pattern.front() == '<' && rows[0].pattern.back() == '>' &&
+        TokenAlone(rows[0], lead)) {
       while (leadingTagCount < tokenGroupEnd[0] && !AllLeads(rows[leadingTagCount], lead)) {
         leading.push_back(&rows[leadingTagCount++]);
       }
@@ -324,8 +322,8 @@ class TableConverter::Impl {
   std::string spare_;
   Stretches inserted_;
   std::vector<const Row*> tokenRows_;
-  std::unique_ptr<TokenRows>
-      tokenGroup_;  // made at the first need: a few KiB, which most never use
+  // Made at the first need: a few KiB, which most converters never use.
+  std::unique_ptr<TokenRows> tokenGroup_;
   std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
