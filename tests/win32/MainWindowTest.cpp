@@ -751,6 +751,68 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
 }
 
+// A box whose text is longer than the screen holds stays inside the screen's working area with
+// its button in view, and still holds the whole text: a path of thousands of Japanese characters,
+// a name of thousands of letters without a space, thousands of table rows.
+TEST(Win32DesktopServicesTest, ABoxWithALongTextFitsTheScreen) {
+  std::string path = "ファイル C:\\";
+  for (int i = 0; i < 400; ++i) path += "日本語のフォルダ\\";
+  std::string rows;
+  for (int i = 0; i < 3000; ++i) rows += "&row" + std::to_string(i) + "; 行\r";
+  const std::string texts[] = {path + "a.html は開けません.",
+                               "ファイル C:\\" + std::string(3000, 'x') + " は開けません.",
+                               rows + "最後"};
+  static struct {
+    RECT work, box, button, text;
+    bool childrenInside;
+    std::wstring shown;
+  } seen;
+  const auto inside = [](const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+  };
+  const auto withoutLineBreaks = [](std::wstring text) {
+    std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
+    return text;
+  };
+  Win32DesktopServices services;
+  for (const std::string& text : texts) {
+    seen = {};
+    // Measured once the box shows, then closed with its button.
+    ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR timer, DWORD) {
+      HWND box = ::GetActiveWindow();
+      if (box == nullptr || ::GetDlgItem(box, IDOK) == nullptr) return;
+      ::KillTimer(nullptr, timer);
+      MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+      seen.work = monitor.rcWork;
+      ::GetWindowRect(box, &seen.box);
+      ::GetWindowRect(::GetDlgItem(box, IDOK), &seen.button);
+      seen.childrenInside = true;
+      for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+           child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (!::IsWindowVisible(child)) continue;
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        seen.childrenInside &= rect.left >= seen.box.left && rect.top >= seen.box.top &&
+                               rect.right <= seen.box.right && rect.bottom <= seen.box.bottom;
+        // The control that shows the text: the one that holds more than a word.
+        if (::GetWindowTextLengthW(child) > 100) {
+          seen.text = rect;
+          seen.shown = Wide(TextOf(child));
+        }
+      }
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    services.MessageBox(nullptr, text, "tavrin", MB_OK | MB_ICONERROR);
+    const std::string what = text.substr(0, 40);
+    EXPECT_TRUE(inside(seen.box, seen.work)) << what;
+    EXPECT_TRUE(seen.childrenInside) << what;
+    EXPECT_LE(seen.text.bottom, seen.button.top) << what;
+    EXPECT_EQ(withoutLineBreaks(seen.shown), withoutLineBreaks(Wide(text))) << what;
+  }
+}
+
 TEST(Win32DesktopServicesTest, ABoxShowsAtMostItsLimit) {
   EXPECT_EQ(BoxText("短い"), L"短い");
   const std::wstring cut = BoxText(std::string(70000, 'a'));
