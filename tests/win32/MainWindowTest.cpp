@@ -608,6 +608,27 @@ TEST_F(Win32WindowTest, EveryTextShowsWholeInAFaceThatHasItsGlyphs) {
   EXPECT_EQ(labels, 4);
 }
 
+// Where no face has a glyph for every character (a system without Japanese fonts), the window
+// still gets a font that shows its Latin texts, "_" included, in a line of about the size asked
+// for: not a face whose tall lines push the captions out of their bars.
+TEST(Win32WindowFontsTest, WithoutAFaceForItsTextsLatinStillShowsInALineOfItsSize) {
+  for (const bool fixed : {false, true}) {
+    // A character of a private plane: no face has it.
+    HFONT font = MakeFont({L"No Such Face"}, 12, fixed, L"\U000F0041A_");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(MissingGlyphs(font, L"CEntity.txt (F)(E)(H) 0123456789 a.html_:\\"), L"") << fixed;
+    EXPECT_TRUE(InksItsLine(font, L'_')) << fixed;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    EXPECT_LE(metrics.tmHeight, 12 + 4) << fixed;
+    ::DeleteObject(font);
+  }
+}
+
 // Menus draw their items' images through the window, from the image list: the pixels its
 // pictures leave transparent keep the menu's background, even where menus ignore alpha.
 TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
