@@ -17,6 +17,8 @@ class CoolBar {
   void AddBands(HWND menuRow, UINT dpi);
   // The bands' sizes at another DPI; what the user sized keeps its size relative to the text.
   void Rescale(UINT oldDpi, UINT dpi);
+  // The toolbar draws these pictures, at their size.
+  void SetImages(HIMAGELIST images);
 
  private:
   HWND bar_ = nullptr;

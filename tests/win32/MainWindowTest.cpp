@@ -17,6 +17,7 @@
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
+#include "WindowFonts.h"
 #include "platform/windows/WideText.h"
 
 namespace tavrin {
@@ -687,6 +688,16 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     }
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
+    // The pictures of the list, the tabs and the toolbar.
+    for (HIMAGELIST images :
+         {ListView_GetImageList(window.lvwResult, LVSIL_SMALL),
+          TabCtrl_GetImageList(window.tpcMain),
+          reinterpret_cast<HIMAGELIST>(::SendMessageW(window.ttbMain, TB_GETIMAGELIST, 0, 0))}) {
+      int width = 0, height = 0;
+      ::ImageList_GetIconSize(images, &width, &height);
+      measured.push_back(width);
+      measured.push_back(height);
+    }
     for (UINT band = 0; band < 2; ++band) {
       REBARBANDINFOW info{};
       info.cbSize = sizeof info;
