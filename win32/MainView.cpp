@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AboutBox.h"
+#include "Accessible.h"
 #include "Main.h"
 #include "Pages.h"
 #include "Win32DesktopServices.h"
@@ -131,6 +132,7 @@ void TFMain::PaintNow(int row) {
 void TFMain::SetStatusText(std::string_view text) {
   const std::wstring shown = WideForDisplay(text);
   ::SendMessageW(tsbMain, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+  AnnounceValueChange(tsbMain);
 }
 
 void TFMain::SetPreview(std::string_view shownPath, std::string_view shownText) {
