@@ -93,5 +93,5 @@ EOF
 
 take ja_JP.UTF-8 shift_jis ""
 take C.UTF-8 utf-8 -cp1252
-# The About box reads the same in either code page: one picture of it is enough.
-rm -f "$target/windows-about-cp1252.png"
+# The About box and the menu read the same in either code page: one picture of each is enough.
+rm -f "$target/windows-about-cp1252.png" "$target/windows-menu-cp1252.png"
