@@ -65,8 +65,7 @@ CoolBar::CoolBar(HWND owner, HIMAGELIST images) {
       0, 0, bar_, reinterpret_cast<HMENU>(kIdToolBar), instance, nullptr);
   ::SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   ::SendMessageW(toolBar_, TB_SETPARENT, reinterpret_cast<WPARAM>(owner), 0);
-  ::SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 16));
-  ::SendMessageW(toolBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  SetImages(images);
   // The buttons carry their items' captions but show only their pictures.
   ::SendMessageW(toolBar_, TB_SETMAXTEXTROWS, 0, 0);
   SetAccessibleText(toolBar_, ROLE_SYSTEM_TOOLBAR, L"ツールバー");
@@ -139,6 +138,14 @@ void CoolBar::Rescale(UINT oldDpi, UINT dpi) {
     info.cyMinChild = static_cast<UINT>(ScaledTo(kBands[i].minHeight, dpi));
     ::SendMessageW(bar_, RB_SETBANDINFOW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&info));
   }
+}
+
+void CoolBar::SetImages(HIMAGELIST images) {
+  int width = 16, height = 16;
+  ::ImageList_GetIconSize(images, &width, &height);
+  ::SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
+  ::SendMessageW(toolBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  ::SendMessageW(toolBar_, TB_AUTOSIZE, 0, 0);
 }
 
 }  // namespace tavrin

@@ -22,6 +22,8 @@ class CoolBar {
   void TakeCaptions(std::initializer_list<HMENU> menus);
   // The bands' sizes at another DPI; what the user sized keeps its size relative to the text.
   void Rescale(UINT oldDpi, UINT dpi);
+  // The toolbar draws these pictures, at their size.
+  void SetImages(HIMAGELIST images);
 
  private:
   HWND bar_ = nullptr;

@@ -57,7 +57,7 @@ TFMain::TFMain(DesktopServices& services) : behaviour_(*this, services) {
   bigIcon_ = CreateProgramIcon(32);
   ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  tilMain = CreateTilMain();
+  tilMain = CreateTilMain(Scaled(16));
   fonts_.Build(dpi_);
   fonts_.Use(hwnd_, WindowFonts::kForm);
 
@@ -205,6 +205,13 @@ void TFMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
   menuRow_->Rescale(dpi);
   coolBar_->Rescale(old, dpi);
   pages_->RescaleColumns(old, dpi);
+  // The pictures at the new size, taken by every control before the old ones go.
+  HIMAGELIST images = CreateTilMain(Scaled(16));
+  coolBar_->SetImages(images);
+  menuRow_->SetImages(images);
+  pages_->SetImages(images);
+  ::ImageList_Destroy(tilMain);
+  tilMain = images;
   FitStatusBar();
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -250,4 +250,9 @@ void Pages::RescaleColumns(UINT oldDpi, UINT dpi) {
   }
 }
 
+void Pages::SetImages(HIMAGELIST images) {
+  TabCtrl_SetImageList(tpcMain, images);
+  ListView_SetImageList(lvwResult, images, LVSIL_SMALL);
+}
+
 }  // namespace tavrin

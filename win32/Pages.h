@@ -32,6 +32,8 @@ class Pages {
   void FitPathColumn(UINT dpi);
   // The columns the user sized keep their size relative to the text.
   void RescaleColumns(UINT oldDpi, UINT dpi);
+  // The tabs and the list draw these pictures.
+  void SetImages(HIMAGELIST images);
   bool IsListHeader(HWND control) const { return control == ListView_GetHeader(lvwResult); }
   static bool IsPathColumn(int column) { return column == kColumnPath; }
 

@@ -18,6 +18,7 @@
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
+#include "WindowFonts.h"
 #include "platform/windows/WideText.h"
 
 namespace tavrin {
@@ -840,6 +841,27 @@ TEST_F(Win32WindowTest, EveryTextShowsWholeInAFaceThatHasItsGlyphs) {
   EXPECT_EQ(labels, 4);
 }
 
+// Where no face has a glyph for every character (a system without Japanese fonts), the window
+// still gets a font that shows its Latin texts, "_" included, in a line of about the size asked
+// for: not a face whose tall lines push the captions out of their bars.
+TEST(Win32WindowFontsTest, WithoutAFaceForItsTextsLatinStillShowsInALineOfItsSize) {
+  for (const bool fixed : {false, true}) {
+    // A character of a private plane: no face has it.
+    HFONT font = MakeFont({L"No Such Face"}, 12, fixed, L"\U000F0041A_");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(MissingGlyphs(font, L"CEntity.txt (F)(E)(H) 0123456789 a.html_:\\"), L"") << fixed;
+    EXPECT_TRUE(InksItsLine(font, L'_')) << fixed;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    EXPECT_LE(metrics.tmHeight, 12 + 4) << fixed;
+    ::DeleteObject(font);
+  }
+}
+
 // Menus draw their items' images through the window, from the image list: the pixels its
 // pictures leave transparent keep the menu's background, even where menus ignore alpha.
 TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
@@ -898,6 +920,16 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     }
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
+    // The pictures of the list, the tabs and the toolbar.
+    for (HIMAGELIST images :
+         {ListView_GetImageList(window.lvwResult, LVSIL_SMALL),
+          TabCtrl_GetImageList(window.tpcMain),
+          reinterpret_cast<HIMAGELIST>(::SendMessageW(window.ttbMain, TB_GETIMAGELIST, 0, 0))}) {
+      int width = 0, height = 0;
+      ::ImageList_GetIconSize(images, &width, &height);
+      measured.push_back(width);
+      measured.push_back(height);
+    }
     for (UINT band = 0; band < 2; ++band) {
       REBARBANDINFOW info{};
       info.cbSize = sizeof info;
@@ -981,6 +1013,68 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   services.MoveToTrash(nullptr, file + '\0' + '\0');
   ::UnhookWindowsHookEx(hook);
   EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
+}
+
+// A box whose text is longer than the screen holds stays inside the screen's working area with
+// its button in view, and still holds the whole text: a path of thousands of Japanese characters,
+// a name of thousands of letters without a space, thousands of table rows.
+TEST(Win32DesktopServicesTest, ABoxWithALongTextFitsTheScreen) {
+  std::string path = "ファイル C:\\";
+  for (int i = 0; i < 400; ++i) path += "日本語のフォルダ\\";
+  std::string rows;
+  for (int i = 0; i < 3000; ++i) rows += "&row" + std::to_string(i) + "; 行\r";
+  const std::string texts[] = {path + "a.html は開けません.",
+                               "ファイル C:\\" + std::string(3000, 'x') + " は開けません.",
+                               rows + "最後"};
+  static struct {
+    RECT work, box, button, text;
+    bool childrenInside;
+    std::wstring shown;
+  } seen;
+  const auto inside = [](const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+  };
+  const auto withoutLineBreaks = [](std::wstring text) {
+    std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
+    return text;
+  };
+  Win32DesktopServices services;
+  for (const std::string& text : texts) {
+    seen = {};
+    // Measured once the box shows, then closed with its button.
+    ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR timer, DWORD) {
+      HWND box = ::GetActiveWindow();
+      if (box == nullptr || ::GetDlgItem(box, IDOK) == nullptr) return;
+      ::KillTimer(nullptr, timer);
+      MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+      seen.work = monitor.rcWork;
+      ::GetWindowRect(box, &seen.box);
+      ::GetWindowRect(::GetDlgItem(box, IDOK), &seen.button);
+      seen.childrenInside = true;
+      for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+           child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (!::IsWindowVisible(child)) continue;
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        seen.childrenInside &= rect.left >= seen.box.left && rect.top >= seen.box.top &&
+                               rect.right <= seen.box.right && rect.bottom <= seen.box.bottom;
+        // The control that shows the text: the one that holds more than a word.
+        if (::GetWindowTextLengthW(child) > 100) {
+          seen.text = rect;
+          seen.shown = Wide(TextOf(child));
+        }
+      }
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    services.MessageBox(nullptr, text, "tavrin", MB_OK | MB_ICONERROR);
+    const std::string what = text.substr(0, 40);
+    EXPECT_TRUE(inside(seen.box, seen.work)) << what;
+    EXPECT_TRUE(seen.childrenInside) << what;
+    EXPECT_LE(seen.text.bottom, seen.button.top) << what;
+    EXPECT_EQ(withoutLineBreaks(seen.shown), withoutLineBreaks(Wide(text))) << what;
+  }
 }
 
 TEST(Win32DesktopServicesTest, ABoxShowsAtMostItsLimit) {
