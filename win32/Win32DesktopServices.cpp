@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ScrollingBox.h"
 #include "WinApi.h"
 #include "platform/windows/WideText.h"
 
@@ -11,6 +12,32 @@ namespace {
 
 HWND Owner(WindowHandle owner) {
   return static_cast<HWND>(owner);
+}
+
+// What a system box answers when it was closed before showing because it would not fit.
+constexpr int kBoxTooLarge = 0x7A11;
+
+// The system's box, checked once it has laid itself out and before it shows: one larger than
+// the working area of its screen is closed at once, its text to show in a scrolling box.
+thread_local HHOOK boxHook = nullptr;
+thread_local bool boxChecked = false;
+
+LRESULT CALLBACK CloseBoxTooLarge(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && !boxChecked && call->message == WM_INITDIALOG) {
+    boxChecked = true;
+    RECT frame;
+    ::GetWindowRect(call->hwnd, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(call->hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    if (frame.right - frame.left > work.right - work.left ||
+        frame.bottom - frame.top > work.bottom - work.top) {
+      ::EndDialog(call->hwnd, kBoxTooLarge);
+    }
+  }
+  return ::CallNextHookEx(boxHook, code, wParam, lParam);
 }
 
 }  // namespace
@@ -46,7 +73,15 @@ int Win32DesktopServices::MessageBox(WindowHandle owner, std::string_view text,
   // every window of this thread while it shows.
   UINT type = flags;
   if (owner == nullptr) type |= MB_TASKMODAL;
-  return ::MessageBoxW(Owner(owner), BoxText(text).c_str(), WideForDisplay(caption).c_str(), type);
+  const std::wstring shown = BoxText(text), title = WideForDisplay(caption);
+  boxChecked = false;
+  boxHook =
+      ::SetWindowsHookExW(WH_CALLWNDPROCRET, &CloseBoxTooLarge, nullptr, ::GetCurrentThreadId());
+  const int answer = ::MessageBoxW(Owner(owner), shown.c_str(), title.c_str(), type);
+  if (boxHook != nullptr) ::UnhookWindowsHookEx(boxHook);
+  boxHook = nullptr;
+  if (answer != kBoxTooLarge) return answer;
+  return ShowScrollingBox(Owner(owner), shown, title, type);
 }
 
 std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {
