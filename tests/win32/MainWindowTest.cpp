@@ -17,6 +17,7 @@
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
+#include "WindowFonts.h"
 #include "platform/windows/WideText.h"
 
 namespace tavrin {
@@ -307,6 +308,7 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   std::string aboutCaption;
   BITMAP aboutPicture{};
   std::uint32_t discPixel = 0;
+  const int dpi = static_cast<int>(DpiOf(window.Hwnd()));
   window.whileAboutBoxShows = [&](HWND box) {
     aboutCaption = TextOf(box);
     // The picture decoded from the resources, read back from Image1's bitmap.
@@ -314,8 +316,8 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
         ::SendMessageW(::GetDlgItem(box, kIdImage1), STM_GETIMAGE, IMAGE_BITMAP, 0));
     if (shown != nullptr && ::GetObjectW(shown, sizeof aboutPicture, &aboutPicture) != 0 &&
         aboutPicture.bmBits != nullptr && aboutPicture.bmBitsPixel == 32) {
-      discPixel =
-          static_cast<const std::uint32_t*>(aboutPicture.bmBits)[130 * aboutPicture.bmWidth + 90];
+      const auto* pixels = static_cast<const std::uint32_t*>(aboutPicture.bmBits);
+      discPixel = pixels[::MulDiv(130, dpi, 96) * aboutPicture.bmWidth + ::MulDiv(90, dpi, 96)];
     }
     for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
       aboutLabels.push_back(TextOf(::GetDlgItem(box, id)));
@@ -332,8 +334,8 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(aboutCaption, "バージョン情報");
   ASSERT_EQ(aboutLabels.size(), 4u);
   EXPECT_EQ(aboutLabels[2], "compired with");
-  EXPECT_EQ(aboutPicture.bmWidth, 240);
-  EXPECT_EQ(aboutPicture.bmHeight, 320);
+  EXPECT_EQ(aboutPicture.bmWidth, ::MulDiv(240, dpi, 96));
+  EXPECT_EQ(aboutPicture.bmHeight, ::MulDiv(320, dpi, 96));
   // The sign's blue disc, in the right channel order.
   EXPECT_GT(static_cast<int>(discPixel & 0xFF), static_cast<int>((discPixel >> 16) & 0xFF) + 60)
       << std::hex << discPixel;
@@ -655,9 +657,7 @@ TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
 
 TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge) {
   TFMain& window = Open();
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const int dpi = static_cast<int>(DpiOf(window.Hwnd()));
   const auto sizes = [&] {
     std::vector<LONG> measured;
     for (HWND control : {window.tpcMain, window.lvwResult, window.tmeViewPath, window.tmeView,
@@ -685,9 +685,13 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
   const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
   EXPECT_GE(LOWORD(button), ::MulDiv(63, 2 * dpi, 96));
   EXPECT_GE(HIWORD(button), ::MulDiv(20, 2 * dpi, 96));
-  RECT client, list;
+  RECT client, list, frame;
   ::GetClientRect(window.Hwnd(), &client);
-  EXPECT_EQ(client.right, ::MulDiv(632, 2 * dpi, 96));
+  ::GetWindowRect(window.Hwnd(), &frame);
+  // Twice as wide, unless that is wider than the system lets any window be.
+  const int frameWidth = (frame.right - frame.left) - client.right;
+  EXPECT_EQ(client.right,
+            std::min(::MulDiv(632, 2 * dpi, 96), ::GetSystemMetrics(SM_CXMAXTRACK) - frameWidth));
   ::GetClientRect(window.lvwResult, &list);
   EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0) +
                 ListView_GetColumnWidth(window.lvwResult, 1) +
@@ -706,9 +710,9 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     ::PostMessageW(box, WM_CLOSE, 0, 0);
   };
   Command(kIdHelpVersion);
-  const LONG label = -::MulDiv(11, dpi, 96);
-  const LONG width = ::MulDiv(240, dpi, 96), height = ::MulDiv(320, dpi, 96);
-  EXPECT_EQ(about, (std::vector<LONG>{2 * label, 2 * width, 2 * height, label, width, height}));
+  const auto at = [](int pixels, int to) { return static_cast<LONG>(::MulDiv(pixels, to, 96)); };
+  EXPECT_EQ(about, (std::vector<LONG>{-at(11, 2 * dpi), at(240, 2 * dpi), at(320, 2 * dpi),
+                                      -at(11, dpi), at(240, dpi), at(320, dpi)}));
 }
 
 // The desktop's own services where Wine has them.
