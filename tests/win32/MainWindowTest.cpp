@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "DropHandle.h"
 #include "FakeDesktop.h"
 #include "Main.h"
+#include "ScrollingBox.h"
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
@@ -753,6 +755,133 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   services.MoveToTrash(nullptr, file + '\0' + '\0');
   ::UnhookWindowsHookEx(hook);
   EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
+}
+
+// A box caught as it shows: checked once its loop runs, then a page down and Enter pressed.
+struct ShownBox {
+  static inline HHOOK activation = nullptr, messages = nullptr;
+  static inline HWND box = nullptr;
+  static inline int step = 0;
+  static inline std::function<void(HWND)> check;
+
+  explicit ShownBox(std::function<void(HWND)> checks) {
+    box = nullptr;
+    step = 0;
+    check = std::move(checks);
+    activation = ::SetWindowsHookExW(WH_CBT, &Activated, nullptr, ::GetCurrentThreadId());
+    messages = ::SetWindowsHookExW(WH_GETMESSAGE, &Got, nullptr, ::GetCurrentThreadId());
+  }
+  ~ShownBox() {
+    ::UnhookWindowsHookEx(activation);
+    ::UnhookWindowsHookEx(messages);
+  }
+  static LRESULT CALLBACK Activated(int code, WPARAM wParam, LPARAM lParam) {
+    // The last to be activated: a system box too large to show is replaced by another.
+    if (code == HCBT_ACTIVATE) box = reinterpret_cast<HWND>(wParam);
+    return ::CallNextHookEx(activation, code, wParam, lParam);
+  }
+  static LRESULT CALLBACK Got(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG& message = *reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && box != nullptr && ::IsWindowVisible(box)) {
+      if (step == 0) {
+        step = 1;
+        check(box);
+        HWND focus = ::GetFocus();
+        ::PostMessageW(focus, WM_KEYDOWN, VK_NEXT, 0);
+        ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
+      } else if (step == 1 && message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+        step = 2;
+        // The page down went to the pane, where it has one to scroll.
+        HWND pane = ::GetDlgItem(box, kIdBoxPane);
+        if (pane != nullptr && (::GetWindowLongPtrW(pane, GWL_STYLE) & WS_VSCROLL)) {
+          EXPECT_GT(::SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+        }
+      }
+    }
+    return ::CallNextHookEx(messages, code, wParam, lParam);
+  }
+};
+
+bool Contains(const RECT& outer, const RECT& inner) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::wstring WithoutCr(std::wstring text) {
+  text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
+  return text;
+}
+
+// The table check's box on a screen it overflows and on one it does not: the box and its OK lie
+// inside the working area, the text shows whole (a pane scrolling where the box cannot hold it,
+// a long row wrapped, never cut), and Enter closes it.
+TEST(Win32DesktopServicesTest, ABoxFitsTheWorkAreaItsTextWholeAndEnterClosesIt) {
+  std::string rows, longRow = "&long; ";
+  for (int row = 0; row < 270; ++row) rows += "&entity" + std::to_string(row) + "; 字\n";
+  for (int i = 0; i < 3000; ++i) longRow += i % 7 == 0 ? "x" : "長";
+  const struct {
+    const char* what;
+    std::string text;
+    const wchar_t* boxClass;  // null where either may show it
+  } cases[] = {
+      {"a short table", "&amp; &\n&lt; <\n&gt; >", L"#32770"},
+      {"270 rows", rows, kScrollingBoxClass},
+      {"one row of 3000 characters", longRow, nullptr},
+  };
+  for (const auto& [what, text, boxClass] : cases) {
+    SCOPED_TRACE(what);
+    const std::wstring wide = Wide(text);
+    bool checked = false;
+    ShownBox shown([&](HWND box) {
+      checked = true;
+      wchar_t name[64] = {};
+      ::GetClassNameW(box, name, 64);
+      if (boxClass != nullptr) {
+        EXPECT_STREQ(name, boxClass);
+      }
+      MONITORINFO monitor{};
+      monitor.cbSize = sizeof monitor;
+      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
+      RECT frame, ok;
+      ::GetWindowRect(box, &frame);
+      HWND okButton = ::GetDlgItem(box, IDOK);
+      ::GetWindowRect(okButton, &ok);
+      EXPECT_TRUE(Contains(monitor.rcWork, frame));
+      EXPECT_TRUE(Contains(frame, ok));
+      EXPECT_TRUE(::IsWindowVisible(okButton));
+      EXPECT_EQ(::GetFocus(), okButton);
+      HWND pane = ::GetDlgItem(box, kIdBoxPane);
+      if (std::wstring(name) == L"#32770") {
+        EXPECT_EQ(Wide(TextOf(::GetDlgItem(box, 0xFFFF))), wide);
+        return;
+      }
+      ASSERT_NE(pane, nullptr);
+      EXPECT_EQ(WithoutCr(Wide(TextOf(pane))), wide);
+      RECT place, client;
+      ::GetWindowRect(pane, &place);
+      EXPECT_TRUE(Contains(frame, place));
+      // Wrapped at the pane's width, so nothing lies past its right edge; lines below its foot
+      // scroll into view.
+      const LONG_PTR style = ::GetWindowLongPtrW(pane, GWL_STYLE);
+      EXPECT_TRUE(style & ES_MULTILINE);
+      EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL));
+      const int lines = static_cast<int>(::SendMessageW(pane, EM_GETLINECOUNT, 0, 0));
+      HDC dc = ::GetDC(pane);
+      HGDIOBJ old = ::SelectObject(dc, FontOf(pane));
+      TEXTMETRICW metrics{};
+      ::GetTextMetricsW(dc, &metrics);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(pane, dc);
+      ::GetClientRect(pane, &client);
+      if (lines * metrics.tmHeight > client.bottom) {
+        EXPECT_TRUE(style & WS_VSCROLL);
+      }
+    });
+    Win32DesktopServices services;
+    EXPECT_EQ(services.MessageBox(nullptr, text, "CEntity", MB_OK), IDOK);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(ShownBox::step, 2);
+  }
 }
 
 TEST(Win32DesktopServicesTest, ABoxShowsAtMostItsLimit) {
