@@ -8,10 +8,10 @@ int BoxWrapWidth(int workWidth, int dpi) {
   return std::min(workWidth / 2, 500 * dpi / 96);
 }
 
-TextPane FitTextPane(Extent text, Extent room, int bar, int line) {
+BoxPane FitTextPane(Extent text, Extent room, int bar, int line) {
   room.width = std::max(room.width, 3 * bar);
   room.height = std::max(room.height, 3 * line);
-  TextPane pane{text};
+  BoxPane pane{text};
   if (pane.size.width > room.width) {
     pane.size.width = room.width;
     pane.size.height += bar;

@@ -11,11 +11,11 @@ struct Extent {
   friend bool operator==(const Extent&, const Extent&) = default;
 };
 
-struct TextPane {
+struct BoxPane {
   Extent size;
   bool scrollsAcross = false;
   bool scrollsDown = false;
-  friend bool operator==(const TextPane&, const TextPane&) = default;
+  friend bool operator==(const BoxPane&, const BoxPane&) = default;
 };
 
 // The widest a box's text runs before it wraps: half the working area, and no more than 500
@@ -27,6 +27,6 @@ int BoxWrapWidth(int workWidth, int dpi);
 // bar. The room is taken as at least three bars across and three lines down, so that even a tiny
 // screen shows some text. A scrolling pane keeps room for its bars: one across below the text,
 // one down beside it.
-TextPane FitTextPane(Extent text, Extent room, int bar, int line);
+BoxPane FitTextPane(Extent text, Extent room, int bar, int line);
 
 }  // namespace tavrin

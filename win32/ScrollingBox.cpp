@@ -160,7 +160,7 @@ void LayOut(HWND box, BoxState& state, const RECT& work) {
   const int widest = TextExtent(box, font, state.text.c_str(), 0).cx + 1;
   int width = std::max(1, std::min({widest, BoxWrapWidth(work.right - work.left, state.dpi),
                                     std::max(room.width, 3 * bar)}));
-  TextPane pane = FitTextPane({width, WrappedLines(box, state, width) * line}, room, bar, line);
+  BoxPane pane = FitTextPane({width, WrappedLines(box, state, width) * line}, room, bar, line);
   if (pane.scrollsAcross) {
     // No room beside the text for the bar down: the text wraps narrower instead.
     width = std::max(1, pane.size.width - bar);

@@ -430,7 +430,7 @@ TEST(BoxSizeTest, APaneKeepsItsTextsSizeUntilTheRoomEndsThenScrolls) {
   const struct {
     const char* what;
     Extent text, room;
-    TextPane pane;
+    BoxPane pane;
   } cases[] = {
       {"fits", {200, 100}, {600, 400}, {{200, 100}, false, false}},
       {"fits exactly", {600, 400}, {600, 400}, {{600, 400}, false, false}},
