@@ -34,6 +34,8 @@ LRESULT CALLBACK CloseBoxTooLarge(int code, WPARAM wParam, LPARAM lParam) {
     const RECT& work = monitor.rcWork;
     if (frame.right - frame.left > work.right - work.left ||
         frame.bottom - frame.top > work.bottom - work.top) {
+      // Out of sight too: some systems still show a box ended while it was being made.
+      ::SetWindowPos(call->hwnd, nullptr, -32000, -32000, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
       ::EndDialog(call->hwnd, kBoxTooLarge);
     }
   }
