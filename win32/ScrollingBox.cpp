@@ -177,9 +177,11 @@ void LayOut(HWND box, BoxState& state, const RECT& work) {
   if (hadFocus) ::SetFocus(state.pane);
 
   const int textHeight = std::max(pane.size.height, iconSide);
+  // Wide enough for the caption, as far as the working area allows.
+  const int captionWidth =
+      std::min(CaptionWidth(box, state.dpi), static_cast<int>(work.right - work.left)) - frameWidth;
   const int clientWidth =
-      std::max({iconSpace + pane.size.width + 2 * margin, buttonsWidth + 2 * margin,
-                CaptionWidth(box, state.dpi) - frameWidth});
+      std::max({iconSpace + pane.size.width + 2 * margin, buttonsWidth + 2 * margin, captionWidth});
   const int clientHeight = margin + textHeight + gap + buttonHeight + margin;
   if (state.icon != nullptr) {
     ::SetWindowPos(state.icon, nullptr, margin, margin, iconSide, iconSide,
