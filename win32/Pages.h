@@ -40,6 +40,7 @@ class Pages {
   static constexpr int kColumnPath = 1;
   static constexpr int kColumnTask = 2;
   static constexpr int kBevel = 2;
+  void NameForScreenReaders();
   static LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PathLineProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                        UINT_PTR id, DWORD_PTR data);
