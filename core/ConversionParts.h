@@ -190,4 +190,11 @@ enum class Target { kApart, kInPlace };
 // size bytes; in place it lies at or before src.
 char* StripTags(const char* src, std::size_t size, char* out, bool& inTag, Target target);
 
+// ReplaceRow for a replacement no longer than its pattern, then StripTags on what it makes, the
+// text itself left as it is: the replaced text goes straight to out (room for text.size() bytes,
+// apart from text) with its tags removed. Returns the end of what it wrote.
+char* ReplaceRowStripped(std::string_view text, std::size_t searchEnd, std::string_view pattern,
+                         std::string_view replacement, const LeadByteSet& leadBytes, char* out,
+                         bool& inTag);
+
 }  // namespace tavrin::detail
