@@ -36,6 +36,13 @@ inline __m128i Load16(const char* p) {
 inline unsigned Where(__m128i block, __m128i byte) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, byte)));
 }
+// One bit per byte of data[0, 64) that equals byte.
+inline std::uint64_t Where64(const char* data, __m128i byte) {
+  return static_cast<std::uint64_t>(Where(Load16(data), byte)) |
+         static_cast<std::uint64_t>(Where(Load16(data + 16), byte)) << 16 |
+         static_cast<std::uint64_t>(Where(Load16(data + 32), byte)) << 32 |
+         static_cast<std::uint64_t>(Where(Load16(data + 48), byte)) << 48;
+}
 #endif
 
 // How many bytes equal to byte follow one another from data[from], up to end.
@@ -115,6 +122,9 @@ class TokenRows {
   void Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes);
   std::size_t Size() const { return count_; }
   char Open() const { return open_; }
+  // The first opening byte in text[from, end - 1) at which a row may begin (At tells whether
+  // one does), or kNone.
+  std::size_t Next(const char* text, std::size_t from, std::size_t end) const;
   const Row& Get(std::size_t k) const { return *rows_[k]; }
   // How many lead bytes end row k's replacement, and whether they are all of it.
   std::size_t TrailingLeads(std::size_t k) const { return trailingLeads_[k]; }
@@ -179,5 +189,12 @@ enum class Target { kApart, kInPlace };
 // what it wrote; inTag carries the state from one piece of a text to the next. out has room for
 // size bytes; in place it lies at or before src.
 char* StripTags(const char* src, std::size_t size, char* out, bool& inTag, Target target);
+
+// ReplaceRow for a replacement no longer than its pattern, then StripTags on what it makes, the
+// text itself left as it is: the replaced text goes straight to out (room for text.size() bytes,
+// apart from text) with its tags removed. Returns the end of what it wrote.
+char* ReplaceRowStripped(std::string_view text, std::size_t searchEnd, std::string_view pattern,
+                         std::string_view replacement, const LeadByteSet& leadBytes, char* out,
+                         bool& inTag);
 
 }  // namespace tavrin::detail

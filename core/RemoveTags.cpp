@@ -80,14 +80,6 @@ char* StripTagsByScan(const char* p, const char* end, char* out, bool& inTag, Ta
 }
 
 #if defined(__SSE2__)
-// One bit per byte of data[0, 64) that equals byte.
-inline std::uint64_t Where64(const char* data, __m128i byte) {
-  return static_cast<std::uint64_t>(Where(Load16(data), byte)) |
-         static_cast<std::uint64_t>(Where(Load16(data + 16), byte)) << 16 |
-         static_cast<std::uint64_t>(Where(Load16(data + 32), byte)) << 32 |
-         static_cast<std::uint64_t>(Where(Load16(data + 48), byte)) << 48;
-}
-
 inline void Copy64(char* to, const char* from) {
   for (int k = 0; k < 64; k += 16) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), Load16(from + k));

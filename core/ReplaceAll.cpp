@@ -68,6 +68,25 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
   return {true, searchEnd + grown};
 }
 
+char* ReplaceRowStripped(std::string_view text, std::size_t searchEnd, std::string_view pattern,
+                         std::string_view replacement, const LeadByteSet& leadBytes, char* out,
+                         bool& inTag) {
+  // The occurrences are those that ReplaceRow finds in place: it writes only behind the end of
+  // the current one, and the matcher never looks before it.
+  Matcher matcher(text.data(), searchEnd, pattern, leadBytes);
+  const bool oneByte = pattern.size() == 1;
+  std::size_t read = 0;
+  for (std::size_t hit = matcher.Next(0); hit != kNone; hit = matcher.Next(read)) {
+    out = StripTags(text.data() + read, hit - read, out, inTag, Target::kApart);
+    const std::size_t count = oneByte ? RunLength(text.data(), hit, searchEnd, pattern[0]) : 1;
+    for (std::size_t k = 0; k < count && !replacement.empty(); ++k) {
+      out = StripTags(replacement.data(), replacement.size(), out, inTag, Target::kApart);
+    }
+    read = hit + count * pattern.size();
+  }
+  return StripTags(text.data() + read, text.size() - read, out, inTag, Target::kApart);
+}
+
 }  // namespace detail
 
 using detail::FirstNul;

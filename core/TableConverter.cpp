@@ -14,6 +14,7 @@ namespace tavrin {
 using detail::FirstNul;
 using detail::kNone;
 using detail::ReplaceRow;
+using detail::ReplaceRowStripped;
 using detail::ReplaceTokenRows;
 using detail::Row;
 using detail::RowResult;
@@ -293,8 +294,9 @@ class TableConverter::Impl {
 
  private:
   std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
-  std::string_view ConvertPiece(std::string_view piece);
-  void ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow);
+  std::string_view ConvertPiece(std::string_view piece, bool* stripped = nullptr);
+  bool ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
+                 bool toOut = false);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -360,8 +362,11 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 // Every marked row in order on text[0, searchEnd). Where a row inserted its replacement, the
 // rows after it may find new occurrences that begin up to a pattern's length before the
 // insertion or inside it; only there is the text looked at again.
-void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
-                                     std::size_t firstRow) {
+//
+// With toOut, the table's last row (when it does not make the text grow) and the tag removal
+// after it go together straight to out_, the text left as it was: then it returns true.
+bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
+                                     bool toOut) {
   const std::size_t reach = search_.MaxLength() - 1;
   // Rows before this go one by one: their run's pass gave up.
   std::size_t oneByOne = 0;
@@ -387,6 +392,12 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
       next = groupEnd;
     } else {
       const Row& row = rows_[i];
+      if (toOut && i + 1 == rows_.size() && row.replacement.size() <= row.pattern.size()) {
+        char* const out = out_.Room(text.size());
+        out_.EndAt(ReplaceRowStripped(text, searchEnd, row.pattern, row.replacement, leadBytes_,
+                                      out, inTag_));
+        return true;
+      }
       result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_, spare_,
                           i + 1 == rows_.size() ? nullptr : &inserted_);
     }
@@ -402,10 +413,13 @@ void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
     }
     i = marks_.Next(next);
   }
+  return false;
 }
 
-// The piece with the rows applied: the piece itself when none changes it, else piece_.
-std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece) {
+// The piece with the rows applied: the piece itself when none changes it, else piece_. Given
+// stripped, the rows may instead put it in out_ with its tags removed (see ApplyRows), and then
+// set it.
+std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool* stripped) {
   marks_.Reset(rows_.size());
   bool copied = false;
   if (leadingTagCount_ != 0) {
@@ -418,7 +432,10 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece) {
   searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
   if (marks_.Next(leadingTagCount_) >= rows_.size()) return piece;
   if (!copied) piece_.assign(piece);
-  ApplyRows(piece_, piece_.size(), leadingTagCount_);
+  if (ApplyRows(piece_, piece_.size(), leadingTagCount_, stripped != nullptr)) {
+    *stripped = true;
+    return {};
+  }
   return piece_;
 }
 
@@ -566,7 +583,11 @@ void TableConverter::Impl::StripToOut(std::string_view text) {
 void TableConverter::Impl::ConvertSpan(std::string_view span) {
   for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
     end = NextCut(span.data(), start, span.size());
-    StripToOut(ConvertPiece(span.substr(start, end - start)));
+    // Once the text's first '>' has gone by, StripToOut only removes the tags.
+    bool stripped = false;
+    const std::string_view converted =
+        ConvertPiece(span.substr(start, end - start), ending_.closes ? &stripped : nullptr);
+    if (!stripped) StripToOut(converted);
   }
 }
 
