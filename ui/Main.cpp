@@ -27,6 +27,7 @@
 #include "AboutBox.h"
 #include "CoolBand.h"
 #include "DroppedFiles.h"
+#include "EndingSignals.h"
 #include "ImageList.h"
 #include "TextCodec.h"
 #include "Texts.h"
@@ -143,6 +144,8 @@ TFMain::TFMain(DesktopServices& services, QWidget* parent, unsigned workers)
   previewFeeder_ = new QTimer(this);
   previewFeeder_->setInterval(0);
   connect(previewFeeder_, &QTimer::timeout, this, &TFMain::FeedPreview);
+  // A run ended from outside must not leave its new files behind.
+  EndOnSignalsWithoutLeftovers();
   Forward(&WindowBehaviour::FormCreate);
 }
 

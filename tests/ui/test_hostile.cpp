@@ -731,6 +731,65 @@ class HostileTest : public QObject {
     QCOMPARE(FilesIn(work_->Path()), names);
   }
 
+  // A signal that ends the program in the middle of a run ends it as the signal does, every
+  // output older or complete and no new file left under a name of its own, also where the file
+  // system has no unnamed files.
+  void anEndingSignalDuringARunLeavesNoNewFile_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::newRow("SIGTERM") << SIGTERM << true;
+    QTest::newRow("SIGTERM without unnamed files") << SIGTERM << false;
+    QTest::newRow("SIGINT without unnamed files") << SIGINT << false;
+    QTest::newRow("SIGHUP without unnamed files") << SIGHUP << false;
+  }
+  void anEndingSignalDuringARunLeavesNoNewFile() {
+    QFETCH(int, signal);
+    QFETCH(bool, unnamedFiles);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    std::string text;
+    while (text.size() < (1u << 20)) text += "<p>x</p>";
+    const std::string converted(text.size() / 8, 'x');
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+      paths.push_back(At("a" + std::to_string(i) + ".html"));
+      WriteBytes(paths.back(), text);
+      WriteBytes(paths.back() + ".txt", "older");
+    }
+    const testing::ChildSetup withoutUnnamedFiles = testing::WithoutUnnamedFiles();
+    const testing::ChildSetup setup = [&] {
+      for (const int ending : {SIGHUP, SIGINT, SIGTERM}) ::signal(ending, SIG_DFL);
+      return unnamedFiles || withoutUnnamedFiles();
+    };
+    std::atomic<bool> ended{false};
+    std::thread sender;
+    const auto started = [&](pid_t pid) {
+      sender = std::thread([&, pid] {
+        const std::string written = paths[10] + ".txt";
+        while (!ended && ReadBytes(written).size() != converted.size()) std::this_thread::yield();
+        ::kill(pid, signal);
+      });
+    };
+    const WindowReport window = RunWindowInChild(paths, work_->Path(), setup, SelfPath(), started);
+    ended = true;
+    sender.join();
+    // On a busy machine the run may have ended before the signal came.
+    QVERIFY2(window.child.status == 128 + signal || window.child.status == 0,
+             window.child.err.c_str());
+    std::vector<std::string> names = {"CEntity.txt"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      const std::string output = ReadBytes(paths[i] + ".txt");
+      QVERIFY2(output == "older" || output == converted, paths[i].c_str());
+      names.push_back("a" + std::to_string(i) + ".html");
+      names.push_back("a" + std::to_string(i) + ".html.txt");
+    }
+    std::sort(names.begin(), names.end());
+    std::string strangers;
+    for (const std::string& name : FilesIn(work_->Path())) {
+      if (!std::binary_search(names.begin(), names.end(), name)) strangers += name + " ";
+    }
+    QVERIFY2(strangers.empty(), strangers.c_str());
+  }
+
   // ---- a disk that fills up, a folder that turns read-only ----
 
   void aFullDiskStopsTheRunAndKeepsTheOlderOutput() {
