@@ -672,6 +672,69 @@ class HostileTest : public QObject {
     }
   }
 
+  // A file changed after the run converted it ahead but before its row's turn (written over,
+  // replaced, deleted, a folder put in its place) is taken as it is at its turn, as one worker
+  // would have read it then.
+  void aFileChangedAfterItWasConvertedAheadIsTakenAsItIsAtItsTurn_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("task");
+    QTest::newRow("written over") << "written over"
+                                  << "完了";
+    QTest::newRow("replaced") << "replaced"
+                              << "完了";
+    QTest::newRow("deleted") << "deleted"
+                             << "開始";
+    QTest::newRow("a folder in its place") << "folder"
+                                           << "開始";
+  }
+  void aFileChangedAfterItWasConvertedAheadIsTakenAsItIsAtItsTurn() {
+    QFETCH(QString, change);
+    QFETCH(QString, task);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    TFMain w(*fake_, nullptr, 2);
+    w.show();
+    // The first file is long, so it waits until its row is shown; meanwhile the other worker
+    // converts the second and keeps it open until its turn.
+    const std::string first = At("a0.html");
+    const std::string second = At("a1.html");
+    WriteBytes(first, std::string(WindowBehaviour::kLongFileBytes, 'x'));
+    WriteBytes(second, "<b>before</b>");
+    DropRaw(&w, {first, second});
+    auto convertedAhead = [&] {
+      std::error_code error;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) == second) return true;
+      }
+      return false;
+    };
+    QTimer changer;
+    changer.setInterval(0);
+    changer.setSingleShot(true);
+    connect(&changer, &QTimer::timeout, this, [&] {
+      while (!convertedAhead()) std::this_thread::yield();
+      if (change == "written over") WriteBytes(second, "<b>after</b>");
+      if (change == "replaced") {
+        WriteBytes(second + ".new", "<b>after</b>");
+        std::filesystem::rename(second + ".new", second);
+      }
+      if (change != "written over" && change != "replaced") std::filesystem::remove(second);
+      if (change == "folder") std::filesystem::create_directory(second);
+    });
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& status) {
+      if (status == QStringLiteral("実行開始")) changer.start();
+    });
+    w.tmiFileRun->trigger();
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    QCOMPARE(w.RowTaskText(1), task);
+    if (task == QStringLiteral("完了")) {
+      QCOMPARE(ReadBytes(second + ".txt"), std::string("after"));
+      QVERIFY(fake_->messageBoxes.empty());
+    } else {
+      QVERIFY(!Exists(second + ".txt"));
+      QCOMPARE(BoxTexts(), QStringList{Opened(second)});
+    }
+  }
+
   // A close by the menu, by the window or by the window manager, at the start of a long run of
   // big files on 8 workers or half way through it: the window closes once the run is over, every
   // output complete and nothing else left.
