@@ -497,6 +497,8 @@ class HostileTest : public QObject {
         !kind.startsWith("reads") && !kind.startsWith("listed") && !kind.startsWith("writes");
     for (int count = 1; count <= 20; ++count) {
       for (int at = 0; at < count; ++at) {
+        // Every row of the short lists; the ends and the middle of the longer ones.
+        if (count > 8 && at > 1 && at != count / 2 && at < count - 2) continue;
         QStringList oneWorker;
         for (std::size_t window = 0; window < windows.size(); ++window) {
           TFMain& w = *windows[window];
