@@ -495,7 +495,8 @@ class HostileTest : public QObject {
     const std::filesystem::path folder = work_->Path() / "case";
     const bool fails =
         !kind.startsWith("reads") && !kind.startsWith("listed") && !kind.startsWith("writes");
-    for (int count = 1; count <= 20; ++count) {
+    // Files that wait for each other only on short lists, where every pair of rows comes up.
+    for (int count = 1; count <= (fails ? 20 : 8); ++count) {
       for (int at = 0; at < count; ++at) {
         // Every row of the short lists; the ends and the middle of the longer ones.
         if (count > 8 && at > 1 && at != count / 2 && at < count - 2) continue;
