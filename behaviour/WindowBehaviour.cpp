@@ -232,7 +232,8 @@ void WindowBehaviour::tmiFileRunClick() {
   paths.reserve(rows_.size());
   for (const FileListItem& item : rows_) paths.push_back(item.path);
   BatchRun run(paths, false);
-  // A long file is read only once its row shows it converting.
+  // A long file is read only once its row shows it converting: the worker that claims it asks
+  // and waits, so the rows go by without a look at their files here.
   run.HoldFilesUntilReleased(
       [](const std::string& path) { return platform::SizeHint(path) >= kLongFileBytes; });
   // Each worker converts with a converter of its own around the table prepared as it is now.
@@ -264,26 +265,25 @@ void WindowBehaviour::tmiFileRunClick() {
     painted = true;
   };
   for (int row = 0; row < count; ++row) {
+    const auto file = static_cast<std::size_t>(row);
     current = row;
     view_.SetRowSelected(row, true);
     SetRowState(row, RowState::kConverting);
     // Scrolling and painting for every row of a long batch would cost more than converting a
     // small file, and nobody could see it.
-    if (!painted || Clock::now() - lastPaint >= paintGap ||
-        platform::SizeHint(paths[static_cast<std::size_t>(row)]) >= kLongFileBytes) {
-      paint(row);
-    }
-    run.Release(static_cast<std::size_t>(row) + 1);
+    if (!painted || Clock::now() - lastPaint >= paintGap) paint(row);
     // While the row's file is still converting, the window keeps painting (user input waits).
+    // Caught up with the workers, it waits for many files at a time, not for each.
     std::exception_ptr error;
     for (;;) {
       const auto untilPaint =
           std::chrono::ceil<std::chrono::milliseconds>(lastPaint + paintGap - Clock::now());
-      if (run.WaitSettled(static_cast<std::size_t>(row),
-                          std::max(untilPaint, std::chrono::milliseconds(0)), error)) {
-        break;
-      }
+      const BatchRun::Wait wait = run.WaitSettled(
+          file, kRowsPerWake, std::max(untilPaint, std::chrono::milliseconds(0)), error);
+      if (wait == BatchRun::Wait::kSettled) break;
       paint(row);
+      // A long file waits to be read until its row has been painted started.
+      if (wait == BatchRun::Wait::kHeld) run.Release(file + 1);
     }
     if (error) std::rethrow_exception(error);
     SetRowState(row, RowState::kConverted);

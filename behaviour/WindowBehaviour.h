@@ -63,6 +63,8 @@ class WindowBehaviour {
   static constexpr std::chrono::milliseconds kRepaintInterval{30};
   static constexpr int kPaintShare = 10;  // at least this many times a paint's own time apart
   static constexpr std::uint64_t kLongFileBytes = 4 << 20;
+  // While the rows catch up with the workers, the run waits for this many files at a time.
+  static constexpr std::size_t kRowsPerWake = 64;
 
  private:
   // CEntityTable ready to convert with, prepared again after a change of table or code page.

@@ -197,6 +197,9 @@ std::optional<Exit> ParseCommandLine(int argc, char** argv, Options& options) {
           return Exit{UsageError("invalid code page '" + *value + "' (932, 1252 or locale)")};
         }
       } else if (name == "files-from") {
+        // As for an empty FILE: no name at all is a slip on the command line, not a list that
+        // cannot be read.
+        if (value->empty()) return Exit{UsageError("empty file name for option '--files-from'")};
         options.lists.push_back(*value);
       } else if (name == "jobs") {
         if (auto exit = setJobs(*value)) return exit;

@@ -7,6 +7,7 @@
 
 #include "FileIOTools.h"
 #include "ShownText.h"
+#include "platform/FileIOPlatform.h"
 
 #ifndef _WIN32
 #include <limits.h>
@@ -164,6 +165,7 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
   // Room for a failure of every file now, where running short ends the run before it starts,
   // rather than in a worker while a later failure is entered.
   if (keepGoing_) failures_.reserve(files.size());
+  platform::SweepFoldersAgain();
 }
 
 void BatchRun::AddWorker() {
@@ -383,7 +385,7 @@ void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
   bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
   bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
   done_.fetch_add(1, std::memory_order_relaxed);
-  if (watched_ != kNone && SettledNow(watched_)) settled_.notify_one();
+  NotifyWatcher();
 }
 
 void BatchRun::GoBack(std::size_t i, std::unique_lock<std::mutex>& lock) {
@@ -410,7 +412,7 @@ std::vector<BatchRun::Settled> BatchRun::Fail(std::size_t i, std::string failure
   failures_.push_back({i, std::move(failure), std::move(error)});
   firstFailure_ = std::min(firstFailure_, i);
   done_.fetch_add(1, std::memory_order_relaxed);
-  if (watched_ != kNone && SettledNow(watched_)) settled_.notify_one();
+  NotifyWatcher();
   // Without keep-going, the outputs parked beyond the first failure are never written.
   std::vector<Settled> dropped;
   if (keepGoing_) return dropped;
@@ -442,6 +444,7 @@ void BatchRun::Release(std::size_t count) {
   std::lock_guard lock(mutex_);
   if (count <= released_) return;
   released_ = count;
+  heldWaiting_.erase(heldWaiting_.begin(), heldWaiting_.lower_bound(count));
   changed_.notify_all();
 }
 
@@ -451,7 +454,15 @@ void BatchRun::WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lo
   const bool held = held_(files_[claim.file]);
   lock.lock();
   if (!held) return;
-  changed_.wait(lock, [&] { return released_ > claim.file || Stale(claim) || Ended(claim.file); });
+  const auto released = [&] { return released_ > claim.file || Stale(claim) || Ended(claim.file); };
+  if (released()) return;
+  heldWaiting_.insert(claim.file);
+  NotifyWatcher();
+  changed_.wait(lock, released);
+  // Only this claim's entry: after the run went back, a later claim of the file may wait too.
+  if (const auto at = heldWaiting_.find(claim.file); at != heldWaiting_.end()) {
+    heldWaiting_.erase(at);
+  }
 }
 
 bool BatchRun::SettledNow(std::size_t i) const {
@@ -460,19 +471,40 @@ bool BatchRun::SettledNow(std::size_t i) const {
   return committed_ > i || (firstFailure_ == i && committed_ >= i);
 }
 
-bool BatchRun::WaitSettled(std::size_t i, std::chrono::milliseconds timeout,
-                           std::exception_ptr& error) {
+bool BatchRun::HeldNow(std::size_t i) const {
+  return heldWaiting_.count(i) > 0 && released_ <= i && !Ended(i);
+}
+
+bool BatchRun::WatchedReady() const {
+  if (HeldNow(watched_)) return true;
+  // The files after the watched one settle as far as nothing stops them: the first failure, or
+  // a held file, which waits for the caller.
+  std::size_t until = std::min(watchedUntil_, firstFailure_);
+  if (const auto held = heldWaiting_.upper_bound(watched_); held != heldWaiting_.end()) {
+    until = std::min(until, *held - 1);
+  }
+  return SettledNow(watched_) && SettledNow(std::max(until, watched_));
+}
+
+void BatchRun::NotifyWatcher() {
+  if (watched_ != kNone && WatchedReady()) settled_.notify_one();
+}
+
+BatchRun::Wait BatchRun::WaitSettled(std::size_t i, std::size_t ahead,
+                                     std::chrono::milliseconds timeout, std::exception_ptr& error) {
   std::unique_lock lock(mutex_);
   watched_ = i;
-  const bool settled = settled_.wait_for(lock, timeout, [&] { return SettledNow(i); });
+  watchedUntil_ = std::min(i + ahead, files_.size() - 1);
+  settled_.wait_for(lock, timeout, [&] { return WatchedReady(); });
   watched_ = kNone;
   error = nullptr;
-  if (settled && committed_ <= i) {
+  if (!SettledNow(i)) return HeldNow(i) ? Wait::kHeld : Wait::kTimedOut;
+  if (committed_ <= i) {
     for (const Failure& failure : failures_) {
       if (failure.file == i) error = failure.error;
     }
   }
-  return settled;
+  return Wait::kSettled;
 }
 
 void BatchRun::Cancel() {

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,10 +84,15 @@ class BatchRun {
   void HoldFilesUntilReleased(std::function<bool(const std::string&)> held);
   // Files [0, count) may be read now.
   void Release(std::size_t count);
-  // Waits up to timeout for file i to be written or to fail; true once it has. Without
-  // keep-going, error then holds the exception its failure raised (null when it was written);
-  // a file after the first failure is never settled.
-  bool WaitSettled(std::size_t i, std::chrono::milliseconds timeout, std::exception_ptr& error);
+  enum class Wait { kSettled, kHeld, kTimedOut };
+  // Waits up to timeout for file i to be written or to fail (kSettled), or to be held waiting
+  // for Release (kHeld). A settled file is reported once the `ahead` files after it have
+  // settled too, or as many of them as can before a failure or a held file stops them: a caller
+  // that goes through the files one by one is woken once for many files, not for each. Without
+  // keep-going, error holds the exception a settled file's failure raised (null when it was
+  // written); a file after the first failure is never settled.
+  Wait WaitSettled(std::size_t i, std::size_t ahead, std::chrono::milliseconds timeout,
+                   std::exception_ptr& error);
   // Nothing more is started or written, as after a failure before every file still to come.
   void Cancel();
 
@@ -139,6 +145,10 @@ class BatchRun {
   void WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lock);
   // File i is written, or failed with every file before it settled.
   bool SettledNow(std::size_t i) const;
+  // With the lock held: whether the caller waiting in WaitSettled has something to see.
+  bool WatchedReady() const;
+  bool HeldNow(std::size_t i) const;
+  void NotifyWatcher();
   bool Ended(std::size_t i) const;
   // Lets go of new files and inputs outside the lock.
   void Drop(std::vector<Settled> settled, std::unique_lock<std::mutex>& lock);
@@ -165,6 +175,8 @@ class BatchRun {
   bool cancelled_ = false;
   std::condition_variable settled_;  // for the caller waiting for one file in WaitSettled
   std::size_t watched_ = kNone;
+  std::size_t watchedUntil_ = kNone;        // the last of the files it would see settled as well
+  std::multiset<std::size_t> heldWaiting_;  // held files whose workers wait for Release
   unsigned workers_ = 0;
   ThreadBudget spare_;
   // One file at a time from here on: a file failed in a way that others beside it may have

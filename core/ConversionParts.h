@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -83,6 +84,7 @@ struct Row {
 struct RowResult {
   bool changed = false;
   std::size_t searchEnd = 0;
+  bool gaveUp = false;
 };
 
 // Replaces the accepted occurrences of pattern (already cut at its NUL) in text[0, searchEnd);
@@ -96,16 +98,79 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
                      std::string_view replacement, const LeadByteSet& leadBytes, std::string& spare,
                      Stretches* inserted);
 
-// Replaces in one pass the occurrences of several rows, in their order, whose patterns are each
-// one whole tag ('<', bytes other than '<' and '>', then '>') and whose replacements are not
-// empty and hold no byte of any of the patterns, no lead byte and no NUL. Occurrences of such
-// patterns never overlap; no replacement can make or unmake an occurrence of a later row; and
-// since the bytes before a '<' that count as lead bytes end at the nearest other byte, which a
-// replacement or a tag's '>' always is, the double-byte rule accepts the same occurrences. So
-// the result is that of one pass per row. As ReplaceRow otherwise.
-RowResult ReplaceTagRows(std::string& text, std::size_t searchEnd,
-                         const std::vector<const Row*>& rows, const LeadByteSet& leadBytes,
-                         std::string& spare, Stretches* inserted);
+// Rows replaced together by ReplaceTokenRows, in their order. Each pattern is one token: an
+// opening byte, bytes other than it and the closing byte, then the closing byte ('<' and '>' for
+// a tag, '&' and ';' for an entity), the same two for all and neither a lead byte. Each
+// replacement is not empty, holds no NUL and neither of the two bytes, and occurs within no
+// later row's pattern. Occurrences of such patterns never overlap, and no replacement can make
+// or unmake an occurrence of a later row: one pass finds what one pass per row would. Only the
+// double-byte rule needs care, for a later row sees the replacements of the earlier ones before
+// an occurrence (see ReplaceTokenRows).
+class TokenRows {
+ public:
+  // One bit per row in the masks below.
+  static constexpr std::size_t kMost = 64;
+
+  // rows[0, count), count at most kMost.
+  void Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes);
+  std::size_t Size() const { return count_; }
+  char Open() const { return open_; }
+  const Row& Get(std::size_t k) const { return *rows_[k]; }
+  // How many lead bytes end row k's replacement, and whether they are all of it.
+  std::size_t TrailingLeads(std::size_t k) const { return trailingLeads_[k]; }
+  bool AllLeads(std::size_t k) const { return trailingLeads_[k] == rows_[k]->replacement.size(); }
+
+  // The first row from k on whose pattern occurs at text[at], which is the opening byte, within
+  // text[0, end); kNone when none does. Other rows found there have the same pattern.
+  std::size_t At(const char* text, std::size_t at, std::size_t end, std::size_t k = 0) const {
+    if (end - at < 2) return kNone;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    const std::size_t third = end - at > 2 ? static_cast<unsigned char>(text[at + 2]) : 256;
+    // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
+    std::uint64_t rows = bySecond_[second] & byThird_[third];
+    if (k != 0) rows &= k >= kMost ? 0 : ~std::uint64_t{0} << k;
+    for (; rows != 0; rows &= rows - 1) {
+      const auto row = static_cast<std::size_t>(__builtin_ctzll(rows));
+      const std::string_view pattern = rows_[row]->pattern;
+      if (end - at < pattern.size()) continue;
+      if (end - at >= 8 && pattern.size() <= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        if ((word & masks_[row]) == heads_[row]) return row;
+      } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
+        return row;
+      }
+    }
+    return kNone;
+  }
+
+ private:
+  const Row* rows_[kMost] = {};
+  std::uint64_t heads_[kMost] = {};  // a pattern of at most 8 bytes, as the word it loads as
+  std::uint64_t masks_[kMost] = {};
+  std::size_t trailingLeads_[kMost] = {};
+  std::uint64_t bySecond_[256] = {};
+  std::uint64_t byThird_[257] = {};  // [256]: the text ends after the second byte
+  std::size_t count_ = 0;
+  char open_ = 0;
+};
+
+// Replaces in one pass the occurrences of the rows' patterns in text[0, searchEnd), the bytes
+// from there on kept as they are, and writes the new text to out (only when something changed).
+// When inserted is given, it receives the stretches of out that the replacements fill.
+//
+// Under the double-byte rule a row sees, before an occurrence, the replacements of the earlier
+// rows but the patterns of the later ones, whose closing byte ends any run of lead bytes. When
+// that run goes back over more replacements made only of lead bytes than are kept in mind, the
+// pass gives up and the rows are to go one by one; with no such replacement it never does.
+enum class TokenPass { kUnchanged, kChanged, kGaveUp };
+TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted);
+
+// The same on text where it is, spare serving as the other buffer; as ReplaceRow, but for a pass
+// that gave up (gaveUp, text untouched).
+RowResult ReplaceTokenRows(std::string& text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& spare, Stretches* inserted);
 
 // Where the output of StripTags goes: apart from the source, or down the source's own buffer.
 enum class Target { kApart, kInPlace };

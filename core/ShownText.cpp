@@ -132,34 +132,6 @@ DecodedCharacter NextUtf8(std::string_view bytes, bool& cut) {
   return {c, length};
 }
 
-platform::ValidPart DecodeValidUtf8(std::string_view bytes, std::string& out) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    // Runs of ASCII are by far the most common: copied in one piece.
-    std::size_t run = at;
-    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
-    out.append(bytes.substr(at, run - at));
-    at = run;
-    if (at == bytes.size()) break;
-    bool cut;
-    const DecodedCharacter next = NextUtf8(bytes.substr(at), cut);
-    if (next.length == 0) return {at, cut};
-    out.append(bytes.substr(at, next.length));
-    at += next.length;
-  }
-  return {at, false};
-}
-
-// UTF-8 with each byte that begins no character as U+FFFD, the same on every system.
-void DecodeUtf8Leniently(std::string_view bytes, std::string& out) {
-  while (!bytes.empty()) {
-    bytes.remove_prefix(DecodeValidUtf8(bytes, out).length);
-    if (bytes.empty()) break;
-    AppendUtf8(out, 0xFFFD);
-    bytes.remove_prefix(1);
-  }
-}
-
 // Shift-JIS as code page 932 writes it: ASCII, half-width katakana 0xA1-0xDF, and a lead byte
 // 0x81-0x9F or 0xE0-0xFC with a second byte 0x40-0x7E or 0x80-0xFC. 0x80, 0xA0 and 0xFD-0xFF
 // are no characters of it, whatever private codes some decoders give them. A lead byte may end
@@ -196,12 +168,12 @@ bool ReadIfValid(std::string_view bytes, Reading reading, const std::string& cod
   platform::ValidPart part;
   if (reading == Reading::kUtf8 ||
       (reading == Reading::kUserCodeSet && platform::ReadsAsUtf8(codeSet))) {
-    part = DecodeValidUtf8(bytes, out);
+    part = DecodeUtf8(bytes, out);
   } else if (reading == Reading::kShiftJis) {
     if (!IsShiftJisShaped(bytes)) return false;
-    part = platform::DecodeValid(bytes, "CP932", out);
+    part = platform::Decode(bytes, "CP932", out);
   } else {
-    part = platform::DecodeValid(bytes, codeSet, out);
+    part = platform::Decode(bytes, codeSet, out);
   }
   if ((part.length < bytes.size() && !part.cut) || HoldsC1Control(out)) return false;
   if (beyondAscii && std::all_of(bytes.begin(), bytes.begin() + part.length,
@@ -270,10 +242,11 @@ std::string ShownText(std::string_view bytes, const std::string& codeSet) {
     }
     out.clear();
   }
+  // Each byte that begins no character as U+FFFD, the same on every system.
   if (platform::ReadsAsUtf8(codeSet)) {
-    DecodeUtf8Leniently(bytes, out);
+    DecodeUtf8(bytes, out, ReplacementCharacter);
   } else {
-    platform::DecodeContents(bytes, codeSet, out, ReplacementCharacter);
+    platform::Decode(bytes, codeSet, out, ReplacementCharacter);
   }
   return out;
 }
@@ -281,6 +254,30 @@ std::string ShownText(std::string_view bytes, const std::string& codeSet) {
 DecodedCharacter NextUtf8(std::string_view bytes) {
   bool cut;
   return NextUtf8(bytes, cut);
+}
+
+platform::ValidPart DecodeUtf8(std::string_view bytes, std::string& out,
+                               platform::InvalidByte invalid) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    // Runs of ASCII are by far the most common: copied in one piece.
+    std::size_t run = at;
+    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
+    out.append(bytes.substr(at, run - at));
+    at = run;
+    if (at == bytes.size()) break;
+    bool cut;
+    const DecodedCharacter next = NextUtf8(bytes.substr(at), cut);
+    if (next.length > 0) {
+      out.append(bytes.substr(at, next.length));
+      at += next.length;
+    } else if (invalid == nullptr) {
+      return {at, cut};
+    } else {
+      invalid(static_cast<unsigned char>(bytes[at++]), out);
+    }
+  }
+  return {at, false};
 }
 
 void AppendUtf8(std::string& out, char32_t c) {

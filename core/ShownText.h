@@ -46,21 +46,10 @@ struct DecodedCharacter {
   std::size_t length = 0;
 };
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, so that each
-// character has exactly one spelling.
-DecodedCharacter NextUtf8(std::string_view bytes);
-void AppendUtf8(std::string& out, char32_t c);
-
 namespace platform {
 
 // True where text in codeSet is read as UTF-8.
 bool ReadsAsUtf8(const std::string& codeSet);
-
-// File contents in codeSet appended as UTF-8; each byte that begins no valid character is handed
-// to invalid.
-using InvalidByte = void (*)(unsigned char byte, std::string& out);
-void DecodeContents(std::string_view bytes, const std::string& codeSet, std::string& out,
-                    InvalidByte invalid);
 
 // How much of a text is valid: its first length bytes decode; cut when the rest is the
 // beginning of a character that the text ends in the middle of.
@@ -68,8 +57,15 @@ struct ValidPart {
   std::size_t length = 0;
   bool cut = false;
 };
-// The valid part of bytes in codeSet (one that does not read as UTF-8), appended as UTF-8.
-ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::string& out);
+
+// What to do with a byte that begins no valid character: append what stands for it.
+using InvalidByte = void (*)(unsigned char byte, std::string& out);
+
+// Bytes in codeSet (one that does not read as UTF-8) appended as UTF-8. Each byte that begins
+// no valid character is handed to invalid and decoding goes on after it; with no invalid,
+// decoding stops there and the part before it is the valid part.
+ValidPart Decode(std::string_view bytes, const std::string& codeSet, std::string& out,
+                 InvalidByte invalid = nullptr);
 
 // One character at a time to and from the code set of file names, where that is not UTF-8.
 class NameCodec {
@@ -82,5 +78,14 @@ class NameCodec {
 NameCodec* NameCodecFor(const std::string& codeSet);
 
 }  // namespace platform
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, so that each
+// character has exactly one spelling.
+DecodedCharacter NextUtf8(std::string_view bytes);
+void AppendUtf8(std::string& out, char32_t c);
+
+// Strict UTF-8 appended as it is, handled as platform::Decode handles other code sets.
+platform::ValidPart DecodeUtf8(std::string_view bytes, std::string& out,
+                               platform::InvalidByte invalid = nullptr);
 
 }  // namespace tavrin

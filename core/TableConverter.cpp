@@ -14,7 +14,7 @@ namespace tavrin {
 using detail::FirstNul;
 using detail::kNone;
 using detail::ReplaceRow;
-using detail::ReplaceTagRows;
+using detail::ReplaceTokenRows;
 using detail::Row;
 using detail::RowResult;
 using detail::RowStage;
@@ -23,6 +23,7 @@ using detail::StageText;
 using detail::Stretches;
 using detail::StripTags;
 using detail::Target;
+using detail::TokenRows;
 
 namespace {
 
@@ -54,62 +55,84 @@ std::vector<Row> ActiveRows(const ArrayOfArrayOfString& table, std::string& byte
   return rows;
 }
 
-// A pattern that is one whole tag: '<', bytes other than '<' and '>', then '>'.
-bool IsWholeTag(std::string_view pattern) {
-  return pattern.size() >= 2 && pattern.front() == '<' && pattern.back() == '>' &&
-         pattern.substr(1, pattern.size() - 2).find_first_of("<>") == std::string_view::npos;
+// Whether the pattern is one token: an opening byte, bytes other than it and the closing byte,
+// then the closing byte, neither of the two a lead byte.
+bool IsToken(std::string_view pattern, const LeadByteSet& lead) {
+  if (pattern.size() < 2) return false;
+  const char open = pattern.front();
+  const char close = pattern.back();
+  return open != close && !lead.Contains(static_cast<unsigned char>(open)) &&
+         !lead.Contains(static_cast<unsigned char>(close)) &&
+         pattern.substr(1, pattern.size() - 2).find_first_of(std::string{open, close}) ==
+             std::string_view::npos;
 }
 
-// The runs of rows whose patterns are whole tags and whose replacements are not empty and hold
-// no byte of the run's patterns, no lead byte and no NUL: for each row, where its run ends (the
-// row after it when it is in none).
-std::vector<std::size_t> TagGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+// Whether the row can be one of TokenRows, alone.
+bool TokenAlone(const Row& row, const LeadByteSet& lead) {
+  if (!IsToken(row.pattern, lead) || row.replacement.empty()) return false;
+  const char bytes[] = {row.pattern.front(), row.pattern.back(), '\0'};
+  return row.replacement.find_first_of(std::string_view(bytes, 3)) == std::string_view::npos;
+}
+
+// Whether the row's replacement is made only of lead bytes (so that a run of them before an
+// occurrence may go on before the replacement).
+bool AllLeads(const Row& row, const LeadByteSet& lead) {
+  for (const char c : row.replacement) {
+    if (!lead.Contains(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// The runs of rows that TokenRows takes together: patterns that are tokens with the same two
+// bytes; replacements that are not empty, hold no NUL and neither of the two bytes, and do not
+// occur within the pattern of a later row of the run. A later pattern's occurrence that takes
+// in an earlier replacement would have to hold all of it, since it has neither of the two bytes;
+// so none can be made. For each row, where its run ends (the row after it when it is in none).
+std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
   std::vector<std::size_t> groupEnd(rows.size());
   std::size_t start = 0;
-  std::array<bool, 256> inPatterns{};
-  std::array<bool, 256> inReplacements{};
-  // Whether the row may join the run so far.
-  const auto fits = [&](const Row& row) {
-    for (const char c : row.pattern) {
-      if (inReplacements[static_cast<unsigned char>(c)]) return false;
-    }
-    for (const char c : row.replacement) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte == 0 || lead.Contains(byte) || inPatterns[byte] ||
-          row.pattern.find(c) != std::string_view::npos) {
+  // The first bytes of the run's replacements: a pattern without any of them holds none.
+  std::array<bool, 256> replacementStarts{};
+  const auto fits = [&](std::size_t i) {
+    const Row& row = rows[i];
+    if (start < i) {
+      const std::string_view first = rows[start].pattern;
+      if (first.front() != row.pattern.front() || first.back() != row.pattern.back()) {
         return false;
       }
+    }
+    for (const char c : row.pattern) {
+      if (!replacementStarts[static_cast<unsigned char>(c)]) continue;
+      for (std::size_t j = start; j < i; ++j) {
+        if (row.pattern.find(rows[j].replacement) != std::string_view::npos) return false;
+      }
+      break;
     }
     return true;
   };
   const auto close = [&](std::size_t end) {
     for (std::size_t i = start; i < end; ++i) groupEnd[i] = end;
     start = end;
-    inPatterns.fill(false);
-    inReplacements.fill(false);
+    replacementStarts.fill(false);
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    if (!IsWholeTag(row.pattern) || row.replacement.empty()) {
+    if (!TokenAlone(row, lead)) {
       close(i);
       close(i + 1);
       continue;
     }
-    if (!fits(row)) close(i);
-    if (!fits(row)) {
-      close(i + 1);  // not even alone
-      continue;
-    }
-    for (const char c : row.pattern) inPatterns[static_cast<unsigned char>(c)] = true;
-    for (const char c : row.replacement) inReplacements[static_cast<unsigned char>(c)] = true;
+    if (i - start == TokenRows::kMost || !fits(i)) close(i);
+    replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
   }
   close(rows.size());
   return groupEnd;
 }
 
-std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows) {
+// The patterns of rows[from, end) with their rows' indexes.
+std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows, std::size_t from = 0) {
   std::vector<MultiPatternSearch::Entry> entries;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  for (std::size_t i = from; i < rows.size(); ++i) {
     entries.emplace_back(rows[i].pattern, static_cast<std::uint32_t>(i));
   }
   return entries;
@@ -173,7 +196,27 @@ class PreparedTable {
       wholePasses = wholePasses || row.insertsNul;
       room += row.pattern.size() - 1;
     }
-    tagGroupEnd = TagGroups(rows, lead);
+    tokenGroupEnd = TokenGroups(rows, lead);
+    // Tags are what dense markup is made of: when the table begins with rows of whole tags,
+    // a pass for them alone runs first on every piece, and the search for the other rows
+    // need not stop at every '<'. Its replacements must not be made only of lead bytes, so
+    // that the pass never gives up.
+    std::vector<const Row*> leading;
+    if (!rows.empty() && rows[0].pattern.front() == '<' && rows[0].pattern.back() == '>' &&
+        TokenAlone(rows[0], lead)) {
+      while (leadingTagCount < tokenGroupEnd[0] && !AllLeads(rows[leadingTagCount], lead)) {
+        leading.push_back(&rows[leadingTagCount++]);
+      }
+    }
+    if (leadingTagCount != 0) {
+      leadingTags.Assign(leading.data(), leading.size(), lead);
+      searchAfterTags = std::make_unique<const MultiPatternSearch>(Entries(rows, leadingTagCount));
+    }
+  }
+
+  // The search for the rows after the leading tag rows.
+  const MultiPatternSearch& SearchAfterTags() const {
+    return searchAfterTags ? *searchAfterTags : search;
   }
 
   // Known only in this file and only read, so the converters use the fields directly.
@@ -185,8 +228,12 @@ class PreparedTable {
   bool wholePasses = false;
   // What the stages hold back at most, all together.
   std::size_t room = 0;
-  // For each row, the end of the run of rows from it on that ReplaceTagRows takes together.
-  std::vector<std::size_t> tagGroupEnd;
+  // For each row, the end of the run of rows from it on that ReplaceTokenRows takes together.
+  std::vector<std::size_t> tokenGroupEnd;
+  // The rows [0, leadingTagCount), which TokenRows takes together, and the search for the others.
+  std::size_t leadingTagCount = 0;
+  TokenRows leadingTags;
+  std::unique_ptr<const MultiPatternSearch> searchAfterTags;
 };
 
 std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
@@ -204,9 +251,11 @@ class TableConverter::Impl {
         maxWaiting_(maxWaiting),
         rows_(table_->rows),
         search_(table_->search),
+        searchAfterTags_(table_->SearchAfterTags()),
+        leadingTagCount_(table_->leadingTagCount),
         cut_(table_->cut),
         wholePasses_(table_->wholePasses),
-        tagGroupEnd_(table_->tagGroupEnd) {
+        tokenGroupEnd_(table_->tokenGroupEnd) {
     for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
@@ -244,7 +293,8 @@ class TableConverter::Impl {
 
  private:
   std::size_t NextCut(const char* data, std::size_t from, std::size_t limit) const;
-  void ApplyRows(std::string& text, std::size_t searchEnd);
+  std::string_view ConvertPiece(std::string_view piece);
+  void ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -260,16 +310,20 @@ class TableConverter::Impl {
   const std::size_t maxWaiting_;
   const std::vector<Row>& rows_;
   const MultiPatternSearch& search_;
+  const MultiPatternSearch& searchAfterTags_;
+  const std::size_t leadingTagCount_;
   const std::array<bool, 256>& cut_;
   const bool wholePasses_;
-  const std::vector<std::size_t>& tagGroupEnd_;
+  const std::vector<std::size_t>& tokenGroupEnd_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
   std::string piece_;
   std::string spare_;
   Stretches inserted_;
-  std::vector<const Row*> tagRows_;
+  std::vector<const Row*> tokenRows_;
+  // Made at the first need: a few KiB, which most converters never use.
+  std::unique_ptr<TokenRows> tokenGroup_;
   std::size_t rowPasses_ = 0;
 
   // The text converted in chunks: the bytes after the last cut so far, whether its first NUL
@@ -306,36 +360,66 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 // Every marked row in order on text[0, searchEnd). Where a row inserted its replacement, the
 // rows after it may find new occurrences that begin up to a pattern's length before the
 // insertion or inside it; only there is the text looked at again.
-void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd) {
+void TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd,
+                                     std::size_t firstRow) {
   const std::size_t reach = search_.MaxLength() - 1;
-  for (std::size_t i = marks_.Next(0); i < rows_.size(); i = marks_.Next(i + 1)) {
-    const std::size_t groupEnd = tagGroupEnd_[i];
-    tagRows_.clear();
-    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tagRows_.push_back(&rows_[j]);
+  // Rows before this go one by one: their run's pass gave up.
+  std::size_t oneByOne = 0;
+  for (std::size_t i = marks_.Next(firstRow); i < rows_.size();) {
+    const std::size_t groupEnd = i < oneByOne ? i + 1 : tokenGroupEnd_[i];
+    tokenRows_.clear();
+    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
     const bool last = groupEnd == rows_.size();
     inserted_.clear();
     ++rowPasses_;
     RowResult result;
-    if (tagRows_.size() > 1) {
-      // Rows of whole tags, which markup holds everywhere: one pass for all of them.
-      result = ReplaceTagRows(text, searchEnd, tagRows_, leadBytes_, spare_,
-                              last ? nullptr : &inserted_);
-      i = groupEnd - 1;
+    std::size_t next = i + 1;
+    if (tokenRows_.size() > 1) {
+      // Rows of whole tags or entities, which markup holds everywhere: one pass for all of them.
+      if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
+      tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
+      result = ReplaceTokenRows(text, searchEnd, *tokenGroup_, leadBytes_, spare_,
+                                last ? nullptr : &inserted_);
+      if (result.gaveUp) {
+        oneByOne = groupEnd;
+        continue;
+      }
+      next = groupEnd;
     } else {
       const Row& row = rows_[i];
       result = ReplaceRow(text, searchEnd, row.pattern, row.replacement, leadBytes_, spare_,
                           i + 1 == rows_.size() ? nullptr : &inserted_);
     }
-    if (!result.changed) continue;
-    searchEnd = result.searchEnd;
-    const std::string_view searchable(text.data(), searchEnd);
-    std::size_t looked = 0;
-    for (const auto& [begin, end] : inserted_) {
-      const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
-      looked = end;
-      search_.MarkOccurrences(searchable, from, looked, marks_);
+    if (result.changed) {
+      searchEnd = result.searchEnd;
+      const std::string_view searchable(text.data(), searchEnd);
+      std::size_t looked = 0;
+      for (const auto& [begin, end] : inserted_) {
+        const std::size_t from = std::max(looked, begin > reach ? begin - reach : 0);
+        looked = end;
+        searchAfterTags_.MarkOccurrences(searchable, from, looked, marks_);
+      }
     }
+    i = marks_.Next(next);
   }
+}
+
+// The piece with the rows applied: the piece itself when none changes it, else piece_.
+std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece) {
+  marks_.Reset(rows_.size());
+  bool copied = false;
+  if (leadingTagCount_ != 0) {
+    ++rowPasses_;
+    for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
+    copied = ReplaceTokenRows(piece, piece.size(), table_->leadingTags, leadBytes_, piece_,
+                              nullptr) == detail::TokenPass::kChanged;
+    if (copied) piece = piece_;
+  }
+  searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
+  if (marks_.Next(leadingTagCount_) >= rows_.size()) return piece;
+  if (!copied) piece_.assign(piece);
+  ApplyRows(piece_, piece_.size(), leadingTagCount_);
+  return piece_;
 }
 
 namespace {
@@ -418,13 +502,23 @@ std::string TableConverter::Impl::Convert(std::string text) {
     return text;
   }
 
-  const std::size_t searchEnd = FirstNul(text);
-  marks_.Reset(rows_.size());
+  std::size_t searchEnd = FirstNul(text);
   std::size_t end = NextCut(text.data(), 0, searchEnd);
   if (end == searchEnd) {
     // One piece: convert the text where it is.
-    search_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd, marks_);
-    if (!marks_.None()) ApplyRows(text, searchEnd);
+    marks_.Reset(rows_.size());
+    if (leadingTagCount_ != 0) {
+      ++rowPasses_;
+      for (std::size_t i = 0; i < leadingTagCount_; ++i) marks_.Set(static_cast<std::uint32_t>(i));
+      searchEnd =
+          ReplaceTokenRows(text, searchEnd, table_->leadingTags, leadBytes_, spare_, nullptr)
+              .searchEnd;
+    }
+    searchAfterTags_.MarkOccurrences(std::string_view(text.data(), searchEnd), 0, searchEnd,
+                                     marks_);
+    if (marks_.Next(leadingTagCount_) < rows_.size()) {
+      ApplyRows(text, searchEnd, leadingTagCount_);
+    }
     RemoveTagsInPlace(text);
     return text;
   }
@@ -432,15 +526,11 @@ std::string TableConverter::Impl::Convert(std::string text) {
   Output output(text);
   for (std::size_t start = 0; start < searchEnd;
        start = end, end = NextCut(text.data(), start, searchEnd)) {
-    marks_.Reset(rows_.size());
     const std::string_view piece(text.data() + start, end - start);
-    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
-    if (marks_.None()) {
+    if (ConvertPiece(piece).data() == piece.data()) {
       output.FromText(start, end);  // no row changes this piece: no copy
       continue;
     }
-    piece_.assign(piece);
-    ApplyRows(piece_, piece_.size());
     output.FromPiece(piece_, end);
   }
   output.FromText(searchEnd, text.size());  // after the NUL only the tags go
@@ -476,16 +566,7 @@ void TableConverter::Impl::StripToOut(std::string_view text) {
 void TableConverter::Impl::ConvertSpan(std::string_view span) {
   for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
     end = NextCut(span.data(), start, span.size());
-    const std::string_view piece = span.substr(start, end - start);
-    marks_.Reset(rows_.size());
-    search_.MarkOccurrences(piece, 0, piece.size(), marks_);
-    if (marks_.None()) {
-      StripToOut(piece);
-      continue;
-    }
-    piece_.assign(piece);
-    ApplyRows(piece_, piece_.size());
-    StripToOut(piece_);
+    StripToOut(ConvertPiece(span.substr(start, end - start)));
   }
 }
 

@@ -1,5 +1,6 @@
-// Pictures of the Windows window for the README: the list after a run, the preview page and the
-// About box, as 24-bit BMP files (scripts/screenshots-windows.sh turns them into PNG).
+// Pictures of the Windows window for the README: the list after a run, its edit menu open, the
+// preview page and the About box, as 24-bit BMP files (scripts/screenshots-windows.sh turns them
+// into PNG).
 //   tavrin-screenshots-windows.exe EXAMPLES_DIR OUTPUT_DIR
 // The example pages are copied to where the installer puts them and dropped on the window as
 // from Explorer; the window is driven with the messages a user's actions send.
@@ -44,13 +45,17 @@ std::string Utf8(const fs::path& path) {
   return tavrin::Utf8FromWide(path.wstring());
 }
 
-// The window as drawn, frame and caption included, from its own device context.
-bool SaveBmp(HWND window, const fs::path& path) {
-  ::RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  Settle();
+// The window as drawn, frame and caption included, from its own device context; or, with an
+// area, that part of the screen (where a menu shows over the window).
+bool SaveBmp(HWND window, const fs::path& path, const RECT* area = nullptr) {
+  if (area == nullptr) {
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Settle();
+  }
   RECT frame;
   ::GetWindowRect(window, &frame);
+  if (area != nullptr) frame = *area;
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
 
   BITMAPINFO info{};
@@ -61,11 +66,13 @@ bool SaveBmp(HWND window, const fs::path& path) {
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HDC source = ::GetWindowDC(window);
+  HDC source = area != nullptr ? ::GetDC(nullptr) : ::GetWindowDC(window);
+  const int fromX = area != nullptr ? frame.left : 0, fromY = area != nullptr ? frame.top : 0;
   HDC memory = ::CreateCompatibleDC(source);
   HBITMAP bitmap = ::CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = ::SelectObject(memory, bitmap);
-  bool ok = bitmap != nullptr && ::BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  bool ok =
+      bitmap != nullptr && ::BitBlt(memory, 0, 0, width, height, source, fromX, fromY, SRCCOPY);
   ::GdiFlush();
 
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) * 3 + 3) & ~3u;
@@ -85,7 +92,7 @@ bool SaveBmp(HWND window, const fs::path& path) {
   ::SelectObject(memory, old);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
-  ::ReleaseDC(window, source);
+  ::ReleaseDC(area != nullptr ? nullptr : window, source);
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", Utf8(path).c_str());
   return ok;
 }
@@ -101,6 +108,16 @@ void DoubleClickList(const TFMain& window, int row) {
   click.hdr.code = NM_DBLCLK;
   click.iItem = row;
   ::SendMessageW(window.Hwnd(), WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+}
+
+// What the message loop gets when Alt and a letter are pressed over a control.
+MSG AltKey(HWND control, WPARAM key) {
+  MSG message{};
+  message.hwnd = control;
+  message.message = WM_SYSKEYDOWN;
+  message.wParam = key;
+  message.lParam = static_cast<LPARAM>(KF_ALTDOWN) << 16;
+  return message;
 }
 
 // Where the installer puts the examples: %LOCALAPPDATA%\Programs\tavrin\examples.
@@ -157,6 +174,34 @@ int wmain(int argc, wchar_t** argv) {
                         LVIS_SELECTED | LVIS_FOCUSED);
   ::SetFocus(window.lvwResult);
   bool ok = SaveBmp(window.Hwnd(), out / L"windows-list.bmp");
+
+  // The edit menu open under its caption, with its items' pictures: the screen there is taken
+  // while the menu shows, then the menu is closed.
+  static fs::path menuShot;
+  static bool menuOk = false;
+  menuShot = out / L"windows-menu.bmp";
+  window.whileMenuShows = [&window](HMENU menu) {
+    RECT button{};
+    ::SendMessageW(window.ttbMenu, TB_GETRECT, static_cast<WPARAM>(tavrin::kIdMenuFile + 1),
+                   reinterpret_cast<LPARAM>(&button));
+    ::MapWindowPoints(window.ttbMenu, nullptr, reinterpret_cast<POINT*>(&button), 2);
+    ::SetTimer(nullptr, 0, 500, [](HWND, UINT, UINT_PTR timer, DWORD) {
+      ::KillTimer(nullptr, timer);
+      HWND popup = ::FindWindowW(L"#32768", nullptr);
+      HWND main = ::GetActiveWindow();
+      RECT area{}, shown{};
+      ::GetWindowRect(main, &area);
+      if (popup != nullptr && ::GetWindowRect(popup, &shown)) ::UnionRect(&area, &area, &shown);
+      menuOk = popup != nullptr && SaveBmp(main, menuShot, &area);
+      ::EndMenu();
+    });
+    ::TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD, button.left,
+                       button.bottom, window.Hwnd(), nullptr);
+    return 0;
+  };
+  window.PreTranslateMessage(AltKey(window.lvwResult, 'E'));
+  window.whileMenuShows = nullptr;
+  ok &= menuOk;
 
   DoubleClickList(window, kJapanesePage);
   ok &= SaveBmp(window.Hwnd(), out / L"windows-view.bmp");

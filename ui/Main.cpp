@@ -23,6 +23,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 #include "AboutBox.h"
 #include "CoolBand.h"
@@ -104,11 +106,38 @@ std::vector<int> RowsOf(const QItemSelection& selection) {
   return rows;
 }
 
-// The task text and image of a row.
-void ShowRowState(QTreeWidgetItem* item, const FileListItem& state) {
-  item->setText(kColumnTask, FromUtf8(state.taskText));
-  item->setIcon(kColumnName, TilMainIcon(state.imageIndex));
-  item->setData(kColumnName, kImageRole, state.imageIndex);
+// The few task texts there are, each decoded once.
+const QString& TaskText(const std::string& text) {
+  static std::vector<std::pair<std::string, QString>> known;
+  for (const auto& [utf8, shown] : known) {
+    if (utf8 == text) return shown;
+  }
+  return known.emplace_back(text, FromUtf8(text)).second;
+}
+
+// A row of the list, which keeps its task text and image itself. A run changes them twice for
+// every file: through QTreeWidgetItem's own setters, each change would look the row up (the
+// first time, by a search of the whole list) and tell the view three times over.
+class ListRow : public QTreeWidgetItem {
+ public:
+  void Show(const FileListItem& state) {
+    task_ = TaskText(state.taskText);
+    image_ = state.imageIndex;
+  }
+  QVariant data(int column, int role) const override {
+    if (column == kColumnTask && (role == Qt::DisplayRole || role == Qt::EditRole)) return task_;
+    if (column == kColumnName && role == Qt::DecorationRole) return TilMainIcon(image_);
+    if (column == kColumnName && role == kImageRole) return image_;
+    return QTreeWidgetItem::data(column, role);
+  }
+
+ private:
+  QString task_;
+  int image_ = kImageWaiting;
+};
+
+ListRow* RowItem(const QTreeWidget* list, int row) {
+  return static_cast<ListRow*>(list->topLevelItem(row));
 }
 
 // Appends items at the end of the list. Qt finds an item's row, the first time the item changes
@@ -452,20 +481,42 @@ void TFMain::RowsAppended(std::span<const FileListItem> rows) {
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(rows.size()));
   for (const FileListItem& row : rows) {
-    auto* item = new QTreeWidgetItem;
+    auto* item = new ListRow;
     item->setText(kColumnName, FromUtf8(row.shownName));
     item->setText(kColumnPath, FromUtf8(row.shownPath));
-    ShowRowState(item, row);
+    item->Show(row);
     items.append(item);
   }
   AppendItems(lvwResult, items);
 }
 
 void TFMain::RowChanged(int row, const FileListItem& state) {
-  ShowRowState(lvwResult->topLevelItem(row), state);
+  RowItem(lvwResult, row)->Show(state);
+  changedFirst_ = std::min(changedFirst_, row);
+  changedLast_ = std::max(changedLast_, row);
+  // Told to the view before it paints, or once the command is over, whichever comes first.
+  if (!changesQueued_) {
+    changesQueued_ = true;
+    QMetaObject::invokeMethod(this, &TFMain::AnnounceRowChanges, Qt::QueuedConnection);
+  }
+}
+
+void TFMain::AnnounceRowChanges() {
+  changesQueued_ = false;
+  const int last = std::min(changedLast_, RowCount() - 1);
+  if (changedFirst_ <= last) {
+    // One range for all the rows changed since the view was last told: it repaints what of it
+    // shows, and a screen reader hears of it.
+    QAbstractItemModel* model = lvwResult->model();
+    Q_EMIT model->dataChanged(model->index(changedFirst_, 0),
+                              model->index(last, model->columnCount() - 1));
+  }
+  changedFirst_ = std::numeric_limits<int>::max();
+  changedLast_ = -1;
 }
 
 void TFMain::RowsRemoved(const std::vector<int>& rows) {
+  AnnounceRowChanges();
   ApplySelectionChanges();
   // Each removal from a Qt list moves every row after it, the selection and the current row,
   // so rows removed one at a time cost the square of the list. All rows are taken out at once
@@ -505,6 +556,7 @@ void TFMain::RowsRemoved(const std::vector<int>& rows) {
 }
 
 void TFMain::RowsCleared() {
+  AnnounceRowChanges();
   selectionChanges_.clear();
   lvwResult->clear();
 }
@@ -553,12 +605,14 @@ void TFMain::ApplySelectionChanges() const {
 
 void TFMain::ScrollToRow(int row) {
   ApplySelectionChanges();
-  lvwResult->scrollToItem(lvwResult->topLevelItem(row));
+  // By index: scrollToItem would look the row's item up in the whole list.
+  lvwResult->scrollTo(lvwResult->model()->index(row, 0));
 }
 
 void TFMain::PaintNow(int row) {
   // The run stays inside its command; the window paints (and answers the desktop) meanwhile,
   // while input waits until the run is over.
+  AnnounceRowChanges();
   ScrollToRow(row);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

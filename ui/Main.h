@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -125,6 +126,11 @@ class TFMain : public QMainWindow, private WindowView {
   // wait here until the list is painted or looked at, and then go in as one new selection.
   mutable std::map<int, bool> selectionChanges_;
   void ApplySelectionChanges() const;
+  // Rows whose task text and image changed since the view was last told, first to last.
+  int changedFirst_ = std::numeric_limits<int>::max();
+  int changedLast_ = -1;
+  bool changesQueued_ = false;
+  void AnnounceRowChanges();
 
  public:
   // The window's controls, named as the rest of the program knows them.

@@ -1,5 +1,7 @@
 #include "AboutBox.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Accessible.h"
 #include "JpegPicture.h"
 #include "Pictures.h"
 #include "Texts.h"
@@ -212,8 +215,13 @@ void TFAboutBox::Execute(HWND owner, UINT dpi, const std::function<void(HWND)>& 
                                owner, nullptr, instance, nullptr);
   if (box == nullptr) return;
 
-  ::CreateWindowExW(0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP, 0,
-                    0, 0, 0, box, reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
+  HWND image1 =
+      ::CreateWindowExW(0, WC_STATICW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_BITMAP,
+                        0, 0, 0, 0, box, reinterpret_cast<HMENU>(kIdImage1), instance, nullptr);
+  // What the picture shows, for those who cannot see it.
+  SetAccessibleText(image1, ROLE_SYSTEM_GRAPHIC, L"tavrin ver 2",
+                    L"砂岩の壁の写真。右上に鉄格子の窓、下から駐車禁止の丸い標識が傾いて立ち、"
+                    L"右寄りの中ほどに黒い太字で「tavrin」と「ver 2」。");
   const std::wstring texts[] = {L"作者: tavrin 開発チーム", L"連絡先: tavrin-dev@example.invalid",
                                 L"compired with", BuildToolLine()};
   for (std::size_t i = 0; i < std::size(kLabels); ++i) {

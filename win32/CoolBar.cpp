@@ -1,8 +1,11 @@
 #include "CoolBar.h"
 
+#include <oleacc.h>
+
 #include <iterator>
 #include <vector>
 
+#include "Accessible.h"
 #include "Main.h"
 #include "WindowFonts.h"
 
@@ -62,8 +65,10 @@ CoolBar::CoolBar(HWND owner, HIMAGELIST images) {
       0, 0, bar_, reinterpret_cast<HMENU>(kIdToolBar), instance, nullptr);
   ::SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   ::SendMessageW(toolBar_, TB_SETPARENT, reinterpret_cast<WPARAM>(owner), 0);
-  ::SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 16));
-  ::SendMessageW(toolBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  SetImages(images);
+  // The buttons carry their items' captions but show only their pictures.
+  ::SendMessageW(toolBar_, TB_SETMAXTEXTROWS, 0, 0);
+  SetAccessibleText(toolBar_, ROLE_SYSTEM_TOOLBAR, L"ツールバー");
   std::vector<TBBUTTON> buttons;
   for (const ToolButtonSlot& slot : kToolButtons) {
     TBBUTTON button{};
@@ -82,13 +87,36 @@ CoolBar::CoolBar(HWND owner, HIMAGELIST images) {
                  reinterpret_cast<LPARAM>(buttons.data()));
 }
 
+void CoolBar::TakeCaptions(std::initializer_list<HMENU> menus) {
+  for (const ToolButtonSlot& slot : kToolButtons) {
+    if (slot.command == 0) continue;
+    for (HMENU menu : menus) {
+      wchar_t caption[256] = {};
+      if (::GetMenuStringW(menu, static_cast<UINT>(slot.command), caption, 256, MF_BYCOMMAND) <=
+          0) {
+        continue;
+      }
+      TBBUTTONINFOW info{};
+      info.cbSize = sizeof info;
+      info.dwMask = TBIF_TEXT;
+      info.pszText = caption;
+      ::SendMessageW(toolBar_, TB_SETBUTTONINFOW, static_cast<WPARAM>(slot.command),
+                     reinterpret_cast<LPARAM>(&info));
+      break;
+    }
+  }
+}
+
 void CoolBar::AddBands(HWND menuRow, UINT dpi) {
   const HWND children[] = {toolBar_, menuRow};
+  // The bands' titles are never shown: a screen reader reads them.
+  const wchar_t* titles[] = {L"ツールバー", L"メニュー バー"};
   for (int i = 0; i < 2; ++i) {
     REBARBANDINFOW info{};
     info.cbSize = sizeof info;
-    info.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_STYLE;
-    info.fStyle = RBBS_GRIPPERALWAYS | RBBS_CHILDEDGE;
+    info.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_STYLE | RBBIM_TEXT;
+    info.fStyle = RBBS_GRIPPERALWAYS | RBBS_CHILDEDGE | RBBS_HIDETITLE;
+    info.lpText = const_cast<wchar_t*>(titles[i]);
     info.hwndChild = children[i];
     info.cx = static_cast<UINT>(ScaledTo(kBands[i].width, dpi));
     info.cxMinChild = static_cast<UINT>(ScaledTo(kBands[i].minWidth, dpi));
@@ -110,6 +138,14 @@ void CoolBar::Rescale(UINT oldDpi, UINT dpi) {
     info.cyMinChild = static_cast<UINT>(ScaledTo(kBands[i].minHeight, dpi));
     ::SendMessageW(bar_, RB_SETBANDINFOW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&info));
   }
+}
+
+void CoolBar::SetImages(HIMAGELIST images) {
+  int width = 16, height = 16;
+  ::ImageList_GetIconSize(images, &width, &height);
+  ::SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
+  ::SendMessageW(toolBar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  ::SendMessageW(toolBar_, TB_AUTOSIZE, 0, 0);
 }
 
 }  // namespace tavrin

@@ -1,6 +1,8 @@
 // tcbMain: the cool bar, band 1 the toolbar ttbMain, band 2 the menu row.
 #pragma once
 
+#include <initializer_list>
+
 #include "WinApi.h"
 
 namespace tavrin {
@@ -15,8 +17,13 @@ class CoolBar {
   HWND Bar() const { return bar_; }
   HWND ToolBar() const { return toolBar_; }
   void AddBands(HWND menuRow, UINT dpi);
+  // Each button takes its menu item's caption, found in these menus; never shown, it is what a
+  // screen reader reads for the picture.
+  void TakeCaptions(std::initializer_list<HMENU> menus);
   // The bands' sizes at another DPI; what the user sized keeps its size relative to the text.
   void Rescale(UINT oldDpi, UINT dpi);
+  // The toolbar draws these pictures, at their size.
+  void SetImages(HIMAGELIST images);
 
  private:
   HWND bar_ = nullptr;

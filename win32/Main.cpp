@@ -1,7 +1,10 @@
 #include "Main.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 
+#include "Accessible.h"
 #include "CodePage.h"
 #include "CoolBar.h"
 #include "MenuRow.h"
@@ -54,7 +57,7 @@ TFMain::TFMain(DesktopServices& services) : behaviour_(*this, services) {
   bigIcon_ = CreateProgramIcon(32);
   ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  tilMain = CreateTilMain();
+  tilMain = CreateTilMain(Scaled(16));
   fonts_.Build(dpi_);
   fonts_.Use(hwnd_, WindowFonts::kForm);
 
@@ -67,6 +70,7 @@ TFMain::TFMain(DesktopServices& services) : behaviour_(*this, services) {
   tmiEdit = menuRow_->Edit();
   tmiHelp = menuRow_->Help();
   coolBar_->AddBands(ttbMenu, dpi_);
+  coolBar_->TakeCaptions({tmiFile, tmiEdit, tmiHelp});
   Name(tcbMain, "tcbMain");
   Name(ttbMain, "ttbMain");
   Name(ttbMenu, "ttbMenu");
@@ -150,6 +154,16 @@ void TFMain::BuildStatusBar() {
   fonts_.Use(tsbMain, WindowFonts::kForm);
   int parts[] = {-1};
   ::SendMessageW(tsbMain, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+  // Read as "ステータス" with its text as the value, which is announced when it changes.
+  AccessibleText status;
+  status.role = ROLE_SYSTEM_STATUSBAR;
+  status.name = [] { return std::wstring(L"ステータス"); };
+  status.value = [bar = tsbMain] {
+    std::wstring text(LOWORD(::SendMessageW(bar, SB_GETTEXTLENGTHW, 0, 0)) + 1u, L'\0');
+    text.resize(LOWORD(::SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+  };
+  SetAccessibleText(tsbMain, std::move(status));
   FitStatusBar();
 }
 
@@ -191,6 +205,13 @@ void TFMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
   menuRow_->Rescale(dpi);
   coolBar_->Rescale(old, dpi);
   pages_->RescaleColumns(old, dpi);
+  // The pictures at the new size, taken by every control before the old ones go.
+  HIMAGELIST images = CreateTilMain(Scaled(16));
+  coolBar_->SetImages(images);
+  menuRow_->SetImages(images);
+  pages_->SetImages(images);
+  ::ImageList_Destroy(tilMain);
+  tilMain = images;
   FitStatusBar();
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -269,6 +290,9 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case kRowChangesMessage:
+      ApplyRowChanges();
+      return 0;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -134,6 +135,19 @@ class TFMain : private WindowView {
   // The control of this window that last had the focus, kept while the focus is elsewhere.
   HWND lastFocus_ = nullptr;
   bool focusInOldPage_ = false;
+  // A run changes each row's task text, image and selection twice: the changes wait here
+  // until the list paints or is looked at, and then only the last of each goes in.
+  struct RowShown {
+    std::string taskText;
+    int imageIndex;
+  };
+  mutable std::map<int, RowShown> rowChanges_;
+  mutable std::map<int, bool> selectionChanges_;
+  // Changes left when the command ends go in from the message loop, should nothing look first.
+  static constexpr UINT kRowChangesMessage = WM_APP + 1;
+  mutable bool changesPosted_ = false;
+  void PostRowChanges();
+  void ApplyRowChanges() const;
 };
 
 }  // namespace tavrin

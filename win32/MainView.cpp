@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "AboutBox.h"
+#include "Accessible.h"
 #include "Main.h"
 #include "Pages.h"
 #include "Win32DesktopServices.h"
@@ -44,6 +45,21 @@ std::wstring WithCrLf(std::wstring_view text) {
 constexpr int kColumnPath = 1;
 constexpr int kColumnTask = 2;
 
+// The task text and image of a row.
+void ShowRow(HWND list, int row, const std::string& taskText, int imageIndex) {
+  const std::wstring task = WideForDisplay(taskText);
+  LVITEMW item{};
+  item.iItem = row;
+  item.iSubItem = kColumnTask;
+  item.pszText = const_cast<wchar_t*>(task.c_str());
+  ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  LVITEMW image{};
+  image.mask = LVIF_IMAGE;
+  image.iItem = row;
+  image.iImage = imageIndex;
+  ::SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&image));
+}
+
 }  // namespace
 
 void TFMain::RowsAppended(std::span<const FileListItem> rows) {
@@ -65,36 +81,47 @@ void TFMain::RowsAppended(std::span<const FileListItem> rows) {
     item.pszText = const_cast<wchar_t*>(path.c_str());
     ::SendMessageW(lvwResult, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
                    reinterpret_cast<LPARAM>(&item));
-    RowChanged(index, row);
+    ShowRow(lvwResult, index, row.taskText, row.imageIndex);
   }
 }
 
 void TFMain::RowChanged(int row, const FileListItem& state) {
-  const std::wstring task = WideForDisplay(state.taskText);
-  LVITEMW item{};
-  item.iItem = row;
-  item.iSubItem = kColumnTask;
-  item.pszText = const_cast<wchar_t*>(task.c_str());
-  ::SendMessageW(lvwResult, LVM_SETITEMTEXTW, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&item));
-  LVITEMW image{};
-  image.mask = LVIF_IMAGE;
-  image.iItem = row;
-  image.iImage = state.imageIndex;
-  ::SendMessageW(lvwResult, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&image));
+  rowChanges_[row] = {state.taskText, state.imageIndex};
+  PostRowChanges();
+}
+
+void TFMain::PostRowChanges() {
+  if (changesPosted_) return;
+  changesPosted_ = ::PostMessageW(hwnd_, kRowChangesMessage, 0, 0) != FALSE;
+}
+
+void TFMain::ApplyRowChanges() const {
+  changesPosted_ = false;
+  for (const auto& [row, shown] : rowChanges_) {
+    ShowRow(lvwResult, row, shown.taskText, shown.imageIndex);
+  }
+  rowChanges_.clear();
+  for (const auto& [row, selected] : selectionChanges_) {
+    ListView_SetItemState(lvwResult, row, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
+  }
+  selectionChanges_.clear();
 }
 
 void TFMain::RowsRemoved(const std::vector<int>& rows) {
+  ApplyRowChanges();
   // Deleted from the last up, so that no row moves before its turn, with one repaint at the end.
   const WithoutRedraw quiet(lvwResult);
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) ListView_DeleteItem(lvwResult, *row);
 }
 
 void TFMain::RowsCleared() {
+  rowChanges_.clear();
+  selectionChanges_.clear();
   ListView_DeleteAllItems(lvwResult);
 }
 
 std::vector<int> TFMain::SelectedRows() const {
+  ApplyRowChanges();
   std::vector<int> rows;
   for (int row = ListView_GetNextItem(lvwResult, -1, LVNI_SELECTED); row >= 0;
        row = ListView_GetNextItem(lvwResult, row, LVNI_SELECTED)) {
@@ -104,10 +131,12 @@ std::vector<int> TFMain::SelectedRows() const {
 }
 
 void TFMain::SetRowSelected(int row, bool selected) {
-  ListView_SetItemState(lvwResult, row, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
+  selectionChanges_[row] = selected;
+  PostRowChanges();
 }
 
 void TFMain::ScrollToRow(int row) {
+  ApplyRowChanges();
   ListView_EnsureVisible(lvwResult, row, FALSE);
 }
 
@@ -131,6 +160,7 @@ void TFMain::PaintNow(int row) {
 void TFMain::SetStatusText(std::string_view text) {
   const std::wstring shown = WideForDisplay(text);
   ::SendMessageW(tsbMain, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+  AnnounceValueChange(tsbMain);
 }
 
 void TFMain::SetPreview(std::string_view shownPath, std::string_view shownText) {

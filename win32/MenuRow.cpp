@@ -1,9 +1,13 @@
 #include "MenuRow.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "Accessible.h"
 #include "Main.h"
 
 namespace tavrin {
@@ -47,6 +51,15 @@ MenuRow::MenuRow(const HWND& owner, HWND parent, HIMAGELIST images, WindowFonts&
     buttons.push_back(button);
   }
   ::SendMessageW(bar_, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+  // The row is the window's menu bar, its buttons the bar's items, read by their captions.
+  AccessibleText menuBar;
+  menuBar.role = ROLE_SYSTEM_MENUBAR;
+  menuBar.name = [] { return std::wstring(L"メニュー"); };
+  menuBar.partRole = [bar = bar_](LONG button) {
+    return button >= 1 && button <= ::SendMessageW(bar, TB_BUTTONCOUNT, 0, 0) ? ROLE_SYSTEM_MENUITEM
+                                                                              : 0;
+  };
+  SetAccessibleText(bar_, std::move(menuBar));
   Rescale(dpi);
 }
 

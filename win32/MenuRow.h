@@ -33,6 +33,7 @@ class MenuRow {
   // Where the open menu's selection is (WM_MENUSELECT), for Left and Right.
   void NoteSelection(WPARAM wParam, LPARAM lParam);
   void Rescale(UINT dpi);
+  void SetImages(HIMAGELIST images) { images_ = images; }
   // A menu item's image, drawn by the owner from the image list (WM_MEASUREITEM, WM_DRAWITEM):
   // a bitmap of its own would lose its transparency where menus ignore alpha. False for what is
   // no item of these menus.

@@ -1,6 +1,12 @@
 #include "Pages.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
+#include <string>
+#include <utility>
+
+#include "Accessible.h"
 
 namespace tavrin {
 
@@ -81,6 +87,13 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
                    reinterpret_cast<LPARAM>(&column));
   }
 
+  // Each memo is named by a hidden label just before it, as screen readers name an edit control
+  // by itself, keeping everything else they read of one (its text, line by line).
+  auto addHiddenLabel = [&](const wchar_t* text) {
+    ::CreateWindowExW(0, WC_STATICW, text, WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, pnlView,
+                      nullptr, instance, nullptr);
+  };
+  addHiddenLabel(L"パス");
   // The path line takes no focus (the main window sees to it); the text takes it on entering
   // the page.
   tmeViewPath = ::CreateWindowExW(0, WC_EDITW, nullptr,
@@ -90,6 +103,7 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
   ::SetWindowSubclass(tmeViewPath, &Pages::PathLineProc, 0, 0);
   ::SetWindowPos(tmeViewPath, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  addHiddenLabel(L"ビュー");
   // Word wrap: no ES_AUTOHSCROLL, and no WS_HSCROLL, which would switch wrapping off; the
   // horizontal bar is shown, with nothing to scroll.
   tmeView = ::CreateWindowExW(
@@ -100,6 +114,27 @@ Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owne
   ::SendMessageW(tmeView, EM_SETLIMITTEXT, 0, 0);
   ::ShowScrollBar(tmeView, SB_HORZ, TRUE);
   ::EnableScrollBar(tmeView, SB_HORZ, ESB_DISABLE_BOTH);
+  NameForScreenReaders();
+}
+
+// Names as the other face gives them: the list has no label of its own, and the tab strip reads
+// as the page it shows.
+void Pages::NameForScreenReaders() {
+  AccessibleText tabs;
+  tabs.role = ROLE_SYSTEM_PAGETABLIST;
+  tabs.name = [control = tpcMain] {
+    wchar_t caption[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption;
+    item.cchTextMax = 64;
+    TabCtrl_GetItem(control, TabCtrl_GetCurSel(control), &item);
+    return std::wstring(caption);
+  };
+  SetAccessibleText(tpcMain, std::move(tabs));
+  SetAccessibleText(ttsMain, ROLE_SYSTEM_PROPERTYPAGE, L"リスト");
+  SetAccessibleText(ttsView, ROLE_SYSTEM_PROPERTYPAGE, L"ビュー");
+  SetAccessibleText(lvwResult, ROLE_SYSTEM_LIST, L"リスト");
 }
 
 // The pages and the panel hand their children's notices to the main window.
@@ -213,6 +248,11 @@ void Pages::RescaleColumns(UINT oldDpi, UINT dpi) {
                             ::MulDiv(ListView_GetColumnWidth(lvwResult, column),
                                      static_cast<int>(dpi), static_cast<int>(oldDpi)));
   }
+}
+
+void Pages::SetImages(HIMAGELIST images) {
+  TabCtrl_SetImageList(tpcMain, images);
+  ListView_SetImageList(lvwResult, images, LVSIL_SMALL);
 }
 
 }  // namespace tavrin

@@ -32,6 +32,8 @@ class Pages {
   void FitPathColumn(UINT dpi);
   // The columns the user sized keep their size relative to the text.
   void RescaleColumns(UINT oldDpi, UINT dpi);
+  // The tabs and the list draw these pictures.
+  void SetImages(HIMAGELIST images);
   bool IsListHeader(HWND control) const { return control == ListView_GetHeader(lvwResult); }
   static bool IsPathColumn(int column) { return column == kColumnPath; }
 
@@ -40,6 +42,7 @@ class Pages {
   static constexpr int kColumnPath = 1;
   static constexpr int kColumnTask = 2;
   static constexpr int kBevel = 2;
+  void NameForScreenReaders();
   static LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PathLineProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                        UINT_PTR id, DWORD_PTR data);

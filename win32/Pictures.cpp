@@ -68,6 +68,22 @@ Picture Decode(const char* const* xpm) {
   return picture;
 }
 
+// The picture at another size, each pixel taken from the nearest one: the sharp edges of the
+// drawings stay sharp.
+Picture Resized(const Picture& picture, int size) {
+  if (picture.width == size && picture.height == size) return picture;
+  Picture resized;
+  resized.width = resized.height = size;
+  resized.pixels.reserve(static_cast<std::size_t>(size * size));
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      resized.pixels.push_back(picture.pixels[static_cast<std::size_t>(
+          (y * picture.height / size) * picture.width + x * picture.width / size)]);
+    }
+  }
+  return resized;
+}
+
 HBITMAP ColourBitmap(const Picture& picture) {
   BITMAPINFO info = TopDownBitmapInfo(picture.width, picture.height);
   void* bits = nullptr;
@@ -95,10 +111,10 @@ HBITMAP MaskBitmap(const Picture& picture) {
 
 }  // namespace
 
-HIMAGELIST CreateTilMain() {
-  HIMAGELIST list = ::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, kTilMainCount, 0);
+HIMAGELIST CreateTilMain(int size) {
+  HIMAGELIST list = ::ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, kTilMainCount, 0);
   for (const char* const* xpm : kTilMain) {
-    const Picture picture = Decode(xpm);
+    const Picture picture = Resized(Decode(xpm), size);
     HBITMAP colour = ColourBitmap(picture);
     HBITMAP mask = MaskBitmap(picture);
     ::ImageList_Add(list, colour, mask);

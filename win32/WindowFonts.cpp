@@ -27,11 +27,20 @@ constexpr const wchar_t* kJapaneseFaces[] = {
     L"Source Han Sans JP", L"VL PGothic",   L"VL Gothic",        L"TakaoPGothic",
     L"TakaoGothic"};
 
-HFONT CreateFace(const wchar_t* face, int pixels, BYTE pitch) {
+// Faces for the window's Latin texts where no face has its Japanese ones, fixed-pitch ones first
+// for the fixed font: faces of ordinary line heights that Windows or Linux desktops have.
+constexpr const wchar_t* kLatinFaces[] = {L"Tahoma",   L"Segoe UI",    L"MS Shell Dlg 2",
+                                          L"Arial",    L"DejaVu Sans", L"Liberation Sans",
+                                          L"Noto Sans"};
+constexpr const wchar_t* kLatinFixedFaces[] = {L"Consolas", L"Courier New", L"DejaVu Sans Mono",
+                                               L"Liberation Mono", L"Noto Sans Mono"};
+constexpr wchar_t kLatinTexts[] = L"(F)(E)(H)CEntity.txt_:\\0123456789.html";
+
+HFONT CreateFace(const wchar_t* face, int pixels, BYTE pitch, BYTE charSet = SHIFTJIS_CHARSET) {
   LOGFONTW font{};
   font.lfHeight = -pixels;
   font.lfWeight = FW_NORMAL;
-  font.lfCharSet = SHIFTJIS_CHARSET;
+  font.lfCharSet = charSet;
   font.lfQuality = DEFAULT_QUALITY;
   font.lfPitchAndFamily = pitch;
   std::wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
@@ -39,8 +48,9 @@ HFONT CreateFace(const wchar_t* face, int pixels, BYTE pitch) {
 }
 
 // Whether the font has a glyph for every character of the texts and draws "_" inside its line (a
-// face whose underscore falls below the line shows "shift jis").
-bool ShowsTexts(HFONT font, std::wstring_view texts) {
+// face whose underscore falls below the line shows "shift jis"), in a line of about the pixels
+// asked for (a face with the tall lines of mathematics would push captions out of their bars).
+bool ShowsTexts(HFONT font, std::wstring_view texts, int pixels) {
   HDC dc = ::CreateCompatibleDC(nullptr);
   HGDIOBJ oldFont = ::SelectObject(dc, font);
   const int length = static_cast<int>(texts.size());
@@ -48,9 +58,10 @@ bool ShowsTexts(HFONT font, std::wstring_view texts) {
   bool shows = ::GetGlyphIndicesW(dc, texts.data(), length, glyphs.data(),
                                   GGI_MARK_NONEXISTING_GLYPHS) == static_cast<DWORD>(length) &&
                std::find(glyphs.begin(), glyphs.end(), WORD{0xFFFF}) == glyphs.end();
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  shows = shows && metrics.tmHeight <= pixels + pixels / 2 + 2;
   if (shows) {
-    TEXTMETRICW metrics{};
-    ::GetTextMetricsW(dc, &metrics);
     const int width = 2 * metrics.tmMaxCharWidth + 4, height = metrics.tmHeight;
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -98,7 +109,8 @@ std::vector<std::wstring> ShiftJisFaces() {
 
 // The first face that shows the window's texts whole: the named ones, then Japanese UI faces by
 // name, then any Shift-JIS face the system has; a size larger by a pixel or two where none does
-// at the size asked for; the default GUI font's face as the last resort. The fixed font keeps to
+// at the size asked for; where none does at all, a common Latin face; the default GUI font's face
+// as the last resort. The fixed font keeps to
 // fixed-pitch faces while it can.
 }  // namespace
 
@@ -112,9 +124,19 @@ HFONT MakeFont(std::initializer_list<const wchar_t*> named, int pixels, bool fix
   for (int grown = 0; grown <= 2; ++grown) {
     for (const std::wstring& face : faces) {
       HFONT font = CreateFace(face.c_str(), pixels + grown, pitch);
-      if (font != nullptr && ShowsTexts(font, texts)) return font;
+      if (font != nullptr && ShowsTexts(font, texts, pixels + grown)) return font;
       ::DeleteObject(font);
     }
+  }
+  // No face shows the Japanese texts: one that shows the Latin ones, which a system without
+  // Japanese fonts must still read.
+  std::vector<const wchar_t*> latin;
+  if (fixed) latin.assign(std::begin(kLatinFixedFaces), std::end(kLatinFixedFaces));
+  latin.insert(latin.end(), std::begin(kLatinFaces), std::end(kLatinFaces));
+  for (const wchar_t* face : latin) {
+    HFONT font = CreateFace(face, pixels, pitch, DEFAULT_CHARSET);
+    if (font != nullptr && ShowsTexts(font, kLatinTexts, pixels)) return font;
+    ::DeleteObject(font);
   }
   LOGFONTW font{};
   ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);

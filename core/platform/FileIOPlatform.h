@@ -65,6 +65,11 @@ class ReplacingFile {
 void WriteReplacing(const std::string& fileName, std::string_view contents,
                     const FileIdentity* mustNotBe);
 
+// A run of conversions begins: the first output it makes in a folder removes what killed runs
+// left there, also where an earlier run of this process has done so. A window stays open for
+// days, and a run killed meanwhile may have left files in a folder it swept before.
+void SweepFoldersAgain();
+
 // Fills text, sized to the file's reported size, from readUpTo (which returns less than asked
 // only at the end of the file), then reads on to the real end: the reported size is a first
 // guess, since procfs files report 0 and a file may grow or shrink while it is read. One small

@@ -179,6 +179,12 @@ TEST_F(ConvertCommandTest, OptionsAndExitStatus) {
        "tavrin-convert: missing FILE\nTry 'tavrin-convert --help'",
        std::nullopt},
       {"empty name", {"", "a.html"}, 2, "", "empty file name", std::nullopt},
+      {"empty list name",
+       {"a.html", "--files-from="},
+       2,
+       "",
+       "tavrin-convert: empty file name for option '--files-from'\n",
+       std::nullopt},
       {"unknown option", {"--fast", "a.html"}, 2, "", "unrecognized option '--fast'", std::nullopt},
       {"value missing", {"a.html", "--table"}, 2, "", "requires an argument", std::nullopt},
       {"flag with value", {"--quiet=yes", "a.html"}, 2, "", "doesn't allow", std::nullopt},
@@ -498,9 +504,7 @@ TEST_F(ConvertCommandTest, JobsOnANearlyFullDiskFailWhereOneJobFails) {
         outcome.converted.push_back(fs::exists(output) &&
                                     fs::file_size(output) == fs::file_size(work_.Path() / file));
       }
-      for (const auto& entry : fs::directory_iterator(work_.Path() / "disk")) {
-        EXPECT_FALSE(entry.path().filename().string().starts_with(".tavrin-"));
-      }
+      EXPECT_EQ(NewFilesIn(work_.Path() / "disk"), 0);
       if (!one) {
         // The disk is full part way through the list.
         EXPECT_EQ(run.status, 1);
@@ -565,14 +569,7 @@ TEST_F(ConvertCommandTest, EndedBySignalLeavesNoNewFileBehind) {
   args.insert(args.end(), files.begin(), files.end());
   const std::string stranger = ".tavrin-notmadebytavrin0";
   WriteBytes(work_ / stranger, "a stranger's file");
-  auto newFiles = [&] {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(work_.Path())) {
-      const std::string name = entry.path().filename().string();
-      if (name.starts_with(".tavrin-") && name != stranger) ++count;
-    }
-    return count;
-  };
+  auto newFiles = [&] { return NewFilesIn(work_.Path(), stranger); };
   auto expectOlderOrComplete = [&] {
     for (int i = 0; i < kCount; ++i) {
       const std::string output = Read(files[i] + ".txt");

@@ -62,12 +62,7 @@ TEST(WindowsConvertCommandTest, CtrlCLeavesNoNewFileBehind) {
     WriteBytes(work / (name + ".txt"), "older");
     commandLine += L' ' + std::wstring(name.begin(), name.end());
   }
-  auto newFileThere = [&] {
-    for (const auto& entry : fs::directory_iterator(work.Path())) {
-      if (entry.path().filename().string().starts_with(".tavrin-")) return true;
-    }
-    return false;
-  };
+  auto newFileThere = [&] { return NewFilesIn(work.Path()) > 0; };
 
   OwnConsole console;
   if (!console.Ready()) GTEST_SKIP() << "no console of our own to send Ctrl-C to";

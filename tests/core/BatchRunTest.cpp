@@ -1,12 +1,20 @@
-// Which files of a list wait for which: only files that can reach the same file.
+// Which files of a list wait for which: only files that can reach the same file. What a run
+// sweeps from its folders, and what a caller that shows the files one by one sees of the run.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "BatchRun.h"
+#include "ChildProcess.h"
+#include "FileIOTools.h"
 #include "TempDir.h"
+#include "platform/FileIOPlatform.h"
 
 namespace tavrin::testing {
 namespace {
@@ -69,6 +77,86 @@ TEST(BatchRunOrder, AThousandFoldersOfIndexHtmlWaitForNothing) {
   }
   for (const std::vector<std::size_t>& waited : FilesWaitedFor(files)) {
     EXPECT_TRUE(waited.empty());
+  }
+}
+
+// A window stays open for days: each of its runs removes what runs killed since the last one
+// left in its folders, not only the first run of the process.
+TEST(BatchRunSweep, EveryRunRemovesWhatKilledRunsLeftInItsFolder) {
+  TempDir work;
+  WriteBytes(work / "a.html", "<p>x</p>");
+  const std::vector<std::string> files = {work / "a.html"};
+  const auto convert = [&] {
+    BatchRun run(files, false);
+    run.AddWorker();
+    TableConverter converter(ArrayOfArrayOfString{});
+    run.Work(converter);
+    EXPECT_TRUE(run.Failures().empty());
+  };
+  convert();
+  // A run killed while writing on a file system without unnamed files: its new file keeps its
+  // name of its own, and the lock goes with the process.
+  const int status = InChild([&] {
+    if (!WithoutUnnamedFiles()()) return 1;
+    platform::ReplacingFile killed(work / "b.html.txt", nullptr);
+    killed.Write("half an output");
+    ::_exit(0);  // with the new file still open, as a kill ends it
+  });
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(NewFilesIn(work.Path()), 1);
+  convert();
+  EXPECT_EQ(NewFilesIn(work.Path()), 0);
+  EXPECT_EQ(ReadBytes(work / "a.html.txt"), "x");
+}
+
+// The caller that goes through the files one by one is woken once for a stretch of them: when
+// the files ahead have settled, or as many as the first failure or a held file lets settle. A
+// held file is reported as such, and is read only once released.
+TEST(BatchRunWatch, TheCallerIsWokenForAStretchOfFilesAndForAHeldOne) {
+  // Only a safety bound: each wait ends on what the run has done, long before it.
+  constexpr std::chrono::minutes kNever(1);
+  struct WatchCase {
+    const char* name;
+    std::vector<std::string> files;  // "held" is a file read only when released, "gone" fails
+    std::size_t ahead;
+    // Per wait of the caller, from the first file on: the file waited for, what it saw and how
+    // many files at least had settled by then.
+    std::vector<std::tuple<std::size_t, BatchRun::Wait, std::size_t>> waits;
+  };
+  using W = BatchRun::Wait;
+  const std::vector<WatchCase> cases = {
+      {"a stretch", {"a", "b", "c", "d", "e"}, 2, {{0, W::kSettled, 3}, {3, W::kSettled, 5}}},
+      {"up to a held file",
+       {"a", "b", "held", "c", "d"},
+       8,
+       {{0, W::kSettled, 2}, {2, W::kHeld, 2}, {2, W::kSettled, 5}}},
+      {"a held file first", {"held", "a"}, 8, {{0, W::kHeld, 0}, {0, W::kSettled, 2}}},
+      {"up to a failure", {"a", "b", "gone", "c"}, 8, {{0, W::kSettled, 3}, {2, W::kSettled, 3}}},
+  };
+  for (const WatchCase& c : cases) {
+    TempDir work;
+    std::vector<std::string> files;
+    for (const std::string& name : c.files) {
+      files.push_back(work / (name + ".html"));
+      if (name != "gone") WriteBytes(files.back(), "<p>" + name + "</p>");
+    }
+    BatchRun run(files, false);
+    run.HoldFilesUntilReleased(
+        [](const std::string& file) { return file.ends_with("/held.html"); });
+    TableConverter converter(ArrayOfArrayOfString{});
+    run.AddWorker();
+    std::thread worker(&BatchRun::Work, &run, std::ref(converter));
+    for (const auto& [file, expected, settled] : c.waits) {
+      std::exception_ptr error;
+      EXPECT_EQ(run.WaitSettled(file, c.ahead, kNever, error), expected) << c.name << " " << file;
+      EXPECT_GE(run.Done(), settled) << c.name << " " << file;
+      EXPECT_EQ(error != nullptr, c.files[file] == "gone") << c.name << " " << file;
+      if (expected == W::kHeld) {
+        EXPECT_FALSE(fs::exists(files[file] + ".txt")) << c.name;
+        run.Release(file + 1);
+      }
+    }
+    worker.join();
   }
 }
 

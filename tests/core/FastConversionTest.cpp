@@ -128,6 +128,53 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
   }
 }
 
+// Rows of entities and tags, which go together in one pass, against one pass per row: their
+// replacements end with lead bytes or are made of them, occur within later patterns or hold the
+// closing byte; patterns repeat; lead bytes and long runs of occurrences stand before others.
+TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
+  std::mt19937 rng(7321);
+  const auto pick = [&rng](const auto& from) {
+    return std::string(
+        from[std::uniform_int_distribution<std::size_t>(0, std::size(from) - 1)(rng)]);
+  };
+  static const char* const middles[] = {"a", "b", "ab", "\x83", "ba", "\x40"};
+  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40", "a", "ab",
+                                             "\x40\x83", " ",        "b\x83",    "<", ";"};
+  static const char* const pieces[] = {
+      "&a;",
+      "&b;",
+      "&ab;",
+      "&ba;",
+      "&\x83;",
+      "&\x40;",
+      "\x83",
+      "\x81",
+      "a",
+      "&",
+      ";",
+      "<a>",
+      "<b>",
+      "&a&b;;",
+      "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;",
+      "<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><b>"};
+  for (int i = 0; i < 3000; ++i) {
+    ArrayOfArrayOfString table;
+    for (int rows = 1 + static_cast<int>(rng() % 8); rows > 0; --rows) {
+      const bool tag = rng() % 5 == 0;
+      table.push_back({(tag ? "<" : "&") + pick(middles) + (tag ? ">" : ";"), pick(replacements)});
+    }
+    std::string text;
+    for (int n = static_cast<int>(rng() % 60); n > 0; --n) text += pick(pieces);
+    const LeadByteSet& lead = i % 4 ? kSjis : kNone;
+    const std::string expected = reference::Convert(text, table, lead);
+    for (std::size_t pieceSize : {std::size_t{3}, TableConverter::kDefaultPieceSize}) {
+      TableConverter converter(table, lead, pieceSize);
+      ASSERT_EQ(converter.Convert(text), expected) << "case " << i << " piece " << pieceSize;
+      ASSERT_EQ(Streamed(converter, text, 1 + i % 17), expected) << "case " << i;
+    }
+  }
+}
+
 // Chunk ends at every place of texts where they matter most, against the whole conversion.
 TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
   const std::string nul(1, '\0');
@@ -172,6 +219,11 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        &kSjis,
        "\x83<br>a\x83\x83<br>\x81</p><br /><b</p>r><</td>p>&lt;br>\x83</td>\x83\x83\x83<p>"
        "<i>\x83<i><b>"},
+      {"rows of whole tags first, the shortest and longer than a word",
+       {{"<>", "E"}, {"<span class=\"a\">", "S"}, {"<a>", "\t"}, {"&lt;", "<"}, {"<>", "x"}},
+       &kSjis,
+       "<><a>\x83<>x<span class=\"a\">y<span class=\"b\">\x83\x83<a>&lt;>&lt;a>< <span "
+       "class=\"a\"><>"},
       {"a replacement holding a NUL", {{"b", nul}, {"a", "x"}}, &kNone, "a b a <b> a"},
       {"a replacement holding a NUL, late",
        {{"a", "aa"}, {"ab", nul + "b"}, {"b", "<"}},

@@ -322,14 +322,7 @@ TEST(FileIOToolsTest, ErrorsFormTheExpectedHierarchy) {
 }
 
 #ifndef _WIN32
-// Runs body in a child process and returns its exit status (or 100 + signal).
-int InChild(const std::function<int()>& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
+using testing::InChild;
 
 // The read calls this process has made so far; -1 where the system does not count them.
 long long ReadCalls() {

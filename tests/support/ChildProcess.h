@@ -230,6 +230,16 @@ inline std::string ReachableCopy(const std::string& program, const std::filesyst
   return copy.string();
 }
 
+// Runs body in a forked child of this process and returns its exit status (or 100 + signal);
+// the child ends without cleaning up, as a killed program does.
+inline int InChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
 // The headless harness: named by TAVRIN_CONVERT (the test build sets it), else looked for
 // beside the build's tests; "" when there is none.
 inline std::string ConvertToolPath() {

@@ -74,6 +74,23 @@ inline void WriteBytes(const std::string& path, std::string_view bytes) {
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Whether anything stands at path, a link leading nowhere too.
+inline bool Exists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(NativePath(path), error));
+}
+
+// The files in folder named as the program names its new files under way (".tavrin-..."), but
+// for except.
+inline int NewFilesIn(const std::filesystem::path& folder, std::string_view except = {}) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = PathText(entry.path().filename());
+    count += name.starts_with(".tavrin-") && name != except;
+  }
+  return count;
+}
+
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(NativePath(path), std::ios::binary);
   // In one piece: a character at a time takes seconds for big files in a debug build.

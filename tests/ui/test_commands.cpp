@@ -68,6 +68,10 @@ class CommandsTest : public QObject {
     QTest::newRow("200,000 rows") << huge << "行を省略)";
     QTest::newRow("a word wider than the screen") << QByteArray(4000, 'x') + "=end"
                                                   << "end";
+    QByteArray japanese;  // one row of 10,000 bytes: a Japanese name without a space
+    while (japanese.size() < 10000) japanese += "日本語";
+    QTest::newRow("a row of 10,000 bytes") << japanese + "=終わり"
+                                           << "終わり";
   }
   void theTableCheckBoxFitsTheScreen() {
     QFETCH(QByteArray, table);

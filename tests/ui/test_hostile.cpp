@@ -36,6 +36,7 @@
 
 using namespace tavrin;
 using tavrin::testing::ChildResult;
+using tavrin::testing::Exists;
 using tavrin::testing::FakeDesktop;
 using tavrin::testing::ReadBytes;
 using tavrin::testing::TempDir;
@@ -53,11 +54,6 @@ constexpr bool kSanitized = true;  // the harness is built the same way, and map
 #else
 constexpr bool kSanitized = false;
 #endif
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 // The names in a folder, sorted: nothing but the outputs may have been added.
 std::vector<std::string> FilesIn(const std::filesystem::path& folder) {

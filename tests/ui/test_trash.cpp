@@ -33,6 +33,7 @@
 #include "TextCodec.h"
 #include "Trash.h"
 
+using tavrin::testing::Exists;
 using tavrin::testing::ReadBytes;
 using tavrin::testing::TempDir;
 using tavrin::testing::WriteBytes;
@@ -74,11 +75,6 @@ std::string GLibTrashError(const std::string& path) {
 
 std::string TrashDir() {
   return tavrin::testing::PrivateHome::Current().TrashDir();
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 using tavrin::testing::TrashContents;

@@ -1,6 +1,7 @@
 // The Windows window, created for real and driven with the messages a user's actions send; what
 // it shows is read back from its controls, what it asks of the desktop from the recording fake.
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
+#include "WindowFonts.h"
 #include "platform/windows/WideText.h"
 
 namespace tavrin {
@@ -55,6 +57,88 @@ std::string MenuItemCaption(HMENU menu, int position) {
   wchar_t caption[256] = {};
   ::GetMenuStringW(menu, static_cast<UINT>(position), caption, 256, MF_BYPOSITION);
   return Utf8FromWide(caption);
+}
+
+// What a screen reader reads of one object through oleacc.
+struct AccessibleRead {
+  HWND window = nullptr;
+  bool element = false;  // a part the window's object draws itself (a row, a button), no window
+  LONG role = 0;
+  std::string name, description, value;
+};
+
+// One text of an object, or "" where it has none.
+template <typename Getter>
+std::string ReadText(Getter get) {
+  BSTR text = nullptr;
+  std::string read;
+  if (get(&text) == S_OK && text != nullptr) {
+    read = Utf8FromWide(std::wstring(text, ::SysStringLen(text)));
+  }
+  ::SysFreeString(text);
+  return read;
+}
+
+AccessibleRead ReadAccessible(IAccessible& object, HWND window, const VARIANT& child) {
+  AccessibleRead read;
+  read.window = window;
+  read.element = child.lVal != CHILDID_SELF;
+  read.name = ReadText([&](BSTR* text) { return object.get_accName(child, text); });
+  read.description = ReadText([&](BSTR* text) { return object.get_accDescription(child, text); });
+  read.value = ReadText([&](BSTR* text) { return object.get_accValue(child, text); });
+  VARIANT role;
+  ::VariantInit(&role);
+  if (SUCCEEDED(object.get_accRole(child, &role)) && role.vt == VT_I4) read.role = role.lVal;
+  ::VariantClear(&role);
+  return read;
+}
+
+// Every object in a window's client area, walked as a screen reader walks it: from the window's
+// object to its children, each child window's object, and the parts an object draws where
+// oleacc gives them.
+void ReadAccessibleTree(HWND window, std::vector<AccessibleRead>& reads) {
+  IAccessible* object = nullptr;
+  if (FAILED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object))) ||
+      object == nullptr) {
+    return;
+  }
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  reads.push_back(ReadAccessible(*object, window, self));
+  LONG count = 0;
+  if (SUCCEEDED(object->get_accChildCount(&count)) && count > 0) {
+    std::vector<VARIANT> children(static_cast<std::size_t>(count));
+    LONG got = 0;
+    if (SUCCEEDED(::AccessibleChildren(object, 0, count, children.data(), &got))) {
+      for (LONG i = 0; i < got; ++i) {
+        VARIANT& child = children[static_cast<std::size_t>(i)];
+        if (child.vt == VT_I4) {
+          reads.push_back(ReadAccessible(*object, window, child));
+        } else if (child.vt == VT_DISPATCH && child.pdispVal != nullptr) {
+          IAccessible* inner = nullptr;
+          HWND below = nullptr;
+          if (SUCCEEDED(child.pdispVal->QueryInterface(__uuidof(IAccessible),
+                                                       reinterpret_cast<void**>(&inner)))) {
+            ::WindowFromAccessibleObject(inner, &below);
+            inner->Release();
+          }
+          if (below != nullptr && ::IsChild(window, below)) ReadAccessibleTree(below, reads);
+        }
+        ::VariantClear(&child);
+      }
+    }
+  }
+  object->Release();
+}
+
+const AccessibleRead* ReadOf(const std::vector<AccessibleRead>& reads, HWND window) {
+  for (const AccessibleRead& read : reads) {
+    if (read.window == window && !read.element) return &read;
+  }
+  return nullptr;
 }
 
 class Win32WindowTest : public ::testing::Test {
@@ -177,17 +261,20 @@ TEST_F(Win32WindowTest, StartsWithTheLayoutItsControlsAndOneErrorForTheMissingTa
   EXPECT_EQ(::SendMessageW(window.tcbMain, RB_GETBANDCOUNT, 0, 0), 2);
 
   // The toolbar: its buttons in order with their items' commands and images, and no tooltips.
+  // Each button carries its item's caption, never shown: what a screen reader reads for it.
   const struct {
     int command, image;
-  } buttons[] = {{kIdFileRun, 4},
-                 {kIdFileFindFile, 11},
-                 {0, -1},
-                 {kIdEditListClear, 6},
-                 {kIdEditListAllClear, 7},
-                 {0, -1},
-                 {kIdEditListIsRecycled, 9},
-                 {0, -1},
-                 {kIdFileClose, 5}};
+    const char* caption;
+  } buttons[] = {{kIdFileRun, 4, "実行(&R)"},
+                 {kIdFileFindFile, 11, "ファイル検索ダイアログを表示する(&F)"},
+                 {0, -1, ""},
+                 {kIdEditListClear, 6, "選択した項目をクリア(&S)"},
+                 {kIdEditListAllClear, 7, "リストを全てクリア(&C)"},
+                 {0, -1, ""},
+                 {kIdEditListIsRecycled, 9, "リストファイルをごみ箱へ(&R)"},
+                 {0, -1, ""},
+                 {kIdFileClose, 5, "閉じる(&C)"}};
+  EXPECT_EQ(::SendMessageW(window.ttbMain, TB_GETTEXTROWS, 0, 0), 0);
   ASSERT_EQ(::SendMessageW(window.ttbMain, TB_BUTTONCOUNT, 0, 0), 9);
   for (int i = 0; i < 9; ++i) {
     TBBUTTON button{};
@@ -198,6 +285,10 @@ TEST_F(Win32WindowTest, StartsWithTheLayoutItsControlsAndOneErrorForTheMissingTa
       EXPECT_TRUE(button.fsStyle & BTNS_SEP) << ToolButtonName(i);
     } else {
       EXPECT_EQ(button.iBitmap, buttons[i].image) << ToolButtonName(i);
+      wchar_t caption[256] = {};
+      ::SendMessageW(window.ttbMain, TB_GETBUTTONTEXTW, static_cast<WPARAM>(button.idCommand),
+                     reinterpret_cast<LPARAM>(caption));
+      EXPECT_EQ(Utf8FromWide(caption), buttons[i].caption) << ToolButtonName(i);
     }
   }
   EXPECT_STREQ(ToolButtonName(1), "ToolButton9");
@@ -382,6 +473,148 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
 
   Command(kIdFileClose);
   EXPECT_EQ(window.Hwnd(), nullptr);
+}
+
+// What a screen reader finds, read through oleacc as one reads it, from the window down: each
+// control's name and role, the status text's change announced, the About picture described.
+TEST_F(Win32WindowTest, AScreenReaderReadsEveryPartByItsNameAndRole) {
+  // The window's objects reach the reader through COM, as they would another process.
+  struct Com {
+    HRESULT started = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~Com() {
+      if (SUCCEEDED(started)) ::CoUninitialize();
+    }
+  } com;
+  TFMain& window = Open();
+  Drop({File("a.html", "<p>one</p>")});
+  std::vector<HWND> announced;
+  static std::vector<HWND>* changes = nullptr;
+  changes = &announced;
+  HWINEVENTHOOK hook = ::SetWinEventHook(
+      EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr,
+      [](HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+        if (object == OBJID_CLIENT && child == CHILDID_SELF) changes->push_back(hwnd);
+      },
+      ::GetCurrentProcessId(), ::GetCurrentThreadId(), WINEVENT_OUTOFCONTEXT);
+  Command(kIdFileRun);
+  Pump();
+  ::UnhookWinEvent(hook);
+
+  std::vector<AccessibleRead> reads;
+  ReadAccessibleTree(window.Hwnd(), reads);
+  ASSERT_FALSE(reads.empty());
+  EXPECT_EQ(reads[0].name, "tavrin");
+  // Each control, reached from the window, by the names the other face gives; the tab strip
+  // reads as the page it shows, the status bar's text is its value.
+  const struct {
+    const char* control;
+    LONG role;
+    const char* name;
+  } parts[] = {
+      {"ttbMain", ROLE_SYSTEM_TOOLBAR, "ツールバー"},
+      {"ttbMenu", ROLE_SYSTEM_MENUBAR, "メニュー"},
+      {"tpcMain", ROLE_SYSTEM_PAGETABLIST, "リスト"},
+      {"ttsMain", ROLE_SYSTEM_PROPERTYPAGE, "リスト"},
+      {"ttsView", ROLE_SYSTEM_PROPERTYPAGE, "ビュー"},
+      {"lvwResult", ROLE_SYSTEM_LIST, "リスト"},
+      {"tmeViewPath", ROLE_SYSTEM_TEXT, "パス"},
+      {"tmeView", ROLE_SYSTEM_TEXT, "ビュー"},
+      {"tsbMain", ROLE_SYSTEM_STATUSBAR, "ステータス"},
+  };
+  for (const auto& part : parts) {
+    const AccessibleRead* read = ReadOf(reads, window.Control(part.control));
+    ASSERT_NE(read, nullptr) << part.control << " is not reached from the window";
+    EXPECT_EQ(read->role, part.role) << part.control;
+    EXPECT_EQ(read->name, part.name) << part.control;
+  }
+  EXPECT_EQ(ReadOf(reads, window.tsbMain)->value, "実行終了");
+  EXPECT_NE(std::count(announced.begin(), announced.end(), window.tsbMain), 0)
+      << "the status text's change is not announced";
+  // The menu row's buttons read as a menu bar's items, which open a menu.
+  IAccessible* row = nullptr;
+  ASSERT_EQ(::AccessibleObjectFromWindow(window.ttbMenu, static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&row)),
+            S_OK);
+  for (LONG button = 1; button <= 4; ++button) {
+    VARIANT child;
+    child.vt = VT_I4;
+    child.lVal = button;
+    VARIANT role;
+    ::VariantInit(&role);
+    row->get_accRole(child, &role);
+    EXPECT_EQ(role.vt == VT_I4 ? role.lVal : 0, button <= 3 ? ROLE_SYSTEM_MENUITEM : 0) << button;
+    ::VariantClear(&role);
+  }
+  row->Release();
+  // Where oleacc gives the parts an object draws (rows, buttons, tabs), none reads as nothing.
+  // Wine's gives none of them: there the captions behind them are checked where they are set.
+  for (const AccessibleRead& read : reads) {
+    if (!read.element) continue;
+    switch (read.role) {
+      case ROLE_SYSTEM_PUSHBUTTON:
+      case ROLE_SYSTEM_BUTTONDROPDOWN:
+      case ROLE_SYSTEM_BUTTONMENU:
+      case ROLE_SYSTEM_PAGETAB:
+      case ROLE_SYSTEM_LISTITEM:
+      case ROLE_SYSTEM_MENUITEM:
+        EXPECT_NE(read.name, "") << window.NameOf(read.window) << " has a nameless part";
+        break;
+      default:
+        break;
+    }
+  }
+  // The bands read by their titles, which are never drawn.
+  const char* titles[] = {"ツールバー", "メニュー バー"};
+  for (int band = 0; band < 2; ++band) {
+    wchar_t title[64] = {};
+    REBARBANDINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = RBBIM_TEXT | RBBIM_STYLE;
+    info.lpText = title;
+    info.cch = 64;
+    ::SendMessageW(window.tcbMain, RB_GETBANDINFOW, static_cast<WPARAM>(band),
+                   reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(Utf8FromWide(title), titles[band]);
+    EXPECT_TRUE(info.fStyle & RBBS_HIDETITLE) << band;
+  }
+  // Menu items keep their text beside the picture the window draws, so the menus read it.
+  for (HMENU menu : {window.tmiFile, window.tmiEdit, window.tmiHelp}) {
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+      MENUITEMINFOW item{};
+      item.cbSize = sizeof item;
+      item.fMask = MIIM_FTYPE;
+      ::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item);
+      EXPECT_FALSE(item.fType & MFT_OWNERDRAW) << MenuItemCaption(menu, i);
+    }
+  }
+
+  SelectTab(1);
+  reads.clear();
+  ReadAccessibleTree(window.tpcMain, reads);
+  EXPECT_EQ(reads.at(0).name, "ビュー");
+
+  // The About box: its picture named and described, its labels read as they show.
+  std::vector<AccessibleRead> about;
+  HWND picture = nullptr;
+  window.whileAboutBoxShows = [&](HWND box) {
+    ReadAccessibleTree(box, about);
+    picture = ::GetDlgItem(box, kIdImage1);
+    ::PostMessageW(box, WM_CLOSE, 0, 0);
+  };
+  Command(kIdHelpVersion);
+  ASSERT_FALSE(about.empty());
+  EXPECT_EQ(about[0].name, "バージョン情報");
+  const AccessibleRead* image1 = ReadOf(about, picture);
+  ASSERT_NE(image1, nullptr);
+  EXPECT_EQ(image1->role, ROLE_SYSTEM_GRAPHIC);
+  EXPECT_EQ(image1->name, "tavrin ver 2");
+  EXPECT_NE(image1->description.find("「tavrin」"), std::string::npos) << image1->description;
+  std::vector<std::string> names;
+  for (const AccessibleRead& read : about) names.push_back(read.name);
+  for (const char* label :
+       {"作者: tavrin 開発チーム", "連絡先: tavrin-dev@example.invalid", "compired with"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), label), names.end()) << label;
+  }
 }
 
 // The real menu, driven by a key posted each time the open menu waits for one: Left and Right go
@@ -608,6 +841,27 @@ TEST_F(Win32WindowTest, EveryTextShowsWholeInAFaceThatHasItsGlyphs) {
   EXPECT_EQ(labels, 4);
 }
 
+// Where no face has a glyph for every character (a system without Japanese fonts), the window
+// still gets a font that shows its Latin texts, "_" included, in a line of about the size asked
+// for: not a face whose tall lines push the captions out of their bars.
+TEST(Win32WindowFontsTest, WithoutAFaceForItsTextsLatinStillShowsInALineOfItsSize) {
+  for (const bool fixed : {false, true}) {
+    // A character of a private plane: no face has it.
+    HFONT font = MakeFont({L"No Such Face"}, 12, fixed, L"\U000F0041A_");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(MissingGlyphs(font, L"CEntity.txt (F)(E)(H) 0123456789 a.html_:\\"), L"") << fixed;
+    EXPECT_TRUE(InksItsLine(font, L'_')) << fixed;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    EXPECT_LE(metrics.tmHeight, 12 + 4) << fixed;
+    ::DeleteObject(font);
+  }
+}
+
 // Menus draw their items' images through the window, from the image list: the pixels its
 // pictures leave transparent keep the menu's background, even where menus ignore alpha.
 TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
@@ -666,6 +920,16 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     }
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 0));
     measured.push_back(ListView_GetColumnWidth(window.lvwResult, 2));
+    // The pictures of the list, the tabs and the toolbar.
+    for (HIMAGELIST images :
+         {ListView_GetImageList(window.lvwResult, LVSIL_SMALL),
+          TabCtrl_GetImageList(window.tpcMain),
+          reinterpret_cast<HIMAGELIST>(::SendMessageW(window.ttbMain, TB_GETIMAGELIST, 0, 0))}) {
+      int width = 0, height = 0;
+      ::ImageList_GetIconSize(images, &width, &height);
+      measured.push_back(width);
+      measured.push_back(height);
+    }
     for (UINT band = 0; band < 2; ++band) {
       REBARBANDINFOW info{};
       info.cbSize = sizeof info;
@@ -749,6 +1013,68 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   services.MoveToTrash(nullptr, file + '\0' + '\0');
   ::UnhookWindowsHookEx(hook);
   EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
+}
+
+// A box whose text is longer than the screen holds stays inside the screen's working area with
+// its button in view, and still holds the whole text: a path of thousands of Japanese characters,
+// a name of thousands of letters without a space, thousands of table rows.
+TEST(Win32DesktopServicesTest, ABoxWithALongTextFitsTheScreen) {
+  std::string path = "ファイル C:\\";
+  for (int i = 0; i < 400; ++i) path += "日本語のフォルダ\\";
+  std::string rows;
+  for (int i = 0; i < 3000; ++i) rows += "&row" + std::to_string(i) + "; 行\r";
+  const std::string texts[] = {path + "a.html は開けません.",
+                               "ファイル C:\\" + std::string(3000, 'x') + " は開けません.",
+                               rows + "最後"};
+  static struct {
+    RECT work, box, button, text;
+    bool childrenInside;
+    std::wstring shown;
+  } seen;
+  const auto inside = [](const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+  };
+  const auto withoutLineBreaks = [](std::wstring text) {
+    std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
+    return text;
+  };
+  Win32DesktopServices services;
+  for (const std::string& text : texts) {
+    seen = {};
+    // Measured once the box shows, then closed with its button.
+    ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR timer, DWORD) {
+      HWND box = ::GetActiveWindow();
+      if (box == nullptr || ::GetDlgItem(box, IDOK) == nullptr) return;
+      ::KillTimer(nullptr, timer);
+      MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+      seen.work = monitor.rcWork;
+      ::GetWindowRect(box, &seen.box);
+      ::GetWindowRect(::GetDlgItem(box, IDOK), &seen.button);
+      seen.childrenInside = true;
+      for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+           child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (!::IsWindowVisible(child)) continue;
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        seen.childrenInside &= rect.left >= seen.box.left && rect.top >= seen.box.top &&
+                               rect.right <= seen.box.right && rect.bottom <= seen.box.bottom;
+        // The control that shows the text: the one that holds more than a word.
+        if (::GetWindowTextLengthW(child) > 100) {
+          seen.text = rect;
+          seen.shown = Wide(TextOf(child));
+        }
+      }
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    services.MessageBox(nullptr, text, "tavrin", MB_OK | MB_ICONERROR);
+    const std::string what = text.substr(0, 40);
+    EXPECT_TRUE(inside(seen.box, seen.work)) << what;
+    EXPECT_TRUE(seen.childrenInside) << what;
+    EXPECT_LE(seen.text.bottom, seen.button.top) << what;
+    EXPECT_EQ(withoutLineBreaks(seen.shown), withoutLineBreaks(Wide(text))) << what;
+  }
 }
 
 TEST(Win32DesktopServicesTest, ABoxShowsAtMostItsLimit) {

@@ -189,15 +189,17 @@ void RemoveIfLeftBehind(int folder, const char* name) {
   }
 }
 
-// Before the first output a process makes in a folder, removes what killed runs left there.
+// The folders swept since the run began, by identity.
+std::mutex sweptMutex;
+std::set<std::pair<std::uint64_t, std::uint64_t>> swept;
+
+// Before the first output a run makes in a folder, removes what killed runs left there.
 void RemoveLeftBehindOnce(int folder) {
   struct stat st;
   if (::fstat(folder, &st) != 0) return;
-  static std::mutex mutex;
-  static std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
   {
-    std::lock_guard lock(mutex);
-    if (!seen.emplace(IdentityOf(st).volume, IdentityOf(st).file).second) return;
+    std::lock_guard lock(sweptMutex);
+    if (!swept.emplace(IdentityOf(st).volume, IdentityOf(st).file).second) return;
   }
   const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listing < 0) return;
@@ -589,6 +591,11 @@ void WriteReplacing(const std::string& fileName, std::string_view contents,
     throw;
   }
   file.Commit();
+}
+
+void SweepFoldersAgain() {
+  std::lock_guard lock(sweptMutex);
+  swept.clear();
 }
 
 }  // namespace tavrin::platform

@@ -15,50 +15,6 @@ bool IsUtf8(const std::string& codeSet) {
   return codeSet == "UTF-8" || codeSet == "utf-8" || codeSet == "UTF8" || codeSet == "utf8";
 }
 
-void DecodeUtf8(std::string_view bytes, std::string& out, InvalidByte invalid) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    // Runs of ASCII are by far the most common: copied in one piece.
-    std::size_t run = at;
-    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
-    out.append(bytes.substr(at, run - at));
-    at = run;
-    if (at == bytes.size()) break;
-    if (const DecodedCharacter next = NextUtf8(bytes.substr(at)); next.length > 0) {
-      out.append(bytes.substr(at, next.length));
-      at += next.length;
-    } else {
-      invalid(static_cast<unsigned char>(bytes[at++]), out);
-    }
-  }
-}
-
-void DecodeWithIconv(std::string_view bytes, std::string& out, InvalidByte invalid,
-                     const std::string& codeSet) {
-  iconv_t cd = ::iconv_open("UTF-8", codeSet.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    DecodeUtf8(bytes, out, invalid);
-    return;
-  }
-  char buffer[16 * 1024];
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size();
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, sizeof buffer - outLeft);
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // An invalid or cut-off sequence: its first byte stands for itself.
-      invalid(static_cast<unsigned char>(*in), out);
-      ++in;
-      --inLeft;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  ::iconv_close(cd);
-}
-
 class IconvCodec : public NameCodec {
  public:
   explicit IconvCodec(std::string codeSet)
@@ -122,18 +78,13 @@ bool ReadsAsUtf8(const std::string& codeSet) {
          codeSet == "US-ASCII";
 }
 
-void DecodeContents(std::string_view bytes, const std::string& codeSet, std::string& out,
-                    InvalidByte invalid) {
-  if (ReadsAsUtf8(codeSet)) {
-    DecodeUtf8(bytes, out, invalid);
-  } else {
-    DecodeWithIconv(bytes, out, invalid, codeSet);
-  }
-}
-
-ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::string& out) {
+ValidPart Decode(std::string_view bytes, const std::string& codeSet, std::string& out,
+                 InvalidByte invalid) {
   iconv_t cd = ::iconv_open("UTF-8", codeSet.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // A code set the C library does not know: none of it is valid, and it shows as UTF-8.
+    return invalid == nullptr ? ValidPart{} : DecodeUtf8(bytes, out, invalid);
+  }
   ValidPart part;
   char buffer[16 * 1024];
   char* in = const_cast<char*>(bytes.data());
@@ -142,11 +93,18 @@ ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::s
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
     const std::size_t rc = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    const int error = errno;
     out.append(buffer, sizeof buffer - outLeft);
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      part.cut = errno == EINVAL;  // the input ends inside a character
+    if (rc != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+    if (invalid == nullptr) {
+      part.cut = error == EINVAL;  // the input ends inside a character
       break;
     }
+    // An invalid or cut-off sequence: its first byte stands for itself.
+    invalid(static_cast<unsigned char>(*in), out);
+    ++in;
+    --inLeft;
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   ::iconv_close(cd);
   part.length = bytes.size() - inLeft;

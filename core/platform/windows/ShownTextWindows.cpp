@@ -66,33 +66,25 @@ bool ReadsAsUtf8(const std::string& codeSet) {
   return codeSet == "CP65001" || codeSet == "UTF-8";
 }
 
-void DecodeContents(std::string_view bytes, const std::string& codeSet, std::string& out,
-                    InvalidByte invalid) {
-  const UINT codePage = CodePageOf(codeSet);
-  if (DecodeWhole(codePage, bytes, out)) return;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    const std::size_t length = CharacterLength(codePage, bytes, at);
-    if (DecodeCharacter(codePage, bytes.substr(at, length), out)) {
-      at += length;
-    } else {
-      invalid(static_cast<unsigned char>(bytes[at]), out);
-      ++at;
-    }
-  }
-}
-
-ValidPart DecodeValid(std::string_view bytes, const std::string& codeSet, std::string& out) {
+ValidPart Decode(std::string_view bytes, const std::string& codeSet, std::string& out,
+                 InvalidByte invalid) {
   const UINT codePage = CodePageOf(codeSet);
   if (DecodeWhole(codePage, bytes, out)) return {bytes.size(), false};
   std::size_t at = 0;
   while (at < bytes.size()) {
-    if (at + 1 == bytes.size() && ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at]))) {
+    if (invalid == nullptr && at + 1 == bytes.size() &&
+        ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at]))) {
       return {at, true};  // the text ends inside a character
     }
     const std::size_t length = CharacterLength(codePage, bytes, at);
-    if (!DecodeCharacter(codePage, bytes.substr(at, length), out)) return {at, false};
-    at += length;
+    if (DecodeCharacter(codePage, bytes.substr(at, length), out)) {
+      at += length;
+    } else if (invalid == nullptr) {
+      return {at, false};
+    } else {
+      invalid(static_cast<unsigned char>(bytes[at]), out);
+      ++at;
+    }
   }
   return {at, false};
 }

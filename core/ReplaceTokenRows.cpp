@@ -1,0 +1,162 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ConversionParts.h"
+
+namespace tavrin::detail {
+
+void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes) {
+  count_ = count;
+  open_ = rows[0]->pattern[0];
+  std::memset(bySecond_, 0, sizeof bySecond_);
+  std::memset(byThird_, 0, sizeof byThird_);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string_view pattern = rows[k]->pattern;
+    const std::string_view replacement = rows[k]->replacement;
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    rows_[k] = rows[k];
+    heads_[k] = 0;
+    masks_[k] = 0;
+    if (pattern.size() <= 8) {
+      std::memcpy(&heads_[k], pattern.data(), pattern.size());
+      std::memset(&masks_[k], 0xFF, pattern.size());
+    }
+    std::size_t leads = 0;
+    while (leads < replacement.size() && leadBytes.Contains(static_cast<unsigned char>(
+                                             replacement[replacement.size() - 1 - leads]))) {
+      ++leads;
+    }
+    trailingLeads_[k] = leads;
+    bySecond_[static_cast<unsigned char>(pattern[1])] |= bit;
+    if (pattern.size() > 2) {
+      byThird_[static_cast<unsigned char>(pattern[2])] |= bit;
+    } else {
+      for (std::uint64_t& third : byThird_) third |= bit;  // "<>": any byte after, or none
+    }
+  }
+}
+
+namespace {
+
+// The occurrences replaced so far in a pass, the last few of them: where each stood in the text
+// and which row replaced it.
+class Replaced {
+ public:
+  static constexpr std::size_t kKept = 16;
+  struct Occurrence {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t row;
+  };
+
+  void Add(std::size_t begin, std::size_t end, std::size_t row) {
+    kept_[count_ % kKept] = {begin, end, row};
+    ++count_;
+  }
+  std::size_t Count() const { return count_; }
+  // The i-th occurrence, i < Count(); null when it is no longer kept.
+  const Occurrence* Get(std::size_t i) const {
+    return count_ - i > kKept ? nullptr : &kept_[i % kKept];
+  }
+
+ private:
+  Occurrence kept_[kKept] = {};
+  std::size_t count_ = 0;
+};
+
+// How many lead bytes end data[from, at).
+std::size_t LeadsBefore(const char* data, std::size_t from, std::size_t at,
+                        const LeadByteSet& leadBytes) {
+  std::size_t back = at;
+  while (back > from && leadBytes.Contains(static_cast<unsigned char>(data[back - 1]))) --back;
+  return at - back;
+}
+
+// The length of the run of lead bytes before data[at] as row k sees it: the text with the
+// earlier rows' occurrences replaced, the later rows' not yet. kNone when that goes back past
+// what replaced keeps.
+std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const TokenRows& rows,
+                      const Replaced& replaced, const LeadByteSet& leadBytes) {
+  std::size_t i = replaced.Count();
+  std::size_t from = i == 0 ? 0 : replaced.Get(i - 1)->end;
+  std::size_t leads = LeadsBefore(data, from, at, leadBytes);
+  std::size_t run = leads;
+  while (i > 0 && leads == at - from) {
+    // Back at the end of a replaced occurrence.
+    const Replaced::Occurrence last = *replaced.Get(i - 1);
+    if (last.row >= k) break;  // still the pattern for row k, ending with its closing byte
+    run += rows.TrailingLeads(last.row);
+    if (!rows.AllLeads(last.row)) break;
+    --i;
+    if (i != 0 && replaced.Get(i - 1) == nullptr) return kNone;
+    from = i == 0 ? 0 : replaced.Get(i - 1)->end;
+    at = last.begin;
+    leads = LeadsBefore(data, from, at, leadBytes);
+    run += leads;
+  }
+  return run;
+}
+
+}  // namespace
+
+TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
+  const char* const data = text.data();
+  const char open = rows.Open();
+  const bool checkLeads = !leadBytes.Empty();
+  Replaced replaced;
+  std::size_t pos = 0;  // the search position
+  bool changed = false;
+  for (std::size_t from = 0; from + 1 < searchEnd;) {
+    const void* hit = std::memchr(data + from, open, searchEnd - 1 - from);
+    if (hit == nullptr) break;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    from = at + 1;
+    std::size_t k = rows.At(data, at, searchEnd);
+    if (k == kNone) continue;
+    if (checkLeads) {
+      // A row for which this is the second byte of a character passes it over; a later row with
+      // the same pattern may see other bytes before it.
+      for (; k != kNone; k = rows.At(data, at, searchEnd, k + 1)) {
+        const std::size_t run = RunBefore(data, at, k, rows, replaced, leadBytes);
+        if (run == kNone) return TokenPass::kGaveUp;
+        if (run % 2 == 0) break;
+      }
+      if (k == kNone) continue;
+    }
+    const Row& row = rows.Get(k);
+    if (!changed) {
+      out.clear();
+      out.reserve(text.size() + text.size() / 8 + 64);
+      changed = true;
+    }
+    out.append(data + pos, at - pos);
+    const std::size_t begin = out.size();
+    out.append(row.replacement);
+    Note(inserted, begin, out.size());
+    pos = at + row.pattern.size();
+    if (checkLeads) replaced.Add(at, pos, k);
+    from = pos;
+  }
+  if (!changed) return TokenPass::kUnchanged;
+  out.append(data + pos, text.size() - pos);
+  return TokenPass::kChanged;
+}
+
+RowResult ReplaceTokenRows(std::string& text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& spare, Stretches* inserted) {
+  switch (ReplaceTokenRows(std::string_view(text), searchEnd, rows, leadBytes, spare, inserted)) {
+    case TokenPass::kUnchanged:
+      return {false, searchEnd};
+    case TokenPass::kGaveUp:
+      return {false, searchEnd, true};
+    case TokenPass::kChanged:
+      break;
+  }
+  const std::size_t after = text.size() - searchEnd;
+  text.swap(spare);
+  return {true, text.size() - after};
+}
+
+}  // namespace tavrin::detail
