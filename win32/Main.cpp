@@ -21,15 +21,15 @@ namespace {
 constexpr wchar_t kMainClass[] = L"TavrinMain";
 constexpr int kIdStatus = 1008;
 
-bool IsInside(HWND control, HWND container) {
-  return control != nullptr && (control == container || ::IsChild(container, control));
-}
-
 TFMain* FromHwnd(HWND hwnd) {
   return reinterpret_cast<TFMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 }  // namespace
+
+bool IsInside(HWND control, HWND container) {
+  return control != nullptr && (control == container || ::IsChild(container, control));
+}
 
 bool TFMain::RegisterClasses(HINSTANCE instance) {
   static const bool registered = [instance] {

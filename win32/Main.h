@@ -37,6 +37,8 @@ enum MenuButtonId : int { kIdMenuFile = 201, kIdMenuEdit, kIdMenuHelp };
 
 // The name of the toolbar's button at a position, left to right ("ToolButton1"...).
 const char* ToolButtonName(int index);
+// Whether the control is the container or lies inside it.
+bool IsInside(HWND control, HWND container);
 
 class TFMain : private WindowView {
  public:

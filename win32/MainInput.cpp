@@ -10,14 +10,6 @@
 
 namespace tavrin {
 
-namespace {
-
-bool IsInside(HWND control, HWND container) {
-  return control != nullptr && (control == container || ::IsChild(container, control));
-}
-
-}  // namespace
-
 void TFMain::OnCommand(int id) {
   switch (id) {
     case kIdFileRun:

@@ -1,10 +1,9 @@
 #include "Win32DesktopServices.h"
 
 #include <algorithm>
-#include <climits>
 #include <string_view>
-#include <vector>
 
+#include "ScrollingBox.h"
 #include "WinApi.h"
 #include "platform/windows/WideText.h"
 
@@ -16,138 +15,29 @@ HWND Owner(WindowHandle owner) {
   return static_cast<HWND>(owner);
 }
 
-// The id the system's box gives the control that shows its text.
-constexpr int kBoxTextId = 0xFFFF;
+// What a system box answers when it was closed before showing because it would not fit.
+constexpr int kBoxTooLarge = 0x7A11;
 
-// Lines ending in CR LF, as a multi-line edit control breaks them.
-std::wstring WithEditLineBreaks(const std::wstring& text) {
-  std::wstring lines;
-  lines.reserve(text.size() + text.size() / 16);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'\r' || text[i] == L'\n') {
-      lines += L"\r\n";
-      if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
-    } else {
-      lines += text[i];
-    }
-  }
-  return lines;
-}
+// The system's box, checked once it has laid itself out and before it shows: one larger than
+// the working area of its screen is closed at once, its text to show in a scrolling box.
+thread_local HHOOK boxHook = nullptr;
+thread_local bool boxChecked = false;
 
-// The system lays its box out to the text's size, past the screen's edges when the text is longer
-// than the screen holds (and its sizes then past what a window can measure). Such a box is laid
-// out again to fit the working area of its monitor: its text moves into a read-only edit control,
-// which breaks overlong words and scrolls, with the buttons centred beneath it.
-void FitBoxToScreen(HWND box) {
-  HWND text = ::GetDlgItem(box, kBoxTextId);
-  if (text == nullptr) return;
-  MONITORINFO monitor{sizeof monitor, {}, {}, 0};
-  ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
-  const RECT work = monitor.rcWork;
-  RECT frame, client, shown;
-  ::GetWindowRect(box, &frame);
-  ::GetClientRect(box, &client);
-  const int workWidth = work.right - work.left, workHeight = work.bottom - work.top;
-  if (frame.right - frame.left <= workWidth && frame.bottom - frame.top <= workHeight) return;
-  const int frameWidth = (frame.right - frame.left) - client.right;
-  const int frameHeight = (frame.bottom - frame.top) - client.bottom;
-  ::GetWindowRect(text, &shown);
-  ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&shown), 2);
-  const int left = shown.left, top = shown.top, shownWidth = shown.right - shown.left;
-  const int margin = std::max(top, 8);
-
-  // The buttons' row, as the system made it.
-  std::vector<HWND> buttons;
-  RECT row{LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
-  for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t name[16] = {};
-    ::GetClassNameW(child, name, 16);
-    RECT rect;
-    ::GetWindowRect(child, &rect);
-    ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&rect), 2);
-    if (std::wstring_view(name) != L"Button") {
-      // The icon beside the text, placed for the text's height: back at its top.
-      if (child != text) {
-        ::SetWindowPos(child, nullptr, rect.left, top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      }
-      continue;
-    }
-    row = {std::min(row.left, rect.left), std::min(row.top, rect.top),
-           std::max(row.right, rect.right), std::max(row.bottom, rect.bottom)};
-    buttons.push_back(child);
-  }
-  if (buttons.empty()) return;
-  const int rowWidth = row.right - row.left, rowHeight = row.bottom - row.top;
-
-  const int bar = ::GetSystemMetrics(SM_CXVSCROLL);
-  // A word wider than the screen is broken at half its width, as lines of a readable length.
-  const int most = workWidth - frameWidth - left - margin;
-  const int width = std::max(shownWidth + bar <= most ? shownWidth + bar : most / 2, 4 * bar);
-  // The lines the text takes at that width, broken as the edit control breaks them.
-  const int length = ::GetWindowTextLengthW(text);
-  std::wstring whole(static_cast<std::size_t>(length) + 1, L'\0');
-  whole.resize(static_cast<std::size_t>(::GetWindowTextW(text, whole.data(), length + 1)));
-  const std::wstring lines = WithEditLineBreaks(whole);
-  HFONT font = reinterpret_cast<HFONT>(::SendMessageW(text, WM_GETFONT, 0, 0));
-  HDC dc = ::GetDC(box);
-  HGDIOBJ old = ::SelectObject(dc, font);
-  RECT need{0, 0, width - bar, 0};
-  ::DrawTextW(dc, lines.c_str(), static_cast<int>(lines.size()), &need,
-              DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(box, dc);
-  const int height = std::max(std::min(static_cast<int>(need.bottom) + 4,
-                                       workHeight - frameHeight - top - 2 * margin - rowHeight),
-                              2 * bar);
-
-  HWND edit = ::CreateWindowExW(
-      0, L"EDIT", lines.c_str(), WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY,
-      left, top, width, height, box, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  if (edit == nullptr) return;
-  ::SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  ::ShowWindow(text, SW_HIDE);
-
-  const int clientWidth = std::max(left + width + margin, rowWidth + 2 * margin);
-  const int rowTop = top + height + margin;
-  for (HWND button : buttons) {
-    RECT rect;
-    ::GetWindowRect(button, &rect);
-    ::MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&rect), 2);
-    ::SetWindowPos(button, nullptr, (clientWidth - rowWidth) / 2 + (rect.left - row.left),
-                   rowTop + (rect.top - row.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  const int boxWidth = frameWidth + clientWidth;
-  const int boxHeight = frameHeight + rowTop + rowHeight + margin;
-  ::SetWindowPos(box, nullptr, work.left + (workWidth - boxWidth) / 2,
-                 work.top + (workHeight - boxHeight) / 2, boxWidth, boxHeight,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The box this thread is about to show, fitted once the system has laid it out for its text: when
-// its dialog is initialised (some systems activate it before).
-HHOOK boxHook = nullptr;
-WNDPROC boxProcedure = nullptr;
-
-LRESULT CALLBACK FitBoxOnceInitialised(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
-  const WNDPROC procedure = boxProcedure;
-  const LRESULT result = ::CallWindowProcW(procedure, box, message, wParam, lParam);
-  if (message == WM_INITDIALOG) {
-    ::SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
-    FitBoxToScreen(box);
-  }
-  return result;
-}
-
-LRESULT CALLBACK WatchForTheBox(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && boxProcedure == nullptr) {
-    HWND box = reinterpret_cast<HWND>(wParam);
-    wchar_t name[16] = {};
-    ::GetClassNameW(box, name, 16);
-    if (std::wstring_view(name) == L"#32770") {
-      boxProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
-          box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FitBoxOnceInitialised)));
+LRESULT CALLBACK CloseBoxTooLarge(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && !boxChecked && call->message == WM_INITDIALOG) {
+    boxChecked = true;
+    RECT frame;
+    ::GetWindowRect(call->hwnd, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(call->hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    if (frame.right - frame.left > work.right - work.left ||
+        frame.bottom - frame.top > work.bottom - work.top) {
+      // Out of sight too: some systems still show a box ended while it was being made.
+      ::SetWindowPos(call->hwnd, nullptr, -32000, -32000, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
+      ::EndDialog(call->hwnd, kBoxTooLarge);
     }
   }
   return ::CallNextHookEx(boxHook, code, wParam, lParam);
@@ -186,16 +76,15 @@ int Win32DesktopServices::MessageBox(WindowHandle owner, std::string_view text,
   // every window of this thread while it shows.
   UINT type = flags;
   if (owner == nullptr) type |= MB_TASKMODAL;
-  const HHOOK outerHook = boxHook;
-  const WNDPROC outerProcedure = boxProcedure;
-  boxProcedure = nullptr;
-  boxHook = ::SetWindowsHookExW(WH_CBT, WatchForTheBox, nullptr, ::GetCurrentThreadId());
-  const int pressed =
-      ::MessageBoxW(Owner(owner), BoxText(text).c_str(), WideForDisplay(caption).c_str(), type);
+  const std::wstring shown = BoxText(text), title = WideForDisplay(caption);
+  boxChecked = false;
+  boxHook =
+      ::SetWindowsHookExW(WH_CALLWNDPROCRET, &CloseBoxTooLarge, nullptr, ::GetCurrentThreadId());
+  const int answer = ::MessageBoxW(Owner(owner), shown.c_str(), title.c_str(), type);
   if (boxHook != nullptr) ::UnhookWindowsHookEx(boxHook);
-  boxHook = outerHook;
-  boxProcedure = outerProcedure;
-  return pressed;
+  boxHook = nullptr;
+  if (answer != kBoxTooLarge) return answer;
+  return ShowScrollingBox(Owner(owner), shown, title, type);
 }
 
 std::uint32_t Win32DesktopServices::GetFileAttributes(const std::string& path) {

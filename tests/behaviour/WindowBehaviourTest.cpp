@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "BoxSize.h"
 #include "CodePage.h"
 #include "ErrorRule.h"
 #include "FakeDesktop.h"
@@ -422,6 +423,30 @@ TEST(ErrorRuleTest, APeriodFollowsAMessageEndingAfterIt) {
   };
   for (const auto& [message, shown] : cases) EXPECT_EQ(WithClosingPeriod(message), shown);
   EXPECT_EQ(ErrorMessageText(std::bad_alloc()), "メモリが不足しています.");
+}
+
+TEST(BoxSizeTest, APaneKeepsItsTextsSizeUntilTheRoomEndsThenScrolls) {
+  constexpr int kBar = 16, kLine = 12;
+  const struct {
+    const char* what;
+    Extent text, room;
+    BoxPane pane;
+  } cases[] = {
+      {"fits", {200, 100}, {600, 400}, {{200, 100}, false, false}},
+      {"fits exactly", {600, 400}, {600, 400}, {{600, 400}, false, false}},
+      {"too tall", {200, 3560}, {600, 400}, {{216, 400}, false, true}},
+      {"too tall, no width left for the bar", {595, 3560}, {600, 400}, {{600, 400}, true, true}},
+      {"too wide", {5000, 12}, {600, 400}, {{600, 28}, true, false}},
+      {"too wide and the bar makes it too tall", {5000, 390}, {600, 400}, {{600, 400}, true, true}},
+      {"too large both ways", {5000, 5000}, {600, 400}, {{600, 400}, true, true}},
+      {"a screen smaller than the box's frame", {200, 3560}, {-50, -10}, {{48, 36}, true, true}},
+  };
+  for (const auto& [what, text, room, pane] : cases) {
+    EXPECT_EQ(FitTextPane(text, room, kBar, kLine), pane) << what;
+  }
+  EXPECT_EQ(BoxWrapWidth(1920, 96), 500);
+  EXPECT_EQ(BoxWrapWidth(1920, 144), 750);
+  EXPECT_EQ(BoxWrapWidth(640, 96), 320);
 }
 
 TEST(ShownTextTest, TextShowsInTheFirstReadingWhereItIsValid) {

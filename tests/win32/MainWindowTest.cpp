@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "DropHandle.h"
 #include "FakeDesktop.h"
 #include "Main.h"
+#include "ScrollingBox.h"
 #include "TempDir.h"
 #include "WatchedDevice.h"
 #include "Win32DesktopServices.h"
@@ -398,6 +400,7 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   std::string aboutCaption;
   BITMAP aboutPicture{};
   std::uint32_t discPixel = 0;
+  const int dpi = static_cast<int>(DpiOf(window.Hwnd()));
   window.whileAboutBoxShows = [&](HWND box) {
     aboutCaption = TextOf(box);
     // The picture decoded from the resources, read back from Image1's bitmap.
@@ -405,8 +408,8 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
         ::SendMessageW(::GetDlgItem(box, kIdImage1), STM_GETIMAGE, IMAGE_BITMAP, 0));
     if (shown != nullptr && ::GetObjectW(shown, sizeof aboutPicture, &aboutPicture) != 0 &&
         aboutPicture.bmBits != nullptr && aboutPicture.bmBitsPixel == 32) {
-      discPixel =
-          static_cast<const std::uint32_t*>(aboutPicture.bmBits)[130 * aboutPicture.bmWidth + 90];
+      const auto* pixels = static_cast<const std::uint32_t*>(aboutPicture.bmBits);
+      discPixel = pixels[::MulDiv(130, dpi, 96) * aboutPicture.bmWidth + ::MulDiv(90, dpi, 96)];
     }
     for (int id : {kIdLabel2, kIdLabel3, kIdLabel5, kIdLabel4}) {
       aboutLabels.push_back(TextOf(::GetDlgItem(box, id)));
@@ -423,8 +426,8 @@ TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
   EXPECT_EQ(aboutCaption, "バージョン情報");
   ASSERT_EQ(aboutLabels.size(), 4u);
   EXPECT_EQ(aboutLabels[2], "compired with");
-  EXPECT_EQ(aboutPicture.bmWidth, 240);
-  EXPECT_EQ(aboutPicture.bmHeight, 320);
+  EXPECT_EQ(aboutPicture.bmWidth, ::MulDiv(240, dpi, 96));
+  EXPECT_EQ(aboutPicture.bmHeight, ::MulDiv(320, dpi, 96));
   // The sign's blue disc, in the right channel order.
   EXPECT_GT(static_cast<int>(discPixel & 0xFF), static_cast<int>((discPixel >> 16) & 0xFF) + 60)
       << std::hex << discPixel;
@@ -909,9 +912,7 @@ TEST_F(Win32WindowTest, MenuImagesLeaveTheirTransparentPixelsToTheMenu) {
 
 TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge) {
   TFMain& window = Open();
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const int dpi = static_cast<int>(DpiOf(window.Hwnd()));
   const auto sizes = [&] {
     std::vector<LONG> measured;
     for (HWND control : {window.tpcMain, window.lvwResult, window.tmeViewPath, window.tmeView,
@@ -949,9 +950,13 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
   const LRESULT button = ::SendMessageW(window.ttbMenu, TB_GETBUTTONSIZE, 0, 0);
   EXPECT_GE(LOWORD(button), ::MulDiv(63, 2 * dpi, 96));
   EXPECT_GE(HIWORD(button), ::MulDiv(20, 2 * dpi, 96));
-  RECT client, list;
+  RECT client, list, frame;
   ::GetClientRect(window.Hwnd(), &client);
-  EXPECT_EQ(client.right, ::MulDiv(632, 2 * dpi, 96));
+  ::GetWindowRect(window.Hwnd(), &frame);
+  // Twice as wide, unless that is wider than the system lets any window be.
+  const int frameWidth = (frame.right - frame.left) - client.right;
+  EXPECT_EQ(client.right,
+            std::min(::MulDiv(632, 2 * dpi, 96), ::GetSystemMetrics(SM_CXMAXTRACK) - frameWidth));
   ::GetClientRect(window.lvwResult, &list);
   EXPECT_EQ(ListView_GetColumnWidth(window.lvwResult, 0) +
                 ListView_GetColumnWidth(window.lvwResult, 1) +
@@ -970,9 +975,9 @@ TEST_F(Win32WindowTest, MovedToAMonitorOfDoubleDpiEverythingIsDrawnTwiceAsLarge)
     ::PostMessageW(box, WM_CLOSE, 0, 0);
   };
   Command(kIdHelpVersion);
-  const LONG label = -::MulDiv(11, dpi, 96);
-  const LONG width = ::MulDiv(240, dpi, 96), height = ::MulDiv(320, dpi, 96);
-  EXPECT_EQ(about, (std::vector<LONG>{2 * label, 2 * width, 2 * height, label, width, height}));
+  const auto at = [](int pixels, int to) { return static_cast<LONG>(::MulDiv(pixels, to, 96)); };
+  EXPECT_EQ(about, (std::vector<LONG>{-at(11, 2 * dpi), at(240, 2 * dpi), at(320, 2 * dpi),
+                                      -at(11, dpi), at(240, dpi), at(320, dpi)}));
 }
 
 // The desktop's own services where Wine has them.
@@ -1015,65 +1020,136 @@ TEST(Win32DesktopServicesTest, AttributesAndTheRecycleBin) {
   EXPECT_FALSE(std::filesystem::exists(testing::NativePath(file)));
 }
 
-// A box whose text is longer than the screen holds stays inside the screen's working area with
-// its button in view, and still holds the whole text: a path of thousands of Japanese characters,
-// a name of thousands of letters without a space, thousands of table rows.
-TEST(Win32DesktopServicesTest, ABoxWithALongTextFitsTheScreen) {
-  std::string path = "ファイル C:\\";
-  for (int i = 0; i < 400; ++i) path += "日本語のフォルダ\\";
-  std::string rows;
-  for (int i = 0; i < 3000; ++i) rows += "&row" + std::to_string(i) + "; 行\r";
-  const std::string texts[] = {path + "a.html は開けません.",
-                               "ファイル C:\\" + std::string(3000, 'x') + " は開けません.",
-                               rows + "最後"};
-  static struct {
-    RECT work, box, button, text;
-    bool childrenInside;
-    std::wstring shown;
-  } seen;
-  const auto inside = [](const RECT& inner, const RECT& outer) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
-  };
-  const auto withoutLineBreaks = [](std::wstring text) {
-    std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
-    return text;
-  };
-  Win32DesktopServices services;
-  for (const std::string& text : texts) {
-    seen = {};
-    // Measured once the box shows, then closed with its button.
-    ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR timer, DWORD) {
-      HWND box = ::GetActiveWindow();
-      if (box == nullptr || ::GetDlgItem(box, IDOK) == nullptr) return;
-      ::KillTimer(nullptr, timer);
-      MONITORINFO monitor{sizeof monitor, {}, {}, 0};
-      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
-      seen.work = monitor.rcWork;
-      ::GetWindowRect(box, &seen.box);
-      ::GetWindowRect(::GetDlgItem(box, IDOK), &seen.button);
-      seen.childrenInside = true;
-      for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
-           child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if (!::IsWindowVisible(child)) continue;
-        RECT rect;
-        ::GetWindowRect(child, &rect);
-        seen.childrenInside &= rect.left >= seen.box.left && rect.top >= seen.box.top &&
-                               rect.right <= seen.box.right && rect.bottom <= seen.box.bottom;
-        // The control that shows the text: the one that holds more than a word.
-        if (::GetWindowTextLengthW(child) > 100) {
-          seen.text = rect;
-          seen.shown = Wide(TextOf(child));
+// A box caught as it shows: checked once its loop runs, then a page down and Enter pressed.
+struct ShownBox {
+  static inline HHOOK activation = nullptr, messages = nullptr;
+  static inline HWND box = nullptr;
+  static inline int step = 0;
+  static inline std::function<void(HWND)> check;
+
+  explicit ShownBox(std::function<void(HWND)> checks) {
+    box = nullptr;
+    step = 0;
+    check = std::move(checks);
+    activation = ::SetWindowsHookExW(WH_CBT, &Activated, nullptr, ::GetCurrentThreadId());
+    messages = ::SetWindowsHookExW(WH_GETMESSAGE, &Got, nullptr, ::GetCurrentThreadId());
+  }
+  ~ShownBox() {
+    ::UnhookWindowsHookEx(activation);
+    ::UnhookWindowsHookEx(messages);
+  }
+  static LRESULT CALLBACK Activated(int code, WPARAM wParam, LPARAM lParam) {
+    // The last to be activated: a system box too large to show is replaced by another.
+    if (code == HCBT_ACTIVATE) box = reinterpret_cast<HWND>(wParam);
+    return ::CallNextHookEx(activation, code, wParam, lParam);
+  }
+  static LRESULT CALLBACK Got(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG& message = *reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && box != nullptr && ::IsWindowVisible(box)) {
+      if (step == 0) {
+        step = 1;
+        check(box);
+        HWND focus = ::GetFocus();
+        ::PostMessageW(focus, WM_KEYDOWN, VK_NEXT, 0);
+        ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
+      } else if (step == 1 && message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+        step = 2;
+        // The page down went to the pane, where it has one to scroll.
+        HWND pane = ::GetDlgItem(box, kIdBoxPane);
+        if (pane != nullptr && (::GetWindowLongPtrW(pane, GWL_STYLE) & WS_VSCROLL)) {
+          EXPECT_GT(::SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
         }
       }
-      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    return ::CallNextHookEx(messages, code, wParam, lParam);
+  }
+};
+
+bool Contains(const RECT& outer, const RECT& inner) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::wstring WithoutCr(std::wstring text) {
+  text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
+  return text;
+}
+
+// The table check's box, and error boxes naming long paths, on a screen they overflow and on one
+// they do not: the box and its OK lie inside the working area, the text shows whole (a pane
+// scrolling where the box cannot hold it, a long row or word wrapped, never cut), and Enter
+// closes it.
+TEST(Win32DesktopServicesTest, ABoxFitsTheWorkAreaItsTextWholeAndEnterClosesIt) {
+  std::string rows, longRow = "&long; ";
+  for (int row = 0; row < 270; ++row) rows += "&entity" + std::to_string(row) + "; 字\n";
+  for (int i = 0; i < 3000; ++i) longRow += i % 7 == 0 ? "x" : "長";
+  std::string path = "ファイル C:\\";
+  for (int i = 0; i < 400; ++i) path += "日本語のフォルダ\\";
+  const struct {
+    const char* what;
+    std::string text;
+    const wchar_t* boxClass;  // null where either may show it
+  } cases[] = {
+      {"a short table", "&amp; &\n&lt; <\n&gt; >", L"#32770"},
+      {"270 rows", rows, kScrollingBoxClass},
+      {"one row of 3000 characters", longRow, nullptr},
+      {"a path of thousands of Japanese characters", path + "a.html は開けません.", nullptr},
+      {"a name of 3000 letters without a space",
+       "ファイル C:\\" + std::string(3000, 'x') + " は開けません.", nullptr},
+  };
+  for (const auto& [what, text, boxClass] : cases) {
+    SCOPED_TRACE(what);
+    const std::wstring wide = Wide(text);
+    bool checked = false;
+    ShownBox shown([&](HWND box) {
+      checked = true;
+      wchar_t name[64] = {};
+      ::GetClassNameW(box, name, 64);
+      if (boxClass != nullptr) {
+        EXPECT_STREQ(name, boxClass);
+      }
+      MONITORINFO monitor{};
+      monitor.cbSize = sizeof monitor;
+      ::GetMonitorInfoW(::MonitorFromWindow(box, MONITOR_DEFAULTTOPRIMARY), &monitor);
+      RECT frame, ok;
+      ::GetWindowRect(box, &frame);
+      HWND okButton = ::GetDlgItem(box, IDOK);
+      ::GetWindowRect(okButton, &ok);
+      EXPECT_TRUE(Contains(monitor.rcWork, frame));
+      EXPECT_TRUE(Contains(frame, ok));
+      EXPECT_TRUE(::IsWindowVisible(okButton));
+      EXPECT_EQ(::GetFocus(), okButton);
+      HWND pane = ::GetDlgItem(box, kIdBoxPane);
+      if (std::wstring(name) == L"#32770") {
+        EXPECT_EQ(Wide(TextOf(::GetDlgItem(box, 0xFFFF))), wide);
+        return;
+      }
+      ASSERT_NE(pane, nullptr);
+      EXPECT_EQ(WithoutCr(Wide(TextOf(pane))), wide);
+      RECT place, client;
+      ::GetWindowRect(pane, &place);
+      EXPECT_TRUE(Contains(frame, place));
+      // Wrapped at the pane's width, so nothing lies past its right edge; lines below its foot
+      // scroll into view.
+      const LONG_PTR style = ::GetWindowLongPtrW(pane, GWL_STYLE);
+      EXPECT_TRUE(style & ES_MULTILINE);
+      EXPECT_FALSE(style & (ES_AUTOHSCROLL | WS_HSCROLL));
+      const int lines = static_cast<int>(::SendMessageW(pane, EM_GETLINECOUNT, 0, 0));
+      HDC dc = ::GetDC(pane);
+      HGDIOBJ old = ::SelectObject(dc, FontOf(pane));
+      TEXTMETRICW metrics{};
+      ::GetTextMetricsW(dc, &metrics);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(pane, dc);
+      ::GetClientRect(pane, &client);
+      if (lines * metrics.tmHeight > client.bottom) {
+        EXPECT_TRUE(style & WS_VSCROLL);
+      }
     });
-    services.MessageBox(nullptr, text, "tavrin", MB_OK | MB_ICONERROR);
-    const std::string what = text.substr(0, 40);
-    EXPECT_TRUE(inside(seen.box, seen.work)) << what;
-    EXPECT_TRUE(seen.childrenInside) << what;
-    EXPECT_LE(seen.text.bottom, seen.button.top) << what;
-    EXPECT_EQ(withoutLineBreaks(seen.shown), withoutLineBreaks(Wide(text))) << what;
+    Win32DesktopServices services;
+    EXPECT_EQ(services.MessageBox(nullptr, text, "CEntity", MB_OK), IDOK);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(ShownBox::step, 2);
   }
 }
 

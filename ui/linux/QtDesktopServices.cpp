@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "BoxSize.h"
 #include "FileSearch.h"
 #include "FolderPicker.h"
 #include "TextCodec.h"
@@ -153,11 +154,13 @@ class FittingMessageBox : public QMessageBox {
     layout()->activate();
     const QSize room = available.size() - layout()->totalMinimumSize() - Decoration();
     const int bar = pane_->verticalScrollBar()->sizeHint().width();
-    const QSize most = room.expandedTo(QSize(bar * 3, fontMetrics().height() * 3));
+    const int line = fontMetrics().height();
+    const QSize most = room.expandedTo(QSize(bar * 3, line * 3));
 
     label->setWordWrap(false);
     QSize text = label->sizeHint();
-    const int wrapWidth = std::min(available.width() / 2, 500);
+    // Qt measures in pixels at 96 dpi whatever the screen.
+    const int wrapWidth = BoxWrapWidth(available.width(), 96);
     if (text.width() > wrapWidth) {
       // As Qt's box does: wrapped at that width, or at the longest word's where it is wider.
       label->setWordWrap(true);
@@ -169,14 +172,12 @@ class FittingMessageBox : public QMessageBox {
     // a word is wider than the screen, down when the lines are more than it holds.
     const int widest =
         label->wordWrap() ? std::max(text.width(), label->minimumSizeHint().width()) : text.width();
-    QSize pane = text;
-    if (widest > most.width()) {
-      pane.setWidth(most.width());
-      pane.rheight() += bar;
-    }
-    if (pane.height() > most.height()) {
-      pane.setHeight(most.height());
-      pane.setWidth(std::min(pane.width() + bar + fontMetrics().averageCharWidth(), most.width()));
+    const BoxPane fit =
+        FitTextPane({widest, text.height()}, {most.width(), most.height()}, bar, line);
+    QSize pane(fit.size.width, fit.size.height);
+    // The scroll area wants a little more beside its bar down than the bar itself.
+    if (fit.scrollsDown) {
+      pane.setWidth(std::min(pane.width() + fontMetrics().averageCharWidth(), most.width()));
     }
     pane_->SetSize(pane);
 
