@@ -271,7 +271,7 @@ void BatchRun::Work(TableConverter& converter) {
     } else if (outcome.failure.empty() || !outcome.resources || alone) {
       settled.failure = std::move(outcome.failure);
       settled.error = std::move(outcome.error);
-      CommitInOrder(claim, alone, std::move(settled), lock);
+      CommitInOrder(claim, alone, std::move(settled), converter, lock);
     } else {
       Drop(std::move(settled), lock);
       GoBack(i, lock);
@@ -305,10 +305,11 @@ void BatchRun::Idle() {
 }
 
 void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
-                             std::unique_lock<std::mutex>& lock) {
+                             TableConverter& converter, std::unique_lock<std::mutex>& lock) {
   const std::size_t i = claim.file;
-  if (!keepGoing_ && !settled.failure.empty()) {
-    // Without keep-going a failure needs no turn: it ends the run where it stands.
+  if (!keepGoing_ && !settled.failure.empty() && alone) {
+    // Without keep-going a failure at the file's turn ends the run where it stands. One that
+    // came ahead of its turn waits for it, and the file is tried again then.
     Drop(Fail(i, std::move(settled.failure), std::move(settled.error)), lock);
     Idle();
     return;
@@ -335,6 +336,13 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
     lock.unlock();
     Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
+    if (!nextAlone && (!next->failure.empty() || next->output->InputChanged())) {
+      // Tried ahead of its turn, and it failed or its input changed since (written over,
+      // replaced, removed): one thread would have read it only now, so it is tried again now.
+      next.emplace();
+      outcome = Attempt(files_[at],
+                        [&] { next->output.emplace(ConvertFileAside(files_[at], converter)); });
+    }
     if (next->output) {
       outcome = Attempt(files_[at], [&] { next->output->Commit(); });
       sizes = next->output->Sizes();

@@ -130,7 +130,9 @@ class BatchRun {
   // Settles files in list order: gives the claimed file its output (or records its failure) once
   // every earlier file is settled. A worker that gets there first leaves it parked for whoever
   // settles the file before it, and goes on with the next file instead of waiting.
-  void CommitInOrder(const Claim& claim, bool alone, Settled settled,
+  // A file tried ahead of its turn that failed, or whose input changed meanwhile, is converted
+  // again with converter when its turn comes.
+  void CommitInOrder(const Claim& claim, bool alone, Settled settled, TableConverter& converter,
                      std::unique_lock<std::mutex>& lock);
   // For a file that failed for want of room or memory while others ran beside it: the run goes
   // back to it and takes one file at a time from there, as one thread, the parked outputs of

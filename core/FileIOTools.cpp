@@ -81,6 +81,10 @@ const ConvertedSizes& PendingOutput::Sizes() const {
   return state_->sizes;
 }
 
+bool PendingOutput::InputChanged() const {
+  return state_->input.ChangedSinceOpened();
+}
+
 void PendingOutput::Commit() {
   state_->output.Commit();
 }

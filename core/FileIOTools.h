@@ -143,6 +143,8 @@ class PendingOutput {
   PendingOutput& operator=(PendingOutput&&) noexcept;
   ~PendingOutput();
   const ConvertedSizes& Sizes() const;
+  // Whether the input was changed, replaced or removed since it was read.
+  bool InputChanged() const;
   void Commit();
 
  private:

@@ -29,6 +29,7 @@
 #include "AboutBox.h"
 #include "CoolBand.h"
 #include "DroppedFiles.h"
+#include "EndingSignals.h"
 #include "ImageList.h"
 #include "TextCodec.h"
 #include "Texts.h"
@@ -139,6 +140,20 @@ ListRow* RowItem(const QTreeWidget* list, int row) {
   return static_cast<ListRow*>(list->topLevelItem(row));
 }
 
+// Appends items at the end of the list. Qt finds an item's row, the first time the item changes
+// after it joined a list, by a search from the list's end, and remembers it: for every row of a
+// long list that is the square of its length, paid by the run's first change of each row. So the
+// items go in pieces, and each is looked up while it is near the end (the lookup is the only
+// thing isPersistentEditorOpen costs here).
+void AppendItems(QTreeWidget* list, const QList<QTreeWidgetItem*>& items) {
+  constexpr qsizetype kPiece = 256;
+  for (qsizetype first = 0; first < items.size(); first += kPiece) {
+    const QList<QTreeWidgetItem*> piece = items.mid(first, kPiece);
+    list->addTopLevelItems(piece);
+    for (QTreeWidgetItem* item : piece) static_cast<void>(list->isPersistentEditorOpen(item));
+  }
+}
+
 // Where the next slice of a long preview ends: after a line break near the slice size.
 qsizetype SliceEnd(const QString& text, qsizetype from) {
   if (text.size() - from <= kPreviewSlice) return text.size();
@@ -172,6 +187,8 @@ TFMain::TFMain(DesktopServices& services, QWidget* parent, unsigned workers)
   previewFeeder_ = new QTimer(this);
   previewFeeder_->setInterval(0);
   connect(previewFeeder_, &QTimer::timeout, this, &TFMain::FeedPreview);
+  // A run ended from outside must not leave its new files behind.
+  EndOnSignalsWithoutLeftovers();
   Forward(&WindowBehaviour::FormCreate);
 }
 
@@ -470,7 +487,7 @@ void TFMain::RowsAppended(std::span<const FileListItem> rows) {
     item->Show(row);
     items.append(item);
   }
-  lvwResult->addTopLevelItems(items);
+  AppendItems(lvwResult, items);
 }
 
 void TFMain::RowChanged(int row, const FileListItem& state) {
@@ -521,7 +538,7 @@ void TFMain::RowsRemoved(const std::vector<int>& rows) {
       kept.append(items[row]);
     }
   }
-  lvwResult->addTopLevelItems(kept);
+  AppendItems(lvwResult, kept);
   // Where Qt's own removal of one row after another would leave them: the current row stays, or
   // the last row kept before it becomes current (the first kept after it when none comes
   // before) and is scrolled into view; otherwise the list keeps its scroll position.

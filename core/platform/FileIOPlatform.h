@@ -28,6 +28,9 @@ class InputFile {
   // Once the file is read: raises the read error when it changed meanwhile (another program
   // cut it short or wrote to it), since what was read is then neither the old file nor the new.
   void CheckUnchanged() const;
+  // Whether another program changed the file after it was opened (wrote to it or cut it), or
+  // its name now leads to another file or to none.
+  bool ChangedSinceOpened() const;
 
  private:
   std::string fileName_;

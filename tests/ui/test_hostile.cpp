@@ -6,14 +6,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
+#include <random>
+#include <thread>
 
 #include "ChildProcess.h"
 #include "CodePage.h"
@@ -72,6 +78,38 @@ void DropRaw(QWidget* window, const std::vector<std::string>& paths) {
   testing::SimulateDrop(window, &mime, {40, 120});
 }
 
+// Everything under a folder, sorted: each name with its bytes, its link's target or a slash.
+QStringList Snapshot(const std::filesystem::path& folder) {
+  QStringList entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const QString name = QString::fromStdString(entry.path().lexically_relative(folder).string());
+    if (entry.is_symlink()) {
+      entries << name + " -> " + QString::fromStdString(read_symlink(entry.path()).string());
+    } else if (entry.is_directory()) {
+      entries << name + "/";
+    } else {
+      entries << name + ": " + QString::fromUtf8(Bytes(ReadBytes(entry.path())));
+    }
+  }
+  entries.sort();
+  return entries;
+}
+
+// What the window shows after a run: each row's task text, image and selection, the status,
+// and the boxes shown.
+QStringList Shown(const TFMain& w, const FakeDesktop& fake) {
+  QStringList shown;
+  for (int row = 0; row < w.RowCount(); ++row) {
+    shown << QStringLiteral("%1 %2%3")
+                 .arg(w.RowTaskText(row))
+                 .arg(w.RowImageIndex(row))
+                 .arg(w.lvwResult->topLevelItem(row)->isSelected() ? " selected" : "");
+  }
+  shown << w.StatusText();
+  for (const testing::MessageBoxCall& box : fake.messageBoxes) shown << testing::Q(box.text);
+  return shown;
+}
+
 std::string SelfPath() {
   std::error_code error;
   return std::filesystem::read_symlink("/proc/self/exe", error).string();
@@ -95,13 +133,15 @@ WindowReport ParseReport(ChildResult child) {
 
 // Lists the files in a fresh window of a child process set up as asked, runs, and reports.
 // The child is this test program, or the copy of it named by program.
+// started, when given, gets the child's id while it runs.
 WindowReport RunWindowInChild(const std::vector<std::string>& files, const std::string& folder,
-                              const testing::ChildSetup& setup, std::string program = {}) {
+                              const testing::ChildSetup& setup, std::string program = {},
+                              const std::function<void(pid_t)>& started = {}) {
   std::string list;
   for (const std::string& file : files) list += file + '\n';
   if (program.empty()) program = SelfPath();
-  return ParseReport(
-      testing::RunChild({program}, setup, folder, {std::string(kChildFilesVariable) + "=" + list}));
+  return ParseReport(testing::RunChild({program}, setup, folder,
+                                       {std::string(kChildFilesVariable) + "=" + list}, started));
 }
 
 // The child's side: one window, the files dropped in order, one run, then the report.
@@ -423,6 +463,393 @@ class HostileTest : public QObject {
     const ChildResult run = Convert({longest});
     QCOMPARE(run.status, 1);
     QVERIFY2(QString::fromUtf8(Bytes(run.err)).contains(createError), run.err.c_str());
+  }
+
+  // ---- a run on several workers ----
+
+  // Whatever goes wrong at whichever row of a list, the run on 2 or 8 workers leaves the files,
+  // the rows, the selection, the status and the box exactly as one worker does: rows before the
+  // failure converted, the failing row started and selected, nothing written for it or after it.
+  // Rows that read or write each other's files read what one worker would have written.
+  void aRunOnManyWorkersEndsAsOnOneWhereverTheListGoesWrong_data() {
+    QTest::addColumn<QString>("kind");
+    for (const char* kind :
+         {"missing input", "folder as input", "folder as output", "output a link elsewhere",
+          "reads an earlier output", "listed twice", "writes a later input"}) {
+      QTest::newRow(kind) << kind;
+    }
+  }
+  void aRunOnManyWorkersEndsAsOnOneWhereverTheListGoesWrong() {
+    QFETCH(QString, kind);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    std::vector<std::unique_ptr<TFMain>> windows;
+    for (const unsigned workers : {1u, 2u, 8u}) {
+      windows.push_back(std::make_unique<TFMain>(*fake_, nullptr, workers));
+      windows.back()->show();
+    }
+    // Every window runs its list in the same folder, made afresh, so that names match.
+    const std::filesystem::path folder = work_->Path() / "case";
+    const bool fails =
+        !kind.startsWith("reads") && !kind.startsWith("listed") && !kind.startsWith("writes");
+    // Files that wait for each other only on short lists, where every pair of rows comes up.
+    for (int count = 1; count <= (fails ? 20 : 8); ++count) {
+      for (int at = 0; at < count; ++at) {
+        // Every row of the short lists; the ends and the middle of the longer ones.
+        if (count > 8 && at > 1 && at != count / 2 && at < count - 2) continue;
+        QStringList oneWorker;
+        for (std::size_t window = 0; window < windows.size(); ++window) {
+          TFMain& w = *windows[window];
+          std::filesystem::remove_all(folder);
+          std::filesystem::create_directories(folder / "elsewhere");
+          WriteBytes(folder / "elsewhere/kept", "elsewhere");
+          std::vector<std::string> rows;
+          for (int i = 0; i < count; ++i) {
+            rows.push_back(folder / ("a" + std::to_string(i) + ".html"));
+            WriteBytes(rows.back(), "<b>" + std::to_string(i) + "</b>&amp;");
+            WriteBytes(rows.back() + ".txt", "older " + std::to_string(i));
+          }
+          const auto atRow = static_cast<std::size_t>(at);
+          const std::string faulty = rows[atRow];
+          if (kind == "reads an earlier output" && at > 0) rows[atRow] = rows[0] + ".txt";
+          if (kind == "listed twice" && at > 0) rows[atRow] = rows[0];
+          if (kind == "writes a later input" && at + 1 < count) rows.back() = faulty + ".txt";
+          DropRaw(&w, rows);
+          QCOMPARE(w.RowCount(), count);
+          if (kind == "missing input") std::filesystem::remove(faulty);
+          if (kind == "folder as input") {
+            std::filesystem::remove(faulty);
+            std::filesystem::create_directory(faulty);
+          }
+          if (kind == "folder as output" || kind.startsWith("output")) {
+            std::filesystem::remove(faulty + ".txt");
+          }
+          if (kind == "folder as output") std::filesystem::create_directory(faulty + ".txt");
+          if (kind == "output a link elsewhere") {
+            std::filesystem::create_symlink(folder / "elsewhere/kept", faulty + ".txt");
+          }
+          for (int row = 1; row < count; row += 3)
+            w.lvwResult->topLevelItem(row)->setSelected(true);
+          fake_->messageBoxes.clear();
+
+          w.tmiFileRun->trigger();
+          const QStringList shown = Shown(w, *fake_);
+          const QStringList outcome = Snapshot(folder) + shown;
+          w.tmiEditListAllClear->trigger();
+          const QString where = QStringLiteral("%1 rows, row %2, %3 workers:\n%4\n")
+                                    .arg(count)
+                                    .arg(at)
+                                    .arg(window == 0   ? 1
+                                         : window == 1 ? 2
+                                                       : 8)
+                                    .arg(outcome.join('\n'));
+          if (window == 0) {
+            oneWorker = outcome;
+            // One worker as one thread goes through the list.
+            for (int row = 0; row < count; ++row) {
+              const QString task = !fails || row < at ? "完了 3"
+                                   : row == at        ? "開始 1 selected"
+                                   : row % 3 == 1     ? "未処理 0 selected"
+                                                      : "未処理 0";
+              QVERIFY2(shown[row] == task, qPrintable(where));
+            }
+            QVERIFY2(fake_->messageBoxes.size() == (fails ? 1u : 0u), qPrintable(where));
+            if (kind == "reads an earlier output" && at > 0) {
+              QVERIFY2(outcome.contains("a0.html.txt.txt: 0&"), qPrintable(where));
+            }
+            if (kind == "writes a later input" && at + 1 < count) {
+              QVERIFY2(outcome.contains(QStringLiteral("a%1.html.txt.txt: %1&").arg(at)),
+                       qPrintable(where));
+            }
+          } else if (outcome != oneWorker) {
+            QFAIL(qPrintable(where + "--- one worker:\n" + oneWorker.join('\n')));
+          }
+        }
+      }
+    }
+  }
+
+  // Inputs truncated, grown, replaced by a link or deleted and outputs made folders while a run
+  // on 8 workers goes: the run stops at most once, where one worker would have; each output is
+  // its older self or the whole conversion of what its input held at one moment, and no new
+  // file is left behind.
+  void filesChangingDuringARunLoseNothing() {
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    TFMain w(*fake_, nullptr, 8);
+    w.show();
+    const unsigned seed = std::random_device()();
+    std::atomic<bool> running{false};
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& text) {
+      if (text == QStringLiteral("実行開始")) running = true;
+    });
+    constexpr std::size_t kFiles = 300;
+    for (unsigned round = 0; round < 4; ++round) {
+      const std::string folder = At("round" + std::to_string(round));
+      std::filesystem::create_directory(folder);
+      const std::string linked = folder + "/linked";
+      WriteBytes(linked, "<b>linked</b>");
+      std::vector<std::string> paths;
+      std::vector<std::vector<std::string>> held(kFiles);  // what each input held, in turn
+      for (std::size_t i = 0; i < kFiles; ++i) {
+        paths.push_back(folder + "/a" + std::to_string(i) + ".html");
+        std::string text;
+        while (text.size() < 64 * 1024) text += "<p>" + std::to_string(i) + " &amp; x</p>\r\n";
+        WriteBytes(paths.back(), text);
+        held[i].push_back(text);
+        if (i % 2 == 0) WriteBytes(paths.back() + ".txt", "older");
+      }
+      DropRaw(&w, paths);
+      fake_->messageBoxes.clear();
+      running = false;
+      std::atomic<bool> over{false};
+      std::vector<bool> outputFolder(kFiles), regular(kFiles, true);
+      std::thread changer([&] {
+        std::mt19937 random(seed + round);
+        while (!running) std::this_thread::yield();
+        for (int change = 0; change < 100000 && !over; ++change) {
+          const std::size_t i = random() % kFiles;
+          const std::string& path = paths[i];
+          const unsigned what = random() % 400;
+          if (what == 0) {
+            std::filesystem::remove(path);
+            regular[i] = false;
+          } else if (what == 1 && i % 2 == 1) {
+            outputFolder[i] = outputFolder[i] || ::mkdir((path + ".txt").c_str(), 0755) == 0;
+          } else if (what < 20) {
+            std::filesystem::remove(path);
+            std::filesystem::create_symlink(linked, path);
+            held[i].push_back("<b>linked</b>");
+            regular[i] = false;
+          } else if (regular[i] && what < 200) {
+            const std::string now = held[i].back().substr(0, held[i].back().size() / 2);
+            if (::truncate(path.c_str(), static_cast<off_t>(now.size())) != 0) continue;
+            held[i].push_back(now);
+          } else if (regular[i]) {
+            const std::string more = "<i>" + std::to_string(change) + "</i>";
+            std::ofstream(path, std::ios::app) << more;
+            held[i].push_back(held[i].back() + more);
+          }
+          std::this_thread::yield();
+        }
+      });
+      w.tmiFileRun->trigger();
+      over = true;
+      changer.join();
+
+      const QString seedText = QStringLiteral("seed %1 round %2").arg(seed).arg(round);
+      QCOMPARE(w.StatusText(), QStringLiteral("実行終了"));
+      std::optional<std::size_t> stopped;
+      for (std::size_t i = 0; i < kFiles; ++i) {
+        const QString task = w.RowTaskText(static_cast<int>(i));
+        const std::string output = paths[i] + ".txt";
+        const QString where = seedText + QStringLiteral(", row %1: %2").arg(i).arg(task);
+        if (task == QStringLiteral("完了")) {
+          QVERIFY2(!stopped, qPrintable(where));
+          bool whole = false;
+          for (const std::string& text : held[i]) {
+            whole = whole || ReadBytes(output) == w.TavrinWithCEntity(text);
+          }
+          QVERIFY2(whole && !std::filesystem::is_symlink(output), qPrintable(where));
+          continue;
+        }
+        QVERIFY2(task == QString::fromUtf8(stopped ? "未処理" : "開始"), qPrintable(where));
+        if (!stopped) stopped = i;
+        if (outputFolder[i]) {
+          QVERIFY2(std::filesystem::is_directory(output), qPrintable(where));
+        } else {
+          QVERIFY2(
+              ReadBytes(output) == (i % 2 == 0 ? "older" : "") && (i % 2 == 0 || !Exists(output)),
+              qPrintable(where));
+        }
+      }
+      QVERIFY2(fake_->messageBoxes.size() == (stopped ? 1u : 0u), qPrintable(seedText));
+      for (const std::string& name : FilesIn(folder)) {
+        QVERIFY2(name == "linked" || (name.starts_with('a') &&
+                                      (name.ends_with(".html") || name.ends_with(".html.txt"))),
+                 qPrintable(seedText + " left " + QString::fromStdString(name)));
+      }
+      w.tmiEditListAllClear->trigger();
+    }
+  }
+
+  // A file changed after the run converted it ahead but before its row's turn (written over,
+  // replaced, deleted, a folder put in its place) is taken as it is at its turn, as one worker
+  // would have read it then.
+  void aFileChangedAfterItWasConvertedAheadIsTakenAsItIsAtItsTurn_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("task");
+    QTest::newRow("written over") << "written over"
+                                  << "完了";
+    QTest::newRow("replaced") << "replaced"
+                              << "完了";
+    QTest::newRow("deleted") << "deleted"
+                             << "開始";
+    QTest::newRow("a folder in its place") << "folder"
+                                           << "開始";
+  }
+  void aFileChangedAfterItWasConvertedAheadIsTakenAsItIsAtItsTurn() {
+    QFETCH(QString, change);
+    QFETCH(QString, task);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    TFMain w(*fake_, nullptr, 2);
+    w.show();
+    // The first file is long, so it waits until its row is shown; meanwhile the other worker
+    // converts the second and keeps it open until its turn.
+    const std::string first = At("a0.html");
+    const std::string second = At("a1.html");
+    WriteBytes(first, std::string(WindowBehaviour::kLongFileBytes, 'x'));
+    WriteBytes(second, "<b>before</b>");
+    DropRaw(&w, {first, second});
+    auto convertedAhead = [&] {
+      std::error_code error;
+      for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) == second) return true;
+      }
+      return false;
+    };
+    QTimer changer;
+    changer.setInterval(0);
+    changer.setSingleShot(true);
+    connect(&changer, &QTimer::timeout, this, [&] {
+      while (!convertedAhead()) std::this_thread::yield();
+      if (change == "written over") WriteBytes(second, "<b>after</b>");
+      if (change == "replaced") {
+        WriteBytes(second + ".new", "<b>after</b>");
+        std::filesystem::rename(second + ".new", second);
+      }
+      if (change != "written over" && change != "replaced") std::filesystem::remove(second);
+      if (change == "folder") std::filesystem::create_directory(second);
+    });
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& status) {
+      if (status == QStringLiteral("実行開始")) changer.start();
+    });
+    w.tmiFileRun->trigger();
+    QCOMPARE(w.RowTaskText(0), QStringLiteral("完了"));
+    QCOMPARE(w.RowTaskText(1), task);
+    if (task == QStringLiteral("完了")) {
+      QCOMPARE(ReadBytes(second + ".txt"), std::string("after"));
+      QVERIFY(fake_->messageBoxes.empty());
+    } else {
+      QVERIFY(!Exists(second + ".txt"));
+      QCOMPARE(BoxTexts(), QStringList{Opened(second)});
+    }
+  }
+
+  // A close by the menu, by the window or by the window manager, at the start of a long run of
+  // big files on 8 workers or half way through it: the window closes once the run is over, every
+  // output complete and nothing else left.
+  void aCloseDuringALongParallelRunClosesAfterIt_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("after");  // outputs written before the close
+    QTest::newRow("menu at the start") << "menu" << 0;
+    QTest::newRow("window half way") << "window" << 4;
+    QTest::newRow("window manager at the start") << "window manager" << 0;
+    QTest::newRow("window manager half way") << "window manager" << 4;
+  }
+  void aCloseDuringALongParallelRunClosesAfterIt() {
+    QFETCH(QString, how);
+    QFETCH(int, after);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    TFMain w(*fake_, nullptr, 8);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    std::string text;
+    while (text.size() < WindowBehaviour::kLongFileBytes) text += "<p>x</p>";
+    const std::string converted(text.size() / 8, 'x');
+    std::vector<std::string> paths;
+    for (int i = 0; i < 8; ++i) {
+      paths.push_back(At("a" + std::to_string(i) + ".html"));
+      WriteBytes(paths.back(), text);
+      WriteBytes(paths.back() + ".txt", "older");
+    }
+    DropRaw(&w, paths);
+    QTimer closer;
+    closer.setInterval(0);
+    connect(&closer, &QTimer::timeout, this, [&] {
+      if (after > 0 && std::filesystem::file_size(paths[after - 1] + ".txt") != converted.size()) {
+        return;
+      }
+      closer.stop();
+      if (how == "menu") w.tmiFileClose->trigger();
+      if (how == "window") w.close();
+      if (how == "window manager") {
+        QCloseEvent close;
+        QCoreApplication::sendEvent(w.windowHandle(), &close);
+      }
+    });
+    connect(&w, &TFMain::statusTextChanged, this, [&](const QString& status) {
+      if (status == QStringLiteral("実行開始")) closer.start();
+    });
+    w.tmiFileRun->trigger();
+    QVERIFY(!w.isVisible());
+    QVERIFY(!closer.isActive());
+    std::vector<std::string> names = {"CEntity.txt"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      QCOMPARE(w.RowTaskText(static_cast<int>(i)), QStringLiteral("完了"));
+      QVERIFY(ReadBytes(paths[i] + ".txt") == converted);
+      names.push_back("a" + std::to_string(i) + ".html");
+      names.push_back("a" + std::to_string(i) + ".html.txt");
+    }
+    std::sort(names.begin(), names.end());
+    QCOMPARE(FilesIn(work_->Path()), names);
+  }
+
+  // A signal that ends the program in the middle of a run ends it as the signal does, every
+  // output older or complete and no new file left under a name of its own, also where the file
+  // system has no unnamed files.
+  void anEndingSignalDuringARunLeavesNoNewFile_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("unnamedFiles");
+    QTest::newRow("SIGTERM") << SIGTERM << true;
+    QTest::newRow("SIGTERM without unnamed files") << SIGTERM << false;
+    QTest::newRow("SIGINT without unnamed files") << SIGINT << false;
+    QTest::newRow("SIGHUP without unnamed files") << SIGHUP << false;
+  }
+  void anEndingSignalDuringARunLeavesNoNewFile() {
+    QFETCH(int, signal);
+    QFETCH(bool, unnamedFiles);
+    WriteBytes(At("CEntity.txt"), kTable.toStdString());
+    std::string text;
+    while (text.size() < (1u << 20)) text += "<p>x</p>";
+    const std::string converted(text.size() / 8, 'x');
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+      paths.push_back(At("a" + std::to_string(i) + ".html"));
+      WriteBytes(paths.back(), text);
+      WriteBytes(paths.back() + ".txt", "older");
+    }
+    const testing::ChildSetup withoutUnnamedFiles = testing::WithoutUnnamedFiles();
+    const testing::ChildSetup setup = [&] {
+      for (const int ending : {SIGHUP, SIGINT, SIGTERM}) ::signal(ending, SIG_DFL);
+      return unnamedFiles || withoutUnnamedFiles();
+    };
+    std::atomic<bool> ended{false};
+    std::thread sender;
+    const auto started = [&](pid_t pid) {
+      sender = std::thread([&, pid] {
+        const std::string written = paths[10] + ".txt";
+        while (!ended && ReadBytes(written).size() != converted.size()) std::this_thread::yield();
+        ::kill(pid, signal);
+      });
+    };
+    const WindowReport window = RunWindowInChild(paths, work_->Path(), setup, SelfPath(), started);
+    ended = true;
+    sender.join();
+    // On a busy machine the run may have ended before the signal came.
+    QVERIFY2(window.child.status == 128 + signal || window.child.status == 0,
+             window.child.err.c_str());
+    std::vector<std::string> names = {"CEntity.txt"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      const std::string output = ReadBytes(paths[i] + ".txt");
+      QVERIFY2(output == "older" || output == converted, paths[i].c_str());
+      names.push_back("a" + std::to_string(i) + ".html");
+      names.push_back("a" + std::to_string(i) + ".html.txt");
+    }
+    std::sort(names.begin(), names.end());
+    std::string strangers;
+    for (const std::string& name : FilesIn(work_->Path())) {
+      if (!std::binary_search(names.begin(), names.end(), name)) strangers += name + " ";
+    }
+    QVERIFY2(strangers.empty(), strangers.c_str());
   }
 
   // ---- a disk that fills up, a folder that turns read-only ----

@@ -444,6 +444,16 @@ void InputFile::CheckUnchanged() const {
   }
 }
 
+bool InputFile::ChangedSinceOpened() const {
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0 ||
+      static_cast<std::uint64_t>(st.st_size) != reportedSize_ ||
+      st.st_ctim.tv_sec != changedSeconds_ || st.st_ctim.tv_nsec != changedNanoseconds_) {
+    return true;
+  }
+  return ::stat(fileName_.c_str(), &st) != 0 || !(IdentityOf(st) == identity_);
+}
+
 struct ReplacingFile::State {
   std::string fileName;
   std::string name;

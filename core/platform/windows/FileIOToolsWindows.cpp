@@ -305,6 +305,9 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
 
 // Held without sharing, the file cannot change while it is read.
 void InputFile::CheckUnchanged() const {}
+bool InputFile::ChangedSinceOpened() const {
+  return false;
+}
 
 struct ReplacingFile::State {
   std::string fileName;
