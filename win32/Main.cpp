@@ -293,6 +293,9 @@ LRESULT TFMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kRowChangesMessage:
       ApplyRowChanges();
       return 0;
+    case kPreviewSliceMessage:
+      FeedPreview();
+      return 0;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return 0;

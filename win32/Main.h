@@ -2,6 +2,7 @@
 // the program knows them. What the window does is the behaviour's; this face draws and forwards.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -59,6 +60,10 @@ class TFMain : private WindowView {
   // Keys the window handles before the focused control sees them (Ctrl+Tab between the pages);
   // true when the message was taken.
   bool PreTranslateMessage(const MSG& message);
+
+  // A long preview goes into its memo this many characters at a time, one slice per message,
+  // so that the window answers between them: the edit control lays out one long line slowly.
+  static constexpr std::size_t kPreviewSlice = 4096;
 
   // The control of a given name ("lvwResult", "ttbMain"...), or null.
   HWND Control(std::string_view name) const;
@@ -150,6 +155,13 @@ class TFMain : private WindowView {
   mutable bool changesPosted_ = false;
   void PostRowChanges();
   void ApplyRowChanges() const;
+  // The preview text and how much of it the memo holds; the rest goes in from the message loop.
+  static constexpr UINT kPreviewSliceMessage = WM_APP + 2;
+  std::wstring previewText_;
+  std::size_t previewShown_ = 0;
+  bool previewPosted_ = false;
+  void FeedPreview();
+  void FeedPreviewLater();
 };
 
 }  // namespace tavrin

@@ -42,6 +42,15 @@ std::wstring WithCrLf(std::wstring_view text) {
   return out;
 }
 
+// Where the slice of a preview from `from` ends: cutting neither a CR LF pair nor a surrogate
+// pair.
+std::size_t PreviewSliceEnd(std::wstring_view text, std::size_t from) {
+  if (text.size() - from <= TFMain::kPreviewSlice) return text.size();
+  const std::size_t end = from + TFMain::kPreviewSlice;
+  const wchar_t last = text[end - 1];
+  return last == L'\r' || IS_HIGH_SURROGATE(last) ? end + 1 : end;
+}
+
 constexpr int kColumnPath = 1;
 constexpr int kColumnTask = 2;
 
@@ -164,8 +173,46 @@ void TFMain::SetStatusText(std::string_view text) {
 }
 
 void TFMain::SetPreview(std::string_view shownPath, std::string_view shownText) {
-  ::SetWindowTextW(tmeView, WithCrLf(WideForDisplay(shownText)).c_str());
+  // Whatever is left of an earlier preview is dropped.
+  previewText_ = WithCrLf(WideForDisplay(shownText));
+  previewShown_ = PreviewSliceEnd(previewText_, 0);
+  ::SetWindowTextW(tmeView, previewText_.substr(0, previewShown_).c_str());
   ::SetWindowTextW(tmeViewPath, WideForDisplay(shownPath).c_str());
+  FeedPreviewLater();
+}
+
+void TFMain::FeedPreviewLater() {
+  if (previewShown_ >= previewText_.size()) {
+    previewText_ = {};
+    previewShown_ = 0;
+    return;
+  }
+  if (!previewPosted_) {
+    previewPosted_ = ::PostMessageW(hwnd_, kPreviewSliceMessage, 0, 0) != FALSE;
+  }
+}
+
+void TFMain::FeedPreview() {
+  previewPosted_ = false;
+  if (previewShown_ >= previewText_.size()) return;
+  const std::size_t end = PreviewSliceEnd(previewText_, previewShown_);
+  const std::wstring slice = previewText_.substr(previewShown_, end - previewShown_);
+  // Appended at the end, with the user's selection and scroll position kept.
+  DWORD selStart = 0, selEnd = 0;
+  ::SendMessageW(tmeView, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart),
+                 reinterpret_cast<LPARAM>(&selEnd));
+  const LRESULT top = ::SendMessageW(tmeView, EM_GETFIRSTVISIBLELINE, 0, 0);
+  {
+    const WithoutRedraw quiet(tmeView);
+    const LPARAM length = ::GetWindowTextLengthW(tmeView);
+    ::SendMessageW(tmeView, EM_SETSEL, static_cast<WPARAM>(length), length);
+    ::SendMessageW(tmeView, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(slice.c_str()));
+    ::SendMessageW(tmeView, EM_SETSEL, selStart, static_cast<LPARAM>(selEnd));
+    const LRESULT now = ::SendMessageW(tmeView, EM_GETFIRSTVISIBLELINE, 0, 0);
+    if (now != top) ::SendMessageW(tmeView, EM_LINESCROLL, 0, top - now);
+  }
+  previewShown_ = end;
+  FeedPreviewLater();
 }
 
 void TFMain::ShowPage(Page page) {

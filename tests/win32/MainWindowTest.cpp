@@ -700,6 +700,37 @@ TEST_F(Win32WindowTest, DoubleClicksAndTabsShowThePreviewAsTheFocusMoves) {
   EXPECT_EQ(TextOf(window.tmeView), "four");
 }
 
+TEST_F(Win32WindowTest, ALongLineGoesIntoThePreviewInSlicesBetweenMessages) {
+  TFMain& window = Open();
+  const std::string line(3 * TFMain::kPreviewSlice / 2, 'x');
+  const std::string page = File("page.html", "<p>" + line + "</p>");
+  Drop({page});
+  SelectRow(0);
+  DoubleClickList();
+  // The first slice shows at once, the rest follows from the message loop.
+  const std::string shown = TextOf(window.tmeView);
+  EXPECT_FALSE(shown.empty());
+  EXPECT_LT(shown.size(), line.size());
+  Pump();
+  EXPECT_TRUE(TextOf(window.tmeView) == line);
+  // Where the text starts, as if it had gone in whole.
+  DWORD start = 1, end = 1;
+  ::SendMessageW(window.tmeView, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, 0u);
+  EXPECT_EQ(end, 0u);
+  EXPECT_EQ(::SendMessageW(window.tmeView, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+
+  // A new preview before the last slice drops the rest of the old one.
+  ::SendMessageW(window.tmeView, WM_LBUTTONDBLCLK, 0, 0);
+  DoubleClickList();
+  ::SendMessageW(window.tmeView, WM_LBUTTONDBLCLK, 0, 0);
+  WriteBytes(page, "short");
+  DoubleClickList();
+  Pump();
+  EXPECT_EQ(TextOf(window.tmeView), "short");
+}
+
 LONG FontHeight(HWND control) {
   LOGFONTW font{};
   ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
