@@ -186,16 +186,8 @@ LRESULT CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
 
 void TFAboutBox::Execute(HWND owner, UINT dpi, const std::function<void(HWND)>& whileShown) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  static const bool registered = [instance] {
-    WNDCLASSEXW about{};
-    about.cbSize = sizeof about;
-    about.lpfnWndProc = &AboutProc;
-    about.hInstance = instance;
-    about.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    about.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    about.lpszClassName = kAboutClass;
-    return ::RegisterClassExW(&about) != 0;
-  }();
+  static const bool registered =
+      RegisterWindowClass(instance, kAboutClass, &AboutProc, COLOR_WINDOW);
   if (!registered) return;
 
   // A dialog border: fixed size, no minimise or maximise.

@@ -32,17 +32,9 @@ bool IsInside(HWND control, HWND container) {
 }
 
 bool TFMain::RegisterClasses(HINSTANCE instance) {
-  static const bool registered = [instance] {
-    WNDCLASSEXW main{};
-    main.cbSize = sizeof main;
-    main.style = CS_HREDRAW | CS_VREDRAW;
-    main.lpfnWndProc = &TFMain::WindowProc;
-    main.hInstance = instance;
-    main.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    main.lpszClassName = kMainClass;
-    return ::RegisterClassExW(&main) != 0 && Pages::RegisterClasses(instance);
-  }();
+  static const bool registered = RegisterWindowClass(instance, kMainClass, &TFMain::WindowProc,
+                                                     COLOR_BTNFACE, CS_HREDRAW | CS_VREDRAW) &&
+                                 Pages::RegisterClasses(instance);
   return registered;
 }
 

@@ -19,14 +19,7 @@ enum ControlId : int { kIdPages = 1004, kIdList, kIdViewPath, kIdView };
 }  // namespace
 
 bool Pages::RegisterClasses(HINSTANCE instance) {
-  WNDCLASSEXW page{};
-  page.cbSize = sizeof page;
-  page.lpfnWndProc = &Pages::PageProc;
-  page.hInstance = instance;
-  page.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  page.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  page.lpszClassName = kPageClass;
-  return ::RegisterClassExW(&page) != 0;
+  return RegisterWindowClass(instance, kPageClass, &Pages::PageProc, COLOR_BTNFACE);
 }
 
 Pages::Pages(HWND owner, HIMAGELIST images, WindowFonts& fonts, UINT dpi) : owner_(owner) {

@@ -325,16 +325,8 @@ std::vector<HWND> EnabledThreadWindows() {
 
 int ShowScrollingBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  static const bool registered = [instance] {
-    WNDCLASSEXW box{};
-    box.cbSize = sizeof box;
-    box.lpfnWndProc = &BoxProc;
-    box.hInstance = instance;
-    box.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    box.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    box.lpszClassName = kScrollingBoxClass;
-    return ::RegisterClassExW(&box) != 0;
-  }();
+  static const bool registered =
+      RegisterWindowClass(instance, kScrollingBoxClass, &BoxProc, COLOR_BTNFACE);
   if (!registered) return 0;
 
   BoxState state;

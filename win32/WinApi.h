@@ -12,3 +12,18 @@
 
 #undef MessageBox
 #undef GetFileAttributes
+
+// Registers a window class of this program: the arrow cursor, a background of the system colour
+// `colour` (a COLOR_ index).
+inline bool RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure,
+                                int colour, UINT style = 0) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = style;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(colour + 1));
+  windowClass.lpszClassName = name;
+  return ::RegisterClassExW(&windowClass) != 0;
+}
