@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -211,15 +212,20 @@ class Win32WindowTest : public ::testing::Test {
   }
 
   int RowCount() const { return ListView_GetItemCount(window_->lvwResult); }
+  // Whole, however long: the buffer grows until the text leaves room in it.
   std::string ItemText(int row, int column) const {
-    wchar_t text[1024] = {};
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = 1024;
-    ::SendMessageW(window_->lvwResult, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&item));
-    return Utf8FromWide(text);
+    std::wstring text(256, L'\0');
+    while (true) {
+      LVITEMW item{};
+      item.iSubItem = column;
+      item.pszText = text.data();
+      item.cchTextMax = static_cast<int>(text.size());
+      const auto got = static_cast<std::size_t>(::SendMessageW(window_->lvwResult, LVM_GETITEMTEXTW,
+                                                               static_cast<WPARAM>(row),
+                                                               reinterpret_cast<LPARAM>(&item)));
+      if (got + 1 < text.size()) return Utf8FromWide(text.substr(0, got));
+      text.assign(text.size() * 2, L'\0');
+    }
   }
   int ItemImage(int row) const {
     LVITEMW item{};
@@ -391,6 +397,100 @@ TEST_F(Win32WindowTest, DroppedFilesAreListedAndRunConvertsThem) {
               names[static_cast<std::size_t>(row)]);
   }
   EXPECT_EQ(StatusText(), "実行終了");
+}
+
+// Windows enforces MAX_PATH where Wine does not, and a Linux file system under Wine allows 255
+// bytes for a name where Windows allows 255 UTF-16 units: the files are made, and removed, by
+// "\\?\" names, each name as long as the file system takes. A file nearly 4,000 characters deep
+// is listed and converted; a name at the limit is listed, and its output, longer than any name
+// may be, stops the run with the create error.
+TEST_F(Win32WindowTest, FilesUnderLongPathsAreListedAndConverted) {
+  Open();
+  struct Made {
+    std::vector<std::wstring> files, folders;
+    ~Made() {
+      for (const std::wstring& file : files) ::DeleteFileW(file.c_str());
+      for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        ::RemoveDirectoryW(folder->c_str());
+      }
+    }
+  } made;
+  const std::wstring exact = L"\\\\?\\";
+  std::wstring folder = testing::NativePath(dir_ / "").wstring();
+  if (folder.ends_with(L'\\')) folder.pop_back();
+  // Wine stops where the path's Unix form reaches 4,096 bytes, the name and Wine's own folders
+  // included.
+  while (folder.size() < 3600) {
+    folder += L'\\' + std::wstring(200, L'd');
+    ASSERT_TRUE(::CreateDirectoryW((exact + folder).c_str(), nullptr))
+        << folder.size() << " characters, error " << ::GetLastError();
+    made.folders.push_back(exact + folder);
+  }
+  const auto make = [&](const std::wstring& name, std::string_view bytes) {
+    const std::wstring path = folder + L'\\' + name;
+    HANDLE file = ::CreateFileW((exact + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+    // Wine cuts a name longer than the file system takes to what it takes, and makes that file.
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((exact + path).c_str(), &found);
+    ::FindClose(search);
+    if (search == INVALID_HANDLE_VALUE || found.cFileName != name) {
+      ::DeleteFileW((exact + path).c_str());
+      return false;
+    }
+    made.files.push_back(exact + path);
+    made.files.push_back(exact + path + L".txt");
+    return true;
+  };
+  ASSERT_TRUE(make(L"p.html", "<p>deep</p>")) << ::GetLastError();
+  // 255 UTF-16 units on Windows, 255 bytes on Linux; no extension, which the list does not ask
+  // for. Its output's name is longer than either allows (and Wine, cutting it, names the input).
+  std::wstring longName;
+  for (std::size_t count = 255; count > 0 && longName.empty(); --count) {
+    if (make(std::wstring(count, L'長'), "<p>long name</p>")) longName.assign(count, L'長');
+  }
+  ASSERT_FALSE(longName.empty());
+
+  const std::string deep = Utf8FromWide(folder + L"\\p.html");
+  const std::string named = Utf8FromWide(folder + L'\\' + longName);
+  DropWide({folder + L"\\p.html", exact + folder + L"\\p.html", folder + L'\\' + longName});
+  ASSERT_EQ(RowCount(), 3) << Utf8FromWide(longName).size() << " bytes in the long name";
+  const std::string paths[] = {deep, Utf8FromWide(exact) + deep, named};
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(ItemText(row, 0), row < 2 ? "p.html" : Utf8FromWide(longName));
+    EXPECT_EQ(ItemText(row, 1), paths[row]);
+    EXPECT_EQ(ItemText(row, 2), "未処理");
+  }
+
+  fake_.messageBoxes.clear();
+  Command(kIdFileRun);
+  EXPECT_EQ(ItemText(1, 2), "完了");
+  EXPECT_EQ(ItemText(2, 2), "開始");
+  ASSERT_EQ(fake_.messageBoxes.size(), 1u);
+  EXPECT_EQ(fake_.messageBoxes[0].text, "ファイル " + named + ".txt を作成できません.");
+  HANDLE output = ::CreateFileW((exact + folder + L"\\p.html.txt").c_str(), GENERIC_READ, 0,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(output, INVALID_HANDLE_VALUE);
+  char text[16] = {};
+  DWORD got = 0;
+  ::ReadFile(output, text, sizeof text, &got, nullptr);
+  ::CloseHandle(output);
+  EXPECT_EQ(std::string(text, got), "deep");
+  EXPECT_EQ(StatusText(), "実行終了");
+  // Nothing else is left in the folder: no temporary of the output that could not be made.
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((exact + folder + L"\\*").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    names.insert(found.cFileName);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  EXPECT_EQ(names, (std::set<std::wstring>{L".", L"..", L"p.html", L"p.html.txt", longName}));
 }
 
 TEST_F(Win32WindowTest, EachMenuItemRunsItsCommand) {
