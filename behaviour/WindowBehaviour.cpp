@@ -231,13 +231,13 @@ void WindowBehaviour::tmiFileRunClick() {
   std::vector<std::string> paths;
   paths.reserve(rows_.size());
   for (const FileListItem& item : rows_) paths.push_back(item.path);
-  BatchRun run(paths, false);
+  const unsigned workers = std::min(workers_, static_cast<unsigned>(count));
+  BatchRun run(paths, false, 0, BatchRun::kMostParked, workers);
   // A long file is read only once its row shows it converting: the worker that claims it asks
   // and waits, so the rows go by without a look at their files here.
   run.HoldFilesUntilReleased(
       [](const std::string& path) { return platform::SizeHint(path) >= kLongFileBytes; });
   // Each worker converts with a converter of its own around the table prepared as it is now.
-  const unsigned workers = std::min(workers_, static_cast<unsigned>(count));
   std::vector<std::unique_ptr<TableConverter>> converters;
   TableConverter& first = Converter();
   while (converters.size() + 1 < workers) {
@@ -273,9 +273,10 @@ void WindowBehaviour::tmiFileRunClick() {
     // small file, and nobody could see it.
     if (!painted || Clock::now() - lastPaint >= paintGap) paint(row);
     // While the row's file is still converting, the window keeps painting (user input waits).
-    // Caught up with the workers, it waits for many files at a time, not for each.
+    // Rows whose files are written already go by without a lock; caught up with the workers, it
+    // waits for many files at a time, not for each.
     std::exception_ptr error;
-    for (;;) {
+    while (file >= run.SettledInOrder()) {
       const auto untilPaint =
           std::chrono::ceil<std::chrono::milliseconds>(lastPaint + paintGap - Clock::now());
       const BatchRun::Wait wait = run.WaitSettled(

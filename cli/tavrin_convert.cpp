@@ -408,7 +408,7 @@ int Convert(const Options& options) {
   // Jobs beyond the files (one big file with -j 2) help with the reading and writing instead.
   std::optional<BatchRun> run;
   try {
-    run.emplace(files, options.keepGoing, spare, mostParked);
+    run.emplace(files, options.keepGoing, spare, mostParked, jobs);
   } catch (const std::bad_alloc&) {
     // Names that fit in memory, but not with what the run keeps for each.
     Report(OutOfMemoryMessage(options.lists.empty() ? files.back() : options.lists.back()));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "FileIOTools.h"
@@ -73,22 +75,34 @@ class FileKeys {
     if (name.find('\0') != std::string::npos) return {};  // no file has such a name
     struct stat st;
     std::vector<FileKey> keys;
-    const std::string input = FollowLinks(name, st);
-    keys.push_back(::lstat(input.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(input));
+    bool found = false;
+    const std::string input = FollowLinks(name, st, found);
+    keys.push_back(found ? IdentityOf(st) : PlaceOf(input));
     const std::string output = name + ".txt";
     keys.push_back(::lstat(output.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(output));
     return keys;
   }
 
  private:
+  // Told from the place keys by its own mix: a list is looked at before every run, so no text is
+  // made for it.
   static FileKey IdentityOf(const struct stat& st) {
-    return KeyOf("i", std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+    const std::hash<std::uint64_t> hash;
+    return hash(static_cast<std::uint64_t>(st.st_dev) * 0x9E3779B97F4A7C15ull) ^
+           hash(static_cast<std::uint64_t>(st.st_ino) + 0x632BE59BD9B4E019ull);
   }
 
-  // The name at the end of the links from `name`, which need not exist.
-  static std::string FollowLinks(std::string path, struct stat& st) {
+  // The name at the end of the links from `name`, which need not exist; found tells whether st
+  // holds what is there (not a link).
+  static std::string FollowLinks(std::string path, struct stat& st, bool& found) {
+    found = false;
     // As many links as the system follows on the way to a file.
-    for (int hop = 0; hop < 40 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hop) {
+    for (int hop = 0; hop < 40; ++hop) {
+      if (::lstat(path.c_str(), &st) != 0) return path;
+      if (!S_ISLNK(st.st_mode)) {
+        found = true;
+        return path;
+      }
       std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
                          '\0');
       const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
@@ -98,6 +112,8 @@ class FileKeys {
       path = target[0] == '/' || slash == std::string::npos ? target
                                                             : path.substr(0, slash + 1) + target;
     }
+    // Too many links, or one that cannot be read: the file is the last name reached, if any.
+    found = ::lstat(path.c_str(), &st) == 0;
     return path;
   }
 
@@ -125,33 +141,55 @@ class FileKeys {
 
 }  // namespace
 
-std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files) {
+std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files,
+                                                     unsigned threads) {
+  // The keys cost a look at the disk or two per file, and the run waits for them before it
+  // starts: long lists are looked at in as many pieces as threads, each with its own cache of
+  // folders. Only then are the keys matched, in list order.
+  std::vector<std::vector<FileKey>> keys(files.size());
+  auto look = [&](std::size_t from, std::size_t to) {
+#ifdef _WIN32
+    for (std::size_t i = from; i < to; ++i) keys[i] = KeysOf(files[i]);
+#else
+    FileKeys keysOf;
+    for (std::size_t i = from; i < to; ++i) keys[i] = keysOf.Of(files[i]);
+#endif
+  };
+  constexpr std::size_t kFewestPerThread = 256;
+  const std::size_t pieces = std::clamp<std::size_t>(files.size() / kFewestPerThread, 1, threads);
+  const std::size_t perPiece = (files.size() + pieces - 1) / pieces;
+  std::vector<std::thread> lookers;
+  std::size_t from = perPiece;
+  for (; from < files.size(); from += perPiece) {
+    try {
+      lookers.emplace_back(look, from, std::min(files.size(), from + perPiece));
+    } catch (const std::system_error&) {
+      break;  // the rest here
+    }
+  }
+  look(0, std::min(files.size(), perPiece));
+  for (std::thread& looker : lookers) looker.join();
+  if (from < files.size()) look(from, files.size());
+
   std::vector<std::vector<std::size_t>> waited(files.size());
   // For each key, the latest file of the list that has it: that one waits for every earlier.
   std::unordered_map<FileKey, std::size_t> latest;
-#ifndef _WIN32
-  FileKeys keysOf;
-#endif
+  latest.reserve(files.size() * 2);
   for (std::size_t i = 0; i < files.size(); ++i) {
-#ifdef _WIN32
-    const std::vector<FileKey> keys = KeysOf(files[i]);
-#else
-    const std::vector<FileKey> keys = keysOf.Of(files[i]);
-#endif
-    for (const FileKey key : keys) {
+    for (const FileKey key : keys[i]) {
       if (const auto found = latest.find(key); found != latest.end()) {
         waited[i].push_back(found->second);
       }
     }
     std::sort(waited[i].begin(), waited[i].end());
     waited[i].erase(std::unique(waited[i].begin(), waited[i].end()), waited[i].end());
-    for (const FileKey key : keys) latest[key] = i;
+    for (const FileKey key : keys[i]) latest[key] = i;
   }
   return waited;
 }
 
 BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads,
-                   std::size_t mostParked)
+                   std::size_t mostParked, unsigned lookupThreads)
     : files_(files),
       keepGoing_(keepGoing),
       mostParked_(mostParked),
@@ -160,7 +198,7 @@ BatchRun::BatchRun(const std::vector<std::string>& files, bool keepGoing, unsign
       // it reads what that file wrote, never replaces what it is still to read, and never holds
       // the same file at the same time (on Windows a file opened without sharing cannot be
       // opened twice).
-      sources_(FilesWaitedFor(files)),
+      sources_(FilesWaitedFor(files, lookupThreads)),
       spare_(spareThreads) {
   // Room for a failure of every file now, where running short ends the run before it starts,
   // rather than in a worker while a later failure is entered.
@@ -256,6 +294,9 @@ void BatchRun::Work(TableConverter& converter) {
     // Alone, a file has what one thread would have: no parked outputs of later files beside it,
     // no thread borrowed for its reading and writing.
     const bool alone = alone_;
+    // Every earlier file is settled: one thread would read this file now too, so it needs no
+    // second look before its output takes its name.
+    const bool atTurn = committed_ == i;
     ++busy_;
     lock.unlock();
     const std::string& file = files_[i];
@@ -271,7 +312,7 @@ void BatchRun::Work(TableConverter& converter) {
     } else if (outcome.failure.empty() || !outcome.resources || alone) {
       settled.failure = std::move(outcome.failure);
       settled.error = std::move(outcome.error);
-      CommitInOrder(claim, alone, std::move(settled), converter, lock);
+      CommitInOrder(claim, alone, atTurn, std::move(settled), converter, lock);
     } else {
       Drop(std::move(settled), lock);
       GoBack(i, lock);
@@ -304,7 +345,7 @@ void BatchRun::Idle() {
   changed_.notify_all();
 }
 
-void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
+void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settled settled,
                              TableConverter& converter, std::unique_lock<std::mutex>& lock) {
   const std::size_t i = claim.file;
   if (!keepGoing_ && !settled.failure.empty() && alone) {
@@ -332,11 +373,12 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
   committing_ = true;
   std::optional<Settled> next(std::move(settled));
   bool nextAlone = alone;
+  bool readAtTurn = alone || atTurn;
   for (std::size_t at = i; next; ++at) {
     lock.unlock();
     Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
-    if (!nextAlone && (!next->failure.empty() || next->output->InputChanged())) {
+    if (!nextAlone && (!next->failure.empty() || (!readAtTurn && next->output->InputChanged()))) {
       // Tried ahead of its turn, and it failed or its input changed since (written over,
       // replaced, removed): one thread would have read it only now, so it is tried again now.
       next.emplace();
@@ -364,6 +406,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
         return;
       }
       committed_ = at + 1;
+      settledInOrder_.store(committed_, std::memory_order_release);
     } else {
       Succeeded(at, sizes);
     }
@@ -371,7 +414,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
     if (parked != parked_.end() && !cancelled_) {
       next.emplace(std::move(parked->second));
       parked_.erase(parked);
-      nextAlone = false;
+      nextAlone = readAtTurn = false;
     }
     changed_.notify_all();
   }
@@ -381,6 +424,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, Settled settled,
 
 void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
   committed_ = i + 1;
+  settledInOrder_.store(committed_, std::memory_order_release);
   written_.fetch_add(1, std::memory_order_relaxed);
   bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
   bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);
@@ -487,13 +531,19 @@ bool BatchRun::WatchedReady() const {
 }
 
 void BatchRun::NotifyWatcher() {
-  if (watched_ != kNone && WatchedReady()) settled_.notify_one();
+  // Once: every further wake before the watcher runs would be a system call of its own, each
+  // costing the worker more than a small file's conversion.
+  if (watched_ != kNone && !watcherWoken_ && WatchedReady()) {
+    watcherWoken_ = true;
+    settled_.notify_one();
+  }
 }
 
 BatchRun::Wait BatchRun::WaitSettled(std::size_t i, std::size_t ahead,
                                      std::chrono::milliseconds timeout, std::exception_ptr& error) {
   std::unique_lock lock(mutex_);
   watched_ = i;
+  watcherWoken_ = false;
   watchedUntil_ = std::min(i + ahead, files_.size() - 1);
   settled_.wait_for(lock, timeout, [&] { return WatchedReady(); });
   watched_ = kNone;

@@ -37,7 +37,9 @@ unsigned UsableProcessors();
 // any name, an input that is another file's output, an output that is another file's input).
 // Files are told apart by what they are (device and inode) where they exist and by their folder
 // and name where they do not yet; equal names in different folders are different files.
-std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files);
+// threads: how many threads may look at the files.
+std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::string>& files,
+                                                     unsigned threads = 1);
 
 class BatchRun {
  public:
@@ -56,8 +58,10 @@ class BatchRun {
   // spareThreads: threads beyond the workers that big files may use for their reading and
   // writing; a worker that finds nothing left to claim adds its own. Beyond mostParked parked
   // outputs a worker waits its turn instead.
+  // lookupThreads: threads that may look at the files before the run starts (the workers'
+  // number).
   BatchRun(const std::vector<std::string>& files, bool keepGoing, unsigned spareThreads = 0,
-           std::size_t mostParked = kMostParked);
+           std::size_t mostParked = kMostParked, unsigned lookupThreads = 1);
 
   // One worker: claims files in list order and converts them with its own converter (a
   // converter keeps working buffers and serves one thread only). Returns when nothing is left.
@@ -73,6 +77,9 @@ class BatchRun {
   std::size_t BytesIn() const { return bytesIn_.load(std::memory_order_relaxed); }
   std::size_t BytesOut() const { return bytesOut_.load(std::memory_order_relaxed); }
   std::size_t Written() const { return written_.load(std::memory_order_relaxed); }
+  // Files [0, count) are settled and, without keep-going, written: a caller going through them in
+  // list order needs no lock and no wait for them.
+  std::size_t SettledInOrder() const { return settledInOrder_.load(std::memory_order_acquire); }
 
   // Once, after the run: the failures to report, in list order (only the first without
   // keep-going).
@@ -132,8 +139,9 @@ class BatchRun {
   // settles the file before it, and goes on with the next file instead of waiting.
   // A file tried ahead of its turn that failed, or whose input changed meanwhile, is converted
   // again with converter when its turn comes.
-  void CommitInOrder(const Claim& claim, bool alone, Settled settled, TableConverter& converter,
-                     std::unique_lock<std::mutex>& lock);
+  // atTurn: every earlier file was settled when this one was read.
+  void CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settled settled,
+                     TableConverter& converter, std::unique_lock<std::mutex>& lock);
   // For a file that failed for want of room or memory while others ran beside it: the run goes
   // back to it and takes one file at a time from there, as one thread, the parked outputs of
   // later files given up and the files claimed after it claimed again.
@@ -175,7 +183,8 @@ class BatchRun {
   bool cancelled_ = false;
   std::condition_variable settled_;  // for the caller waiting for one file in WaitSettled
   std::size_t watched_ = kNone;
-  std::size_t watchedUntil_ = kNone;        // the last of the files it would see settled as well
+  std::size_t watchedUntil_ = kNone;  // the last of the files it would see settled as well
+  bool watcherWoken_ = false;
   std::multiset<std::size_t> heldWaiting_;  // held files whose workers wait for Release
   unsigned workers_ = 0;
   ThreadBudget spare_;
@@ -187,6 +196,7 @@ class BatchRun {
   std::size_t goneBackTo_ = kNone;  // the earliest file the run went back to
 
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
+  std::atomic<std::size_t> settledInOrder_{0};  // committed_, for readers without the lock
 };
 
 }  // namespace tavrin

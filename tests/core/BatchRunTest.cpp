@@ -65,6 +65,35 @@ TEST(BatchRunOrder, FilesWaitOnlyForFilesThatReachTheSameFile) {
   fs::current_path(before);
 }
 
+// A long list is looked at in pieces by several threads: a file still finds the earlier file
+// it reaches when the two fall in different pieces, spelled differently.
+TEST(BatchRunOrder, PiecesOfALongListLookedAtApartStillMeet) {
+  TempDir work;
+  fs::create_directory_symlink(".", work.Path() / "here");
+  std::vector<std::string> files;
+  const std::size_t count = 600;
+  for (std::size_t i = 0; i < count; ++i) {
+    files.push_back(work / ("a" + std::to_string(i) + ".html"));
+    WriteBytes(files.back(), "<p>x</p>");
+  }
+  // Outputs not made yet, through a linked folder; then the inputs again, under a hard link.
+  for (std::size_t i = 0; i < count; ++i) {
+    files.push_back(work / ("here/a" + std::to_string(i) + ".html.txt"));
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    fs::create_hard_link(files[i], work / ("h" + std::to_string(i) + ".html"));
+    files.push_back(work / ("h" + std::to_string(i) + ".html"));
+  }
+  for (const unsigned threads : {1u, 2u, 7u}) {
+    const auto waited = FilesWaitedFor(files, threads);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_TRUE(waited[i].empty()) << threads << " " << i;
+      ASSERT_EQ(waited[count + i], std::vector<std::size_t>{i}) << threads << " " << i;
+      ASSERT_EQ(waited[2 * count + i], std::vector<std::size_t>{i}) << threads << " " << i;
+    }
+  }
+}
+
 // A web mirror: an index.html in every folder. None waits for another.
 TEST(BatchRunOrder, AThousandFoldersOfIndexHtmlWaitForNothing) {
   TempDir work;
