@@ -9,7 +9,6 @@
 #include "FileIOTools.h"
 #include "Modules.h"
 #include "ShownText.h"
-#include "SizeHint.h"
 #include "Texts.h"
 
 namespace tavrin {
@@ -236,7 +235,7 @@ void WindowBehaviour::tmiFileRunClick() {
   // A long file is read only once its row shows it converting: the worker that claims it asks
   // and waits, so the rows go by without a look at their files here.
   run.HoldFilesUntilReleased(
-      [](const std::string& path) { return platform::SizeHint(path) >= kLongFileBytes; });
+      [](const std::string&, std::uint64_t size) { return size >= kLongFileBytes; });
   // Each worker converts with a converter of its own around the table prepared as it is now.
   std::vector<std::unique_ptr<TableConverter>> converters;
   TableConverter& first = Converter();

@@ -287,7 +287,6 @@ void BatchRun::Work(TableConverter& converter) {
   while (MayClaim()) {
     const Claim claim{next_++, generation_};
     const std::size_t i = claim.file;
-    if (held_ && released_ <= i) WaitReleased(claim, lock);
     Turn turn = Turn::kWait;
     changed_.wait(lock, [&] { return (turn = TurnOf(claim)) != Turn::kWait; });
     if (turn != Turn::kGo) continue;
@@ -301,9 +300,26 @@ void BatchRun::Work(TableConverter& converter) {
     lock.unlock();
     const std::string& file = files_[i];
     Settled settled;
-    Outcome outcome = Attempt(file, [&] {
-      settled.output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_));
-    });
+    // A held file waits between the look at its size and its open; given up meanwhile (the run
+    // went back before it, or ended), it is left unread.
+    struct GivenUp {};
+    const auto waitIfHeld = [&](std::uint64_t size) {
+      if (!held_ || !held_(file, size)) return;
+      lock.lock();
+      WaitReleased(claim, lock);
+      const bool givenUp = Stale(claim) || Ended(i);
+      lock.unlock();
+      if (givenUp) throw GivenUp{};
+    };
+    Outcome outcome;
+    try {
+      outcome = Attempt(file, [&] {
+        settled.output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_,
+                                                kConvertChunkSize, waitIfHeld));
+      });
+    } catch (const GivenUp&) {
+      // Settled below as any claim that is stale or beyond the run's end.
+    }
     lock.lock();
     if (Stale(claim)) {
       // The run went back to an earlier file: this one is done again after it.
@@ -479,7 +495,7 @@ std::vector<BatchRun::Failure> BatchRun::Failures() {
   return std::move(failures_);
 }
 
-void BatchRun::HoldFilesUntilReleased(std::function<bool(const std::string&)> held) {
+void BatchRun::HoldFilesUntilReleased(std::function<bool(const std::string&, std::uint64_t)> held) {
   std::lock_guard lock(mutex_);
   held_ = std::move(held);
 }
@@ -493,11 +509,6 @@ void BatchRun::Release(std::size_t count) {
 }
 
 void BatchRun::WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lock) {
-  // Asked outside the lock: it looks at the file.
-  lock.unlock();
-  const bool held = held_(files_[claim.file]);
-  lock.lock();
-  if (!held) return;
   const auto released = [&] { return released_ > claim.file || Stale(claim) || Ended(claim.file); };
   if (released()) return;
   heldWaiting_.insert(claim.file);

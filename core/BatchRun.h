@@ -86,9 +86,10 @@ class BatchRun {
   std::vector<Failure> Failures();
 
   // For a caller that shows the files one by one in list order, as one thread would go through
-  // them. Called before any worker starts: a file for which held says so (a long one, checked
-  // by the worker that claims it) is not read before Release has let it go.
-  void HoldFilesUntilReleased(std::function<bool(const std::string&)> held);
+  // them. Called before any worker starts: a file for which held says so, told its name and the
+  // size it has when its worker is about to open it (a long one), is not opened before Release
+  // has let it go.
+  void HoldFilesUntilReleased(std::function<bool(const std::string&, std::uint64_t)> held);
   // Files [0, count) may be read now.
   void Release(std::size_t count);
   enum class Wait { kSettled, kHeld, kTimedOut };
@@ -149,7 +150,8 @@ class BatchRun {
   void Succeeded(std::size_t i, const ConvertedSizes& sizes);
   // With the lock held: records a file's failure; returns the parked outputs it cancels.
   std::vector<Settled> Fail(std::size_t i, std::string failure, std::exception_ptr error);
-  // Waits while a held file has not been released; false when the claim is given up meanwhile.
+  // With the lock held: waits while a held file has not been released, or until its claim is
+  // given up.
   void WaitReleased(const Claim& claim, std::unique_lock<std::mutex>& lock);
   // File i is written, or failed with every file before it settled.
   bool SettledNow(std::size_t i) const;
@@ -178,7 +180,7 @@ class BatchRun {
   std::map<std::size_t, Settled> parked_;
   std::size_t firstFailure_ = kNone;
   std::vector<Failure> failures_;
-  std::function<bool(const std::string&)> held_;
+  std::function<bool(const std::string&, std::uint64_t)> held_;
   std::size_t released_ = 0;
   bool cancelled_ = false;
   std::condition_variable settled_;  // for the caller waiting for one file in WaitSettled

@@ -66,7 +66,8 @@ bool ThreadBudget::TryTake() {
 }
 
 struct PendingOutput::State {
-  explicit State(const std::string& path) : input(path), output(path + ".txt", &input.Identity()) {}
+  State(const std::string& path, const std::function<void(std::uint64_t)>& beforeOpen)
+      : input(path, beforeOpen), output(path + ".txt", &input.Identity()) {}
   platform::InputFile input;
   platform::ReplacingFile output;
   ConvertedSizes sizes;
@@ -321,8 +322,9 @@ void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output
 }  // namespace
 
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
-                               ThreadBudget* budget, std::size_t chunkSize) {
-  auto state = std::make_unique<PendingOutput::State>(path);
+                               ThreadBudget* budget, std::size_t chunkSize,
+                               const std::function<void(std::uint64_t)>& beforeOpen) {
+  auto state = std::make_unique<PendingOutput::State>(path, beforeOpen);
   try {
     ConvertInChunks(state->input, state->output, state->sizes, converter, budget, chunkSize);
   } catch (...) {

@@ -152,7 +152,7 @@ class PendingOutput {
   explicit PendingOutput(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
   friend PendingOutput ConvertFileAside(const std::string&, TableConverter&, ThreadBudget*,
-                                        std::size_t);
+                                        std::size_t, const std::function<void(std::uint64_t)>&);
 };
 
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
@@ -160,11 +160,12 @@ class PendingOutput {
 // changed while it is read is the read error, and the new file is removed. With a
 // budget, a thread taken from it (when one is free) shares the chunks after the first: both
 // threads read, convert and write, and the output is still byte for byte that of one thread.
-// chunkSize is for tests: it sets where the chunks end.
+// chunkSize is for tests: it sets where the chunks end. beforeOpen: see InputFile.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
                                ThreadBudget* budget = nullptr,
-                               std::size_t chunkSize = kConvertChunkSize);
+                               std::size_t chunkSize = kConvertChunkSize,
+                               const std::function<void(std::uint64_t)>& beforeOpen = nullptr);
 
 // ConvertFileAside, then Commit once beforeReplace (when given) has returned; should it throw,
 // the new output is removed and the exception goes on.

@@ -16,7 +16,10 @@ namespace tavrin::platform {
 // nobody else can open the file while it is held.
 class InputFile {
  public:
-  explicit InputFile(const std::string& fileName);
+  // beforeOpen, when given, hears the size the file has just before it is opened; it may wait, or
+  // throw to give the file up.
+  explicit InputFile(const std::string& fileName,
+                     const std::function<void(std::uint64_t)>& beforeOpen = nullptr);
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();

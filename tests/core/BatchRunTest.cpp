@@ -171,7 +171,7 @@ TEST(BatchRunWatch, TheCallerIsWokenForAStretchOfFilesAndForAHeldOne) {
     }
     BatchRun run(files, false);
     run.HoldFilesUntilReleased(
-        [](const std::string& file) { return file.ends_with("/held.html"); });
+        [](const std::string& file, std::uint64_t) { return file.ends_with("/held.html"); });
     TableConverter converter(ArrayOfArrayOfString{});
     run.AddWorker();
     std::thread worker(&BatchRun::Work, &run, std::ref(converter));

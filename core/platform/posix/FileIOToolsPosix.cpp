@@ -402,7 +402,9 @@ void RemoveNamedNewFiles() {
 
 namespace tavrin::platform {
 
-InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
+InputFile::InputFile(const std::string& fileName,
+                     const std::function<void(std::uint64_t)>& beforeOpen)
+    : fileName_(fileName) {
   // The type is known before the open: opening a FIFO or a device has effects of its own (a
   // writer let go, a terminal made ours). The open descriptor is checked again, since the name
   // may have changed in between.
@@ -410,6 +412,7 @@ InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
   if (HoldsNul(fileName) || ::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     throw EFOpenError(fileName);
   }
+  if (beforeOpen) beforeOpen(static_cast<std::uint64_t>(st.st_size));
   FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     throw EFOpenError(fileName);

@@ -273,14 +273,20 @@ void RemoveNamedNewFiles() {
 
 namespace tavrin::platform {
 
-InputFile::InputFile(const std::string& fileName) : fileName_(fileName) {
+InputFile::InputFile(const std::string& fileName,
+                     const std::function<void(std::uint64_t)>& beforeOpen)
+    : fileName_(fileName) {
   // The type is known before the open, so a folder is never opened; the open handle is checked
   // again, which also turns away what else is no disk file (a pipe).
   std::wstring wideName;
   if (!WideName(fileName, wideName)) throw EFOpenError(fileName);
-  const DWORD attributes = ::GetFileAttributesW(wideName.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (!::GetFileAttributesExW(wideName.c_str(), GetFileExInfoStandard, &attributes) ||
+      (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     throw EFOpenError(fileName);
+  }
+  if (beforeOpen) {
+    beforeOpen((std::uint64_t{attributes.nFileSizeHigh} << 32) | attributes.nFileSizeLow);
   }
   FileHandle file(::CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
