@@ -1,9 +1,13 @@
 // The window's batch run and preview, timed against the headless harness on the same files, and
 // the list's commands on long lists.
 //   tavrin-window-bench [--files N] [--kb SIZE] [--folder DIR] [--jobs J] [--preview-mb SIZE]
-//                       [--rounds R] [--list-only 1] [--rows N] [--drop N]
+//                       [--rounds R] [--list-only 1] [--rows N] [--drop N] [--replace 1]
 // --folder: a copy of the folder's files (real pages) instead of generated ones. --jobs: the
 // window's Run and tavrin-convert both with J workers (default: one per usable processor).
+// Every timed batch writes new outputs, the earlier ones deleted before it, as the command's own
+// figures are taken; --replace 1 keeps them, so that every batch replaces older outputs. The
+// batches take at least 9 rounds: they are short, and the ratio is the median of each round's
+// pair.
 // Runs offscreen unless a platform is given.
 #include <time.h>
 
@@ -185,7 +189,7 @@ void ListBench(TFMain& window, const QString& folder, int rounds, int manyRows, 
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3, listOnly = 0, manyRows = 20000,
-      dropped = 100000;
+      dropped = 100000, replace = 0;
   unsigned jobs = UsableProcessors();
   QString folder;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -200,6 +204,7 @@ int main(int argc, char** argv) {
     if (flag == "--list-only") listOnly = value;
     if (flag == "--rows") manyRows = value;
     if (flag == "--drop") dropped = value;
+    if (flag == "--replace") replace = value;
   }
   QApplication app(argc, argv);
   SetCurrentLeadByteSet(LeadByteSet());
@@ -241,16 +246,24 @@ int main(int argc, char** argv) {
   }
   for (const QString& file : files) window.AddResultList(file.toStdString());
 
+  const auto removeOutputs = [&] {
+    if (replace) return;
+    for (const QString& file : files) QFile::remove(file + QStringLiteral(".txt"));
+  };
   // uiCpu: the user-interface thread's own processor time, which the workers do not share.
-  std::vector<double> harness, gui, uiCpu, inProcess;
-  for (int round = 0; round < rounds; ++round) {
+  std::vector<double> harness, gui, uiCpu, inProcess, ratio;
+  for (int round = 0; round < std::max(rounds, 9); ++round) {
+    removeOutputs();
     harness.push_back(TimeHarness(files, dir.filePath("CEntity.txt"), jobs));
+    removeOutputs();
     QElapsedTimer timer;
     timer.start();
     const double uiStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     window.tmiFileRunClick();
     gui.push_back(timer.nsecsElapsed() / 1e9);
     uiCpu.push_back(CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - uiStart);
+    ratio.push_back(gui.back() / harness.back());
+    removeOutputs();
     // The same loop without the window, in this process: what the list's updates cost.
     timer.restart();
     for (const QString& file : files) {
@@ -264,11 +277,11 @@ int main(int argc, char** argv) {
   std::printf("the same loop in this process without the window, one thread: %.3f s\n",
               Median(inProcess));
   std::printf(
-      "batch of %d files of %s, %u jobs: tavrin-convert %.3f s (%.0f files/s), window %.3f s "
-      "(%.0f files/s), ratio %.2f\n",
+      "batch of %d files of %s, %u jobs, %s outputs: tavrin-convert %.3f s (%.0f files/s), "
+      "window %.3f s (%.0f files/s), ratio %.2f\n",
       fileCount,
       folder.isEmpty() ? (std::to_string(kb) + " KB").c_str() : folder.toLocal8Bit().constData(),
-      jobs, h, fileCount / h, g, fileCount / g, g / h);
+      jobs, replace ? "replacing older" : "new", h, fileCount / h, g, fileCount / g, Median(ratio));
   std::printf("  the window's user-interface thread during its Run: %.3f s of CPU\n",
               Median(uiCpu));
 
