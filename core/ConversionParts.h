@@ -115,12 +115,13 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
 // an occurrence (see ReplaceTokenRows).
 class TokenRows {
  public:
-  // One bit per row in the masks below.
-  static constexpr std::size_t kMost = 64;
+  // The rows are told apart by the two bytes after the opening one, in masks of one bit per row,
+  // 64 rows to a word; a run of rows longer than this is cut, so that the masks stay short.
+  static constexpr std::size_t kMost = 1024;
 
   // rows[0, count), count at most kMost.
   void Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes);
-  std::size_t Size() const { return count_; }
+  std::size_t Size() const { return rows_.size(); }
   char Open() const { return open_; }
   // The first opening byte in text[from, end - 1) at which a row may begin (At tells whether
   // one does), or kNone.
@@ -136,32 +137,49 @@ class TokenRows {
     if (end - at < 2) return kNone;
     const auto second = static_cast<unsigned char>(text[at + 1]);
     const std::size_t third = end - at > 2 ? static_cast<unsigned char>(text[at + 2]) : 256;
-    // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
-    std::uint64_t rows = bySecond_[second] & byThird_[third];
-    if (k != 0) rows &= k >= kMost ? 0 : ~std::uint64_t{0} << k;
-    for (; rows != 0; rows &= rows - 1) {
-      const auto row = static_cast<std::size_t>(__builtin_ctzll(rows));
-      const std::string_view pattern = rows_[row]->pattern;
-      if (end - at < pattern.size()) continue;
-      if (end - at >= 8 && pattern.size() <= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + at, 8);
-        if ((word & masks_[row]) == heads_[row]) return row;
-      } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
-        return row;
+    const std::uint64_t* const bySecond = &bySecond_[second * words_];
+    const std::uint64_t* const byThird = &byThird_[third * words_];
+    for (std::size_t w = k / 64; w < words_; ++w) {
+      // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
+      std::uint64_t rows = bySecond[w] & byThird[w];
+      if (w == k / 64) rows &= ~std::uint64_t{0} << (k % 64);
+      for (; rows != 0; rows &= rows - 1) {
+        const std::size_t row = w * 64 + static_cast<std::size_t>(__builtin_ctzll(rows));
+        const std::string_view pattern = rows_[row]->pattern;
+        if (end - at < pattern.size()) continue;
+        if (end - at >= 8 && pattern.size() <= 8) {
+          std::uint64_t word;
+          std::memcpy(&word, text + at, 8);
+          if ((word & masks_[row]) == heads_[row]) return row;
+        } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
+          return row;
+        }
       }
     }
     return kNone;
   }
 
  private:
-  const Row* rows_[kMost] = {};
-  std::uint64_t heads_[kMost] = {};  // a pattern of at most 8 bytes, as the word it loads as
-  std::uint64_t masks_[kMost] = {};
-  std::size_t trailingLeads_[kMost] = {};
-  std::uint64_t bySecond_[256] = {};
-  std::uint64_t byThird_[257] = {};  // [256]: the text ends after the second byte
-  std::size_t count_ = 0;
+  // Whether some row begins with the opening byte, then second, then third.
+  bool MayBegin(unsigned char second, unsigned char third) const {
+    const std::uint64_t* const bySecond = &bySecond_[second * words_];
+    const std::uint64_t* const byThird = &byThird_[third * words_];
+    for (std::size_t w = 0; w < words_; ++w) {
+      if ((bySecond[w] & byThird[w]) != 0) return true;
+    }
+    return false;
+  }
+
+  // Kept from one Assign to the next, so that a pass per piece allocates nothing.
+  std::vector<const Row*> rows_;
+  std::vector<std::uint64_t> heads_;  // a pattern of at most 8 bytes, as the word it loads as
+  std::vector<std::uint64_t> masks_;
+  std::vector<std::size_t> trailingLeads_;
+  // words_ words per byte: bySecond_ for each byte, byThird_ for each byte and [256], the text
+  // ending after the second byte.
+  std::vector<std::uint64_t> bySecond_;
+  std::vector<std::uint64_t> byThird_;
+  std::size_t words_ = 0;
   char open_ = 0;
 };
 

@@ -7,17 +7,19 @@
 namespace tavrin::detail {
 
 void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes) {
-  count_ = count;
   open_ = rows[0]->pattern[0];
-  std::memset(bySecond_, 0, sizeof bySecond_);
-  std::memset(byThird_, 0, sizeof byThird_);
+  words_ = (count + 63) / 64;
+  rows_.assign(rows, rows + count);
+  heads_.assign(count, 0);
+  masks_.assign(count, 0);
+  trailingLeads_.assign(count, 0);
+  bySecond_.assign(256 * words_, 0);
+  byThird_.assign(257 * words_, 0);
   for (std::size_t k = 0; k < count; ++k) {
     const std::string_view pattern = rows[k]->pattern;
     const std::string_view replacement = rows[k]->replacement;
-    const std::uint64_t bit = std::uint64_t{1} << k;
-    rows_[k] = rows[k];
-    heads_[k] = 0;
-    masks_[k] = 0;
+    const std::size_t word = k / 64;
+    const std::uint64_t bit = std::uint64_t{1} << (k % 64);
     if (pattern.size() <= 8) {
       std::memcpy(&heads_[k], pattern.data(), pattern.size());
       std::memset(&masks_[k], 0xFF, pattern.size());
@@ -28,11 +30,12 @@ void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByte
       ++leads;
     }
     trailingLeads_[k] = leads;
-    bySecond_[static_cast<unsigned char>(pattern[1])] |= bit;
+    bySecond_[static_cast<unsigned char>(pattern[1]) * words_ + word] |= bit;
     if (pattern.size() > 2) {
-      byThird_[static_cast<unsigned char>(pattern[2])] |= bit;
+      byThird_[static_cast<unsigned char>(pattern[2]) * words_ + word] |= bit;
     } else {
-      for (std::uint64_t& third : byThird_) third |= bit;  // "<>": any byte after, or none
+      // "<>": any byte after, or none
+      for (std::size_t third = 0; third <= 256; ++third) byThird_[third * words_ + word] |= bit;
     }
   }
 }
@@ -48,8 +51,8 @@ std::size_t TokenRows::Next(const char* text, std::size_t from, std::size_t end)
     for (; end - from >= 66; from += 64) {
       for (std::uint64_t opens = Where64(text + from, open); opens != 0; opens &= opens - 1) {
         const std::size_t at = from + static_cast<std::size_t>(__builtin_ctzll(opens));
-        if ((bySecond_[static_cast<unsigned char>(text[at + 1])] &
-             byThird_[static_cast<unsigned char>(text[at + 2])]) != 0) {
+        if (MayBegin(static_cast<unsigned char>(text[at + 1]),
+                     static_cast<unsigned char>(text[at + 2]))) {
           return at;
         }
       }

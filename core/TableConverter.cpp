@@ -90,6 +90,7 @@ bool AllLeads(const Row& row, const LeadByteSet& lead) {
 // in an earlier replacement would have to hold all of it, since it has neither of the two bytes;
 // so none can be made. For each row, where its run ends (the row after it when it is in none).
 std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+  constexpr std::size_t kLookedFor = 64;
   std::vector<std::size_t> groupEnd(rows.size());
   std::size_t start = 0;
   // The first bytes of the run's replacements: a pattern without any of them holds none.
@@ -104,6 +105,9 @@ std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByt
     }
     for (const char c : row.pattern) {
       if (!replacementStarts[static_cast<unsigned char>(c)]) continue;
+      // Looked for in so many replacements, a table of many rows would take long to prepare:
+      // past the first few, such a row begins a new run.
+      if (i - start >= kLookedFor) return false;
       for (std::size_t j = start; j < i; ++j) {
         if (row.pattern.find(rows[j].replacement) != std::string_view::npos) return false;
       }
