@@ -137,11 +137,9 @@ class TokenRows {
     if (end - at < 2) return kNone;
     const auto second = static_cast<unsigned char>(text[at + 1]);
     const std::size_t third = end - at > 2 ? static_cast<unsigned char>(text[at + 2]) : 256;
-    const std::uint64_t* const bySecond = &bySecond_[second * words_];
-    const std::uint64_t* const byThird = &byThird_[third * words_];
     for (std::size_t w = k / 64; w < words_; ++w) {
       // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
-      std::uint64_t rows = bySecond[w] & byThird[w];
+      std::uint64_t rows = bySecond_[w * 256 + second] & byThird_[w * 257 + third];
       if (w == k / 64) rows &= ~std::uint64_t{0} << (k % 64);
       for (; rows != 0; rows &= rows - 1) {
         const std::size_t row = w * 64 + static_cast<std::size_t>(__builtin_ctzll(rows));
@@ -161,11 +159,11 @@ class TokenRows {
 
  private:
   // Whether some row begins with the opening byte, then second, then third.
-  bool MayBegin(unsigned char second, unsigned char third) const {
-    const std::uint64_t* const bySecond = &bySecond_[second * words_];
-    const std::uint64_t* const byThird = &byThird_[third * words_];
-    for (std::size_t w = 0; w < words_; ++w) {
-      if ((bySecond[w] & byThird[w]) != 0) return true;
+  bool MayBegin(const std::uint64_t* bySecond, const std::uint64_t* byThird, unsigned char second,
+                unsigned char third) const {
+    if ((bySecond[second] & byThird[third]) != 0) return true;
+    for (std::size_t w = 1; w < words_; ++w) {
+      if ((bySecond[w * 256 + second] & byThird[w * 257 + third]) != 0) return true;
     }
     return false;
   }
@@ -175,8 +173,8 @@ class TokenRows {
   std::vector<std::uint64_t> heads_;  // a pattern of at most 8 bytes, as the word it loads as
   std::vector<std::uint64_t> masks_;
   std::vector<std::size_t> trailingLeads_;
-  // words_ words per byte: bySecond_ for each byte, byThird_ for each byte and [256], the text
-  // ending after the second byte.
+  // words_ blocks, one per 64 rows: of 256 words in bySecond_, one per byte, and of 257 in
+  // byThird_, the last for a text that ends after the second byte.
   std::vector<std::uint64_t> bySecond_;
   std::vector<std::uint64_t> byThird_;
   std::size_t words_ = 0;

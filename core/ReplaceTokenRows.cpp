@@ -30,12 +30,12 @@ void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByte
       ++leads;
     }
     trailingLeads_[k] = leads;
-    bySecond_[static_cast<unsigned char>(pattern[1]) * words_ + word] |= bit;
+    bySecond_[word * 256 + static_cast<unsigned char>(pattern[1])] |= bit;
     if (pattern.size() > 2) {
-      byThird_[static_cast<unsigned char>(pattern[2]) * words_ + word] |= bit;
+      byThird_[word * 257 + static_cast<unsigned char>(pattern[2])] |= bit;
     } else {
       // "<>": any byte after, or none
-      for (std::size_t third = 0; third <= 256; ++third) byThird_[third * words_ + word] |= bit;
+      for (std::size_t third = 0; third <= 256; ++third) byThird_[word * 257 + third] |= bit;
     }
   }
 }
@@ -48,10 +48,12 @@ std::size_t TokenRows::Next(const char* text, std::size_t from, std::size_t end)
   // enough for memchr.
   if (open_ == '<') {
     const __m128i open = _mm_set1_epi8(open_);
+    const std::uint64_t* const bySecond = bySecond_.data();
+    const std::uint64_t* const byThird = byThird_.data();
     for (; end - from >= 66; from += 64) {
       for (std::uint64_t opens = Where64(text + from, open); opens != 0; opens &= opens - 1) {
         const std::size_t at = from + static_cast<std::size_t>(__builtin_ctzll(opens));
-        if (MayBegin(static_cast<unsigned char>(text[at + 1]),
+        if (MayBegin(bySecond, byThird, static_cast<unsigned char>(text[at + 1]),
                      static_cast<unsigned char>(text[at + 2]))) {
           return at;
         }
