@@ -108,11 +108,11 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
 // Rows replaced together by ReplaceTokenRows, in their order. Each pattern is one token: an
 // opening byte, bytes other than it and the closing byte, then the closing byte ('<' and '>' for
 // a tag, '&' and ';' for an entity), the same two for all and neither a lead byte. Each
-// replacement is not empty, holds no NUL and neither of the two bytes, and occurs within no
-// later row's pattern. Occurrences of such patterns never overlap, and no replacement can make
-// or unmake an occurrence of a later row: one pass finds what one pass per row would. Only the
-// double-byte rule needs care, for a later row sees the replacements of the earlier ones before
-// an occurrence (see ReplaceTokenRows).
+// replacement holds no NUL and occurs within no later row's pattern; all but the last row's
+// (which no later row sees) are not empty and hold neither of the two bytes. Occurrences of such
+// patterns never overlap, and no replacement can make or unmake an occurrence of a later row: one
+// pass finds what one pass per row would. Only the double-byte rule needs care, for a later row
+// sees the replacements of the earlier ones before an occurrence (see ReplaceTokenRows).
 class TokenRows {
  public:
   // The rows are told apart by the two bytes after the opening one, in masks of one bit per row,
@@ -192,6 +192,13 @@ class TokenRows {
 enum class TokenPass { kUnchanged, kChanged, kGaveUp };
 TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
                            const LeadByteSet& leadBytes, std::string& out, Stretches* inserted);
+
+// The same with the new text's tags removed, straight to out (room for text.size() bytes when
+// no row's replacement is longer than its pattern), inTag carried as by StripTags. Only a
+// changed text is written, and then out moves to the end of what was.
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
+                                   bool& inTag);
 
 // The same on text where it is, spare serving as the other buffer; as ReplaceRow, but for a pass
 // that gave up (gaveUp, text untouched).

@@ -127,10 +127,45 @@ std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const Tok
   return run;
 }
 
-}  // namespace
+// The new text of a pass into a string, begun at the first change.
+class ToString {
+ public:
+  ToString(std::string& out, Stretches* inserted) : out_(out), inserted_(inserted) {}
+  void Begin(std::size_t size) {
+    out_.clear();
+    out_.reserve(size + size / 8 + 64);
+  }
+  void Text(const char* data, std::size_t size) { out_.append(data, size); }
+  void Replacement(std::string_view replacement) {
+    const std::size_t begin = out_.size();
+    out_.append(replacement);
+    Note(inserted_, begin, out_.size());
+  }
 
-TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
-                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
+ private:
+  std::string& out_;
+  Stretches* inserted_;
+};
+
+// The new text of a pass with its tags removed, straight to a buffer.
+class ToStripped {
+ public:
+  ToStripped(char* out, bool& inTag) : out_(out), inTag_(inTag) {}
+  void Begin(std::size_t) {}
+  void Text(const char* data, std::size_t size) {
+    out_ = StripTags(data, size, out_, inTag_, Target::kApart);
+  }
+  void Replacement(std::string_view replacement) { Text(replacement.data(), replacement.size()); }
+  char* End() const { return out_; }
+
+ private:
+  char* out_;
+  bool& inTag_;
+};
+
+template <class Writer>
+TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                             const LeadByteSet& leadBytes, Writer& writer) {
   const char* const data = text.data();
   const bool checkLeads = !leadBytes.Empty();
   Replaced replaced;
@@ -154,21 +189,40 @@ TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const T
     }
     const Row& row = rows.Get(k);
     if (!changed) {
-      out.clear();
-      out.reserve(text.size() + text.size() / 8 + 64);
+      writer.Begin(text.size());
       changed = true;
     }
-    out.append(data + pos, at - pos);
-    const std::size_t begin = out.size();
-    out.append(row.replacement);
-    Note(inserted, begin, out.size());
+    writer.Text(data + pos, at - pos);
+    writer.Replacement(row.replacement);
     pos = at + row.pattern.size();
     if (checkLeads) replaced.Add(at, pos, k);
     from = pos;
   }
   if (!changed) return TokenPass::kUnchanged;
-  out.append(data + pos, text.size() - pos);
+  writer.Text(data + pos, text.size() - pos);
   return TokenPass::kChanged;
+}
+
+}  // namespace
+
+TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
+  ToString writer(out, inserted);
+  return ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+}
+
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
+                                   bool& inTag) {
+  const bool inTagBefore = inTag;
+  ToStripped writer(out, inTag);
+  const TokenPass pass = ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+  if (pass == TokenPass::kChanged) {
+    out = writer.End();
+  } else {
+    inTag = inTagBefore;  // what was written counts for nothing
+  }
+  return pass;
 }
 
 RowResult ReplaceTokenRows(std::string& text, std::size_t searchEnd, const TokenRows& rows,

@@ -16,6 +16,7 @@ using detail::kNone;
 using detail::ReplaceRow;
 using detail::ReplaceRowStripped;
 using detail::ReplaceTokenRows;
+using detail::ReplaceTokenRowsStripped;
 using detail::Row;
 using detail::RowResult;
 using detail::RowStage;
@@ -24,6 +25,7 @@ using detail::StageText;
 using detail::Stretches;
 using detail::StripTags;
 using detail::Target;
+using detail::TokenPass;
 using detail::TokenRows;
 
 namespace {
@@ -88,7 +90,9 @@ bool AllLeads(const Row& row, const LeadByteSet& lead) {
 // bytes; replacements that are not empty, hold no NUL and neither of the two bytes, and do not
 // occur within the pattern of a later row of the run. A later pattern's occurrence that takes
 // in an earlier replacement would have to hold all of it, since it has neither of the two bytes;
-// so none can be made. For each row, where its run ends (the row after it when it is in none).
+// so none can be made. The table's last row makes nothing for a row after it, so its replacement
+// may be empty or hold the two bytes. For each row, where its run ends (the row after it when it
+// is in none).
 std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
   constexpr std::size_t kLookedFor = 64;
   std::vector<std::size_t> groupEnd(rows.size());
@@ -122,16 +126,25 @@ std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByt
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    if (!TokenAlone(row, lead)) {
+    const bool last = i + 1 == rows.size() && IsToken(row.pattern, lead) && !row.insertsNul;
+    if (!last && !TokenAlone(row, lead)) {
       close(i);
       close(i + 1);
       continue;
     }
     if (i - start == TokenRows::kMost || !fits(i)) close(i);
-    replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
+    if (!row.replacement.empty()) {
+      replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
+    }
   }
   close(rows.size());
   return groupEnd;
+}
+
+// Whether some row's replacement is longer than its pattern.
+bool AnyGrows(const std::vector<const Row*>& rows) {
+  return std::any_of(rows.begin(), rows.end(),
+                     [](const Row* row) { return row->replacement.size() > row->pattern.size(); });
 }
 
 // The patterns of rows[from, end) with their rows' indexes.
@@ -367,8 +380,9 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 // rows after it may find new occurrences that begin up to a pattern's length before the
 // insertion or inside it; only there is the text looked at again.
 //
-// With toOut, the table's last row (when it does not make the text grow) and the tag removal
-// after it go together straight to out_, the text left as it was: then it returns true.
+// With toOut, the last pass (of the table's last row, or of a run of rows up to it, when it does
+// not make the text grow) and the tag removal after it go together straight to out_, the text
+// left as it was: then it returns true.
 bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
                                      bool toOut) {
   const std::size_t reach = search_.MaxLength() - 1;
@@ -387,6 +401,16 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
       // Rows of whole tags or entities, which markup holds everywhere: one pass for all of them.
       if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
       tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
+      if (toOut && last && !AnyGrows(tokenRows_)) {
+        // The last pass: with the tag removal, straight to out_.
+        char* out = out_.Room(text.size());
+        const TokenPass pass =
+            ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out, inTag_);
+        if (pass == TokenPass::kChanged) out_.EndAt(out);
+        if (pass != TokenPass::kGaveUp) return pass == TokenPass::kChanged;
+        oneByOne = groupEnd;
+        continue;
+      }
       result = ReplaceTokenRows(text, searchEnd, *tokenGroup_, leadBytes_, spare_,
                                 last ? nullptr : &inserted_);
       if (result.gaveUp) {
