@@ -129,8 +129,9 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
 }
 
 // Rows of entities and tags, which go together in one pass, against one pass per row: their
-// replacements end with lead bytes or are made of them, occur within later patterns or hold the
-// closing byte; patterns repeat; lead bytes and long runs of occurrences stand before others.
+// replacements end with lead bytes or are made of them, occur within later patterns, hold the
+// opening or closing byte or are empty; patterns repeat; lead bytes and long runs of occurrences
+// stand before others, also inside a tag; bytes in no pattern let the text go in pieces.
 TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
   std::mt19937 rng(7321);
   const auto pick = [&rng](const auto& from) {
@@ -138,8 +139,8 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
         from[std::uniform_int_distribution<std::size_t>(0, std::size(from) - 1)(rng)]);
   };
   static const char* const middles[] = {"a", "b", "ab", "\x83", "ba", "\x40", ""};
-  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40", "a", "ab",
-                                             "\x40\x83", " ",        "b\x83",    "<", ";"};
+  static const char* const replacements[] = {"\x83", "\x83\x83", "\x81\x40", "a", "ab", "\x40\x83",
+                                             " ",    "b\x83",    "<",        ";", "&",  ""};
   static const char* const pieces[] = {
       "&a;",
       "&b;",
@@ -156,7 +157,13 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
       "<b>",
       "<>",
       "&a&b;;",
+      "&b&a;",
+      "<a<b>",
+      "<",
+      "x",  // in no pattern: a piece may end after it
+      "</x>\r\n",
       "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;",
+      "<&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&a;>",
       "<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><b>"};
   // Now and then a table of hundreds of rows, most of them numbered entities, under the
   // double-byte rule: one pass takes them together too.
