@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -127,24 +128,44 @@ std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const Tok
   return run;
 }
 
-// The new text of a pass into a string, begun at the first change.
+// The new text of a pass into a string, begun at the first change. It is written through a
+// pointer: the string grows (and is zero-filled) only past the largest size it had, and keeps
+// its final size.
 class ToString {
  public:
   ToString(std::string& out, Stretches* inserted) : out_(out), inserted_(inserted) {}
   void Begin(std::size_t size) {
-    out_.clear();
-    out_.reserve(size + size / 8 + 64);
+    if (out_.size() < size) out_.resize(size);
+    at_ = out_.data();
+    end_ = at_ + out_.size();
   }
-  void Text(const char* data, std::size_t size) { out_.append(data, size); }
+  void Text(const char* data, std::size_t size) {
+    Room(size);
+    std::memcpy(at_, data, size);
+    at_ += size;
+  }
   void Replacement(std::string_view replacement) {
-    const std::size_t begin = out_.size();
-    out_.append(replacement);
-    Note(inserted_, begin, out_.size());
+    Room(replacement.size());
+    const auto begin = static_cast<std::size_t>(at_ - out_.data());
+    CopySmall(at_, replacement.data(), replacement.size());
+    at_ += replacement.size();
+    Note(inserted_, begin, begin + replacement.size());
   }
+  void Finish() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
 
  private:
+  void Room(std::size_t size) {
+    if (static_cast<std::size_t>(end_ - at_) >= size) return;
+    const auto used = static_cast<std::size_t>(at_ - out_.data());
+    out_.resize(std::max(2 * out_.size(), used + size));
+    at_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
   std::string& out_;
   Stretches* inserted_;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
 };
 
 // The new text of a pass with its tags removed, straight to a buffer.
@@ -155,7 +176,20 @@ class ToStripped {
   void Text(const char* data, std::size_t size) {
     out_ = StripTags(data, size, out_, inTag_, Target::kApart);
   }
-  void Replacement(std::string_view replacement) { Text(replacement.data(), replacement.size()); }
+  void Replacement(std::string_view replacement) {
+    // A few bytes, seldom with '<' or '>': those alone are worth the tag removal's setting up.
+    for (const char c : replacement) {
+      if (c == '<' || c == '>') {
+        Text(replacement.data(), replacement.size());
+        return;
+      }
+    }
+    if (!inTag_) {
+      CopySmall(out_, replacement.data(), replacement.size());
+      out_ += replacement.size();
+    }
+  }
+  void Finish() {}
   char* End() const { return out_; }
 
  private:
@@ -200,6 +234,7 @@ TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const
   }
   if (!changed) return TokenPass::kUnchanged;
   writer.Text(data + pos, text.size() - pos);
+  writer.Finish();
   return TokenPass::kChanged;
 }
 
