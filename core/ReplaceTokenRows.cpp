@@ -168,33 +168,38 @@ class ToString {
   char* end_ = nullptr;
 };
 
-// The new text of a pass with its tags removed, straight to a buffer.
+// The new text of a pass with its tags removed, into a buffer. The short stretches between
+// occurrences and the replacements are gathered first: the tag removal costs a setting up per
+// call, and takes many bytes at a time best.
 class ToStripped {
  public:
   ToStripped(char* out, bool& inTag) : out_(out), inTag_(inTag) {}
   void Begin(std::size_t) {}
   void Text(const char* data, std::size_t size) {
-    out_ = StripTags(data, size, out_, inTag_, Target::kApart);
-  }
-  void Replacement(std::string_view replacement) {
-    // A few bytes, seldom with '<' or '>': those alone are worth the tag removal's setting up.
-    for (const char c : replacement) {
-      if (c == '<' || c == '>') {
-        Text(replacement.data(), replacement.size());
+    if (gathered_ + size > sizeof gather_) {
+      Flush();
+      if (size > sizeof gather_ / 2) {
+        out_ = StripTags(data, size, out_, inTag_, Target::kApart);
         return;
       }
     }
-    if (!inTag_) {
-      CopySmall(out_, replacement.data(), replacement.size());
-      out_ += replacement.size();
-    }
+    CopySmall(gather_ + gathered_, data, size);
+    gathered_ += size;
   }
-  void Finish() {}
+  void Replacement(std::string_view replacement) { Text(replacement.data(), replacement.size()); }
+  void Finish() { Flush(); }
   char* End() const { return out_; }
 
  private:
+  void Flush() {
+    out_ = StripTags(gather_, gathered_, out_, inTag_, Target::kApart);
+    gathered_ = 0;
+  }
+
   char* out_;
   bool& inTag_;
+  char gather_[4096];
+  std::size_t gathered_ = 0;
 };
 
 template <class Writer>
