@@ -433,11 +433,20 @@ TEST(FastConversionTest, EntityTableOnLongMarkup) {
   std::mt19937 rng(5);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
   std::string text;
-  while (text.size() < 200000) text += pieces[pick(rng)];
-  for (const LeadByteSet* lead : {&kNone, &kSjis}) {
-    for (std::size_t pieceSize : {std::size_t{100}, TableConverter::kDefaultPieceSize}) {
-      TableConverter converter(table, *lead, pieceSize);
-      ASSERT_EQ(converter.Convert(text), reference::Convert(text, table, *lead));
+  while (text.size() < 200000) {
+    text += pieces[pick(rng)];
+    if (rng() % 500 == 0) text.append(3000, 'y');  // far from any entity
+  }
+  // An empty replacement splits the rows in two runs; without it one run takes in the last row.
+  for (const char* para : {"", "\xB6"}) {
+    table[6][1] = para;
+    for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+      const std::string expected = reference::Convert(text, table, *lead);
+      for (std::size_t pieceSize : {std::size_t{100}, TableConverter::kDefaultPieceSize}) {
+        TableConverter converter(table, *lead, pieceSize);
+        ASSERT_EQ(converter.Convert(text), expected);
+        ASSERT_EQ(Streamed(converter, text, 70001), expected) << pieceSize;
+      }
     }
   }
 }
