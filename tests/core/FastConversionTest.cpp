@@ -139,8 +139,9 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
         from[std::uniform_int_distribution<std::size_t>(0, std::size(from) - 1)(rng)]);
   };
   static const char* const middles[] = {"a", "b", "ab", "\x83", "ba", "\x40", ""};
-  static const char* const replacements[] = {"\x83", "\x83\x83", "\x81\x40", "a", "ab", "\x40\x83",
-                                             " ",    "b\x83",    "<",        ";", "&",  ""};
+  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40",        "a", "ab",
+                                             "\x40\x83", " ",        "b\x83",           "<", ";",
+                                             "&",        "",         "\x83\x40\x83\x61"};
   static const char* const pieces[] = {
       "&a;",
       "&b;",
