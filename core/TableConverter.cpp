@@ -314,6 +314,8 @@ class TableConverter::Impl {
   std::string_view ConvertPiece(std::string_view piece, bool* stripped = nullptr);
   bool ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
                  bool toOut = false);
+  void GatherMarked(std::size_t from, std::size_t end);
+  TokenPass StripMarked(std::string_view text, std::size_t searchEnd);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -390,8 +392,7 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
   std::size_t oneByOne = 0;
   for (std::size_t i = marks_.Next(firstRow); i < rows_.size();) {
     const std::size_t groupEnd = i < oneByOne ? i + 1 : tokenGroupEnd_[i];
-    tokenRows_.clear();
-    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
+    GatherMarked(i, groupEnd);
     const bool last = groupEnd == rows_.size();
     inserted_.clear();
     ++rowPasses_;
@@ -399,18 +400,15 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
     std::size_t next = i + 1;
     if (tokenRows_.size() > 1) {
       // Rows of whole tags or entities, which markup holds everywhere: one pass for all of them.
-      if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
-      tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
       if (toOut && last && !AnyGrows(tokenRows_)) {
         // The last pass: with the tag removal, straight to out_.
-        char* out = out_.Room(text.size());
-        const TokenPass pass =
-            ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out, inTag_);
-        if (pass == TokenPass::kChanged) out_.EndAt(out);
+        const TokenPass pass = StripMarked(text, searchEnd);
         if (pass != TokenPass::kGaveUp) return pass == TokenPass::kChanged;
         oneByOne = groupEnd;
         continue;
       }
+      if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
+      tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
       result = ReplaceTokenRows(text, searchEnd, *tokenGroup_, leadBytes_, spare_,
                                 last ? nullptr : &inserted_);
       if (result.gaveUp) {
@@ -444,6 +442,24 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
   return false;
 }
 
+// The marked rows of [from, end), from marked, into tokenRows_.
+void TableConverter::Impl::GatherMarked(std::size_t from, std::size_t end) {
+  tokenRows_.clear();
+  for (std::size_t j = from; j < end; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
+}
+
+// The rows of tokenRows_, which end the table and do not make the text grow, in one pass with
+// the tag removal, straight to out_; what a pass that gave up or changed nothing wrote is left out.
+TokenPass TableConverter::Impl::StripMarked(std::string_view text, std::size_t searchEnd) {
+  if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
+  tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
+  char* out = out_.Room(text.size());
+  const TokenPass pass =
+      ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out, inTag_);
+  if (pass == TokenPass::kChanged) out_.EndAt(out);
+  return pass;
+}
+
 // The piece with the rows applied: the piece itself when none changes it, else piece_. Given
 // stripped, the rows may instead put it in out_ with its tags removed (see ApplyRows), and then
 // set it.
@@ -458,7 +474,21 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool
     if (copied) piece = piece_;
   }
   searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
-  if (marks_.Next(leadingTagCount_) >= rows_.size()) return piece;
+  const std::size_t first = marks_.Next(leadingTagCount_);
+  if (first >= rows_.size()) return piece;
+  if (!copied && stripped != nullptr && tokenGroupEnd_[first] == rows_.size()) {
+    // A single pass, which can read the piece where it lies.
+    GatherMarked(first, rows_.size());
+    if (tokenRows_.size() > 1 && !AnyGrows(tokenRows_)) {
+      ++rowPasses_;
+      const TokenPass pass = StripMarked(piece, piece.size());
+      if (pass == TokenPass::kUnchanged) return piece;
+      if (pass == TokenPass::kChanged) {
+        *stripped = true;
+        return {};
+      }
+    }
+  }
   if (!copied) piece_.assign(piece);
   if (ApplyRows(piece_, piece_.size(), leadingTagCount_, stripped != nullptr)) {
     *stripped = true;
