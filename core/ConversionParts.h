@@ -108,19 +108,20 @@ RowResult ReplaceRow(std::string& text, std::size_t searchEnd, std::string_view 
 // Rows replaced together by ReplaceTokenRows, in their order. Each pattern is one token: an
 // opening byte, bytes other than it and the closing byte, then the closing byte ('<' and '>' for
 // a tag, '&' and ';' for an entity), the same two for all and neither a lead byte. Each
-// replacement is not empty, holds no NUL and neither of the two bytes, and occurs within no
-// later row's pattern. Occurrences of such patterns never overlap, and no replacement can make
-// or unmake an occurrence of a later row: one pass finds what one pass per row would. Only the
-// double-byte rule needs care, for a later row sees the replacements of the earlier ones before
-// an occurrence (see ReplaceTokenRows).
+// replacement holds no NUL and occurs within no later row's pattern; all but the last row's
+// (which no later row sees) are not empty and hold neither of the two bytes. Occurrences of such
+// patterns never overlap, and no replacement can make or unmake an occurrence of a later row: one
+// pass finds what one pass per row would. Only the double-byte rule needs care, for a later row
+// sees the replacements of the earlier ones before an occurrence (see ReplaceTokenRows).
 class TokenRows {
  public:
-  // One bit per row in the masks below.
-  static constexpr std::size_t kMost = 64;
+  // The rows are told apart by the two bytes after the opening one, in masks of one bit per row,
+  // 64 rows to a word; a run of rows longer than this is cut, so that the masks stay short.
+  static constexpr std::size_t kMost = 1024;
 
   // rows[0, count), count at most kMost.
   void Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes);
-  std::size_t Size() const { return count_; }
+  std::size_t Size() const { return rows_.size(); }
   char Open() const { return open_; }
   // The first opening byte in text[from, end - 1) at which a row may begin (At tells whether
   // one does), or kNone.
@@ -136,32 +137,47 @@ class TokenRows {
     if (end - at < 2) return kNone;
     const auto second = static_cast<unsigned char>(text[at + 1]);
     const std::size_t third = end - at > 2 ? static_cast<unsigned char>(text[at + 2]) : 256;
-    // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
-    std::uint64_t rows = bySecond_[second] & byThird_[third];
-    if (k != 0) rows &= k >= kMost ? 0 : ~std::uint64_t{0} << k;
-    for (; rows != 0; rows &= rows - 1) {
-      const auto row = static_cast<std::size_t>(__builtin_ctzll(rows));
-      const std::string_view pattern = rows_[row]->pattern;
-      if (end - at < pattern.size()) continue;
-      if (end - at >= 8 && pattern.size() <= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + at, 8);
-        if ((word & masks_[row]) == heads_[row]) return row;
-      } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
-        return row;
+    for (std::size_t w = k / 64; w < words_; ++w) {
+      // Most tags of a text are none of the rows': two bytes after the '<' rule out nearly all.
+      std::uint64_t rows = bySecond_[w * 256 + second] & byThird_[w * 257 + third];
+      if (w == k / 64) rows &= ~std::uint64_t{0} << (k % 64);
+      for (; rows != 0; rows &= rows - 1) {
+        const std::size_t row = w * 64 + static_cast<std::size_t>(__builtin_ctzll(rows));
+        const std::string_view pattern = rows_[row]->pattern;
+        if (end - at < pattern.size()) continue;
+        if (end - at >= 8 && pattern.size() <= 8) {
+          std::uint64_t word;
+          std::memcpy(&word, text + at, 8);
+          if ((word & masks_[row]) == heads_[row]) return row;
+        } else if (std::memcmp(text + at, pattern.data(), pattern.size()) == 0) {
+          return row;
+        }
       }
     }
     return kNone;
   }
 
  private:
-  const Row* rows_[kMost] = {};
-  std::uint64_t heads_[kMost] = {};  // a pattern of at most 8 bytes, as the word it loads as
-  std::uint64_t masks_[kMost] = {};
-  std::size_t trailingLeads_[kMost] = {};
-  std::uint64_t bySecond_[256] = {};
-  std::uint64_t byThird_[257] = {};  // [256]: the text ends after the second byte
-  std::size_t count_ = 0;
+  // Whether some row begins with the opening byte, then second, then third.
+  bool MayBegin(const std::uint64_t* bySecond, const std::uint64_t* byThird, unsigned char second,
+                unsigned char third) const {
+    if ((bySecond[second] & byThird[third]) != 0) return true;
+    for (std::size_t w = 1; w < words_; ++w) {
+      if ((bySecond[w * 256 + second] & byThird[w * 257 + third]) != 0) return true;
+    }
+    return false;
+  }
+
+  // Kept from one Assign to the next, so that a pass per piece allocates nothing.
+  std::vector<const Row*> rows_;
+  std::vector<std::uint64_t> heads_;  // a pattern of at most 8 bytes, as the word it loads as
+  std::vector<std::uint64_t> masks_;
+  std::vector<std::size_t> trailingLeads_;
+  // words_ blocks, one per 64 rows: of 256 words in bySecond_, one per byte, and of 257 in
+  // byThird_, the last for a text that ends after the second byte.
+  std::vector<std::uint64_t> bySecond_;
+  std::vector<std::uint64_t> byThird_;
+  std::size_t words_ = 0;
   char open_ = 0;
 };
 
@@ -176,6 +192,13 @@ class TokenRows {
 enum class TokenPass { kUnchanged, kChanged, kGaveUp };
 TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
                            const LeadByteSet& leadBytes, std::string& out, Stretches* inserted);
+
+// The same with the new text's tags removed, straight to out (room for text.size() bytes when
+// no row's replacement is longer than its pattern), inTag carried as by StripTags. Only a
+// changed text is written, and then out moves to the end of what was.
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
+                                   bool& inTag);
 
 // The same on text where it is, spare serving as the other buffer; as ReplaceRow, but for a pass
 // that gave up (gaveUp, text untouched).

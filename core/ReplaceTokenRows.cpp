@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,17 +8,19 @@
 namespace tavrin::detail {
 
 void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByteSet& leadBytes) {
-  count_ = count;
   open_ = rows[0]->pattern[0];
-  std::memset(bySecond_, 0, sizeof bySecond_);
-  std::memset(byThird_, 0, sizeof byThird_);
+  words_ = (count + 63) / 64;
+  rows_.assign(rows, rows + count);
+  heads_.assign(count, 0);
+  masks_.assign(count, 0);
+  trailingLeads_.assign(count, 0);
+  bySecond_.assign(256 * words_, 0);
+  byThird_.assign(257 * words_, 0);
   for (std::size_t k = 0; k < count; ++k) {
     const std::string_view pattern = rows[k]->pattern;
     const std::string_view replacement = rows[k]->replacement;
-    const std::uint64_t bit = std::uint64_t{1} << k;
-    rows_[k] = rows[k];
-    heads_[k] = 0;
-    masks_[k] = 0;
+    const std::size_t word = k / 64;
+    const std::uint64_t bit = std::uint64_t{1} << (k % 64);
     if (pattern.size() <= 8) {
       std::memcpy(&heads_[k], pattern.data(), pattern.size());
       std::memset(&masks_[k], 0xFF, pattern.size());
@@ -28,11 +31,12 @@ void TokenRows::Assign(const Row* const* rows, std::size_t count, const LeadByte
       ++leads;
     }
     trailingLeads_[k] = leads;
-    bySecond_[static_cast<unsigned char>(pattern[1])] |= bit;
+    bySecond_[word * 256 + static_cast<unsigned char>(pattern[1])] |= bit;
     if (pattern.size() > 2) {
-      byThird_[static_cast<unsigned char>(pattern[2])] |= bit;
+      byThird_[word * 257 + static_cast<unsigned char>(pattern[2])] |= bit;
     } else {
-      for (std::uint64_t& third : byThird_) third |= bit;  // "<>": any byte after, or none
+      // "<>": any byte after, or none
+      for (std::size_t third = 0; third <= 256; ++third) byThird_[word * 257 + third] |= bit;
     }
   }
 }
@@ -45,11 +49,13 @@ std::size_t TokenRows::Next(const char* text, std::size_t from, std::size_t end)
   // enough for memchr.
   if (open_ == '<') {
     const __m128i open = _mm_set1_epi8(open_);
+    const std::uint64_t* const bySecond = bySecond_.data();
+    const std::uint64_t* const byThird = byThird_.data();
     for (; end - from >= 66; from += 64) {
       for (std::uint64_t opens = Where64(text + from, open); opens != 0; opens &= opens - 1) {
         const std::size_t at = from + static_cast<std::size_t>(__builtin_ctzll(opens));
-        if ((bySecond_[static_cast<unsigned char>(text[at + 1])] &
-             byThird_[static_cast<unsigned char>(text[at + 2])]) != 0) {
+        if (MayBegin(bySecond, byThird, static_cast<unsigned char>(text[at + 1]),
+                     static_cast<unsigned char>(text[at + 2]))) {
           return at;
         }
       }
@@ -122,10 +128,83 @@ std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const Tok
   return run;
 }
 
-}  // namespace
+// The new text of a pass into a string, begun at the first change. It is written through a
+// pointer: the string grows (and is zero-filled) only past the largest size it had, and keeps
+// its final size.
+class ToString {
+ public:
+  ToString(std::string& out, Stretches* inserted) : out_(out), inserted_(inserted) {}
+  void Begin(std::size_t size) {
+    if (out_.size() < size) out_.resize(size);
+    at_ = out_.data();
+    end_ = at_ + out_.size();
+  }
+  void Text(const char* data, std::size_t size) {
+    Room(size);
+    std::memcpy(at_, data, size);
+    at_ += size;
+  }
+  void Replacement(std::string_view replacement) {
+    Room(replacement.size());
+    const auto begin = static_cast<std::size_t>(at_ - out_.data());
+    CopySmall(at_, replacement.data(), replacement.size());
+    at_ += replacement.size();
+    Note(inserted_, begin, begin + replacement.size());
+  }
+  void Finish() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
 
-TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
-                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
+ private:
+  void Room(std::size_t size) {
+    if (static_cast<std::size_t>(end_ - at_) >= size) return;
+    const auto used = static_cast<std::size_t>(at_ - out_.data());
+    out_.resize(std::max(2 * out_.size(), used + size));
+    at_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
+  std::string& out_;
+  Stretches* inserted_;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// The new text of a pass with its tags removed, into a buffer. The short stretches between
+// occurrences and the replacements are gathered first: the tag removal costs a setting up per
+// call, and takes many bytes at a time best.
+class ToStripped {
+ public:
+  ToStripped(char* out, bool& inTag) : out_(out), inTag_(inTag) {}
+  void Begin(std::size_t) {}
+  void Text(const char* data, std::size_t size) {
+    if (gathered_ + size > sizeof gather_) {
+      Flush();
+      if (size > sizeof gather_ / 2) {
+        out_ = StripTags(data, size, out_, inTag_, Target::kApart);
+        return;
+      }
+    }
+    CopySmall(gather_ + gathered_, data, size);
+    gathered_ += size;
+  }
+  void Replacement(std::string_view replacement) { Text(replacement.data(), replacement.size()); }
+  void Finish() { Flush(); }
+  char* End() const { return out_; }
+
+ private:
+  void Flush() {
+    out_ = StripTags(gather_, gathered_, out_, inTag_, Target::kApart);
+    gathered_ = 0;
+  }
+
+  char* out_;
+  bool& inTag_;
+  char gather_[4096];
+  std::size_t gathered_ = 0;
+};
+
+template <class Writer>
+TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                             const LeadByteSet& leadBytes, Writer& writer) {
   const char* const data = text.data();
   const bool checkLeads = !leadBytes.Empty();
   Replaced replaced;
@@ -149,21 +228,41 @@ TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const T
     }
     const Row& row = rows.Get(k);
     if (!changed) {
-      out.clear();
-      out.reserve(text.size() + text.size() / 8 + 64);
+      writer.Begin(text.size());
       changed = true;
     }
-    out.append(data + pos, at - pos);
-    const std::size_t begin = out.size();
-    out.append(row.replacement);
-    Note(inserted, begin, out.size());
+    writer.Text(data + pos, at - pos);
+    writer.Replacement(row.replacement);
     pos = at + row.pattern.size();
     if (checkLeads) replaced.Add(at, pos, k);
     from = pos;
   }
   if (!changed) return TokenPass::kUnchanged;
-  out.append(data + pos, text.size() - pos);
+  writer.Text(data + pos, text.size() - pos);
+  writer.Finish();
   return TokenPass::kChanged;
+}
+
+}  // namespace
+
+TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+                           const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
+  ToString writer(out, inserted);
+  return ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+}
+
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
+                                   bool& inTag) {
+  const bool inTagBefore = inTag;
+  ToStripped writer(out, inTag);
+  const TokenPass pass = ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+  if (pass == TokenPass::kChanged) {
+    out = writer.End();
+  } else {
+    inTag = inTagBefore;  // what was written counts for nothing
+  }
+  return pass;
 }
 
 RowResult ReplaceTokenRows(std::string& text, std::size_t searchEnd, const TokenRows& rows,

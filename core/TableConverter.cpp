@@ -16,6 +16,7 @@ using detail::kNone;
 using detail::ReplaceRow;
 using detail::ReplaceRowStripped;
 using detail::ReplaceTokenRows;
+using detail::ReplaceTokenRowsStripped;
 using detail::Row;
 using detail::RowResult;
 using detail::RowStage;
@@ -24,6 +25,7 @@ using detail::StageText;
 using detail::Stretches;
 using detail::StripTags;
 using detail::Target;
+using detail::TokenPass;
 using detail::TokenRows;
 
 namespace {
@@ -88,8 +90,11 @@ bool AllLeads(const Row& row, const LeadByteSet& lead) {
 // bytes; replacements that are not empty, hold no NUL and neither of the two bytes, and do not
 // occur within the pattern of a later row of the run. A later pattern's occurrence that takes
 // in an earlier replacement would have to hold all of it, since it has neither of the two bytes;
-// so none can be made. For each row, where its run ends (the row after it when it is in none).
+// so none can be made. The table's last row makes nothing for a row after it, so its replacement
+// may be empty or hold the two bytes. For each row, where its run ends (the row after it when it
+// is in none).
 std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByteSet& lead) {
+  constexpr std::size_t kLookedFor = 64;
   std::vector<std::size_t> groupEnd(rows.size());
   std::size_t start = 0;
   // The first bytes of the run's replacements: a pattern without any of them holds none.
@@ -104,6 +109,9 @@ std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByt
     }
     for (const char c : row.pattern) {
       if (!replacementStarts[static_cast<unsigned char>(c)]) continue;
+      // Looked for in so many replacements, a table of many rows would take long to prepare:
+      // past the first few, such a row begins a new run.
+      if (i - start >= kLookedFor) return false;
       for (std::size_t j = start; j < i; ++j) {
         if (row.pattern.find(rows[j].replacement) != std::string_view::npos) return false;
       }
@@ -118,16 +126,25 @@ std::vector<std::size_t> TokenGroups(const std::vector<Row>& rows, const LeadByt
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
-    if (!TokenAlone(row, lead)) {
+    const bool last = i + 1 == rows.size() && IsToken(row.pattern, lead) && !row.insertsNul;
+    if (!last && !TokenAlone(row, lead)) {
       close(i);
       close(i + 1);
       continue;
     }
     if (i - start == TokenRows::kMost || !fits(i)) close(i);
-    replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
+    if (!row.replacement.empty()) {
+      replacementStarts[static_cast<unsigned char>(row.replacement[0])] = true;
+    }
   }
   close(rows.size());
   return groupEnd;
+}
+
+// Whether some row's replacement is longer than its pattern.
+bool AnyGrows(const std::vector<const Row*>& rows) {
+  return std::any_of(rows.begin(), rows.end(),
+                     [](const Row* row) { return row->replacement.size() > row->pattern.size(); });
 }
 
 // The patterns of rows[from, end) with their rows' indexes.
@@ -297,6 +314,8 @@ class TableConverter::Impl {
   std::string_view ConvertPiece(std::string_view piece, bool* stripped = nullptr);
   bool ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
                  bool toOut = false);
+  void GatherMarked(std::size_t from, std::size_t end);
+  TokenPass StripMarked(std::string_view text, std::size_t searchEnd);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -363,8 +382,9 @@ std::size_t TableConverter::Impl::NextCut(const char* data, std::size_t from,
 // rows after it may find new occurrences that begin up to a pattern's length before the
 // insertion or inside it; only there is the text looked at again.
 //
-// With toOut, the table's last row (when it does not make the text grow) and the tag removal
-// after it go together straight to out_, the text left as it was: then it returns true.
+// With toOut, the last pass (of the table's last row, or of a run of rows up to it, when it does
+// not make the text grow) and the tag removal after it go together straight to out_, the text
+// left as it was: then it returns true.
 bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, std::size_t firstRow,
                                      bool toOut) {
   const std::size_t reach = search_.MaxLength() - 1;
@@ -372,8 +392,7 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
   std::size_t oneByOne = 0;
   for (std::size_t i = marks_.Next(firstRow); i < rows_.size();) {
     const std::size_t groupEnd = i < oneByOne ? i + 1 : tokenGroupEnd_[i];
-    tokenRows_.clear();
-    for (std::size_t j = i; j < groupEnd; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
+    GatherMarked(i, groupEnd);
     const bool last = groupEnd == rows_.size();
     inserted_.clear();
     ++rowPasses_;
@@ -381,6 +400,13 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
     std::size_t next = i + 1;
     if (tokenRows_.size() > 1) {
       // Rows of whole tags or entities, which markup holds everywhere: one pass for all of them.
+      if (toOut && last && !AnyGrows(tokenRows_)) {
+        // The last pass: with the tag removal, straight to out_.
+        const TokenPass pass = StripMarked(text, searchEnd);
+        if (pass != TokenPass::kGaveUp) return pass == TokenPass::kChanged;
+        oneByOne = groupEnd;
+        continue;
+      }
       if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
       tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
       result = ReplaceTokenRows(text, searchEnd, *tokenGroup_, leadBytes_, spare_,
@@ -416,6 +442,24 @@ bool TableConverter::Impl::ApplyRows(std::string& text, std::size_t searchEnd, s
   return false;
 }
 
+// The marked rows of [from, end), from marked, into tokenRows_.
+void TableConverter::Impl::GatherMarked(std::size_t from, std::size_t end) {
+  tokenRows_.clear();
+  for (std::size_t j = from; j < end; j = marks_.Next(j + 1)) tokenRows_.push_back(&rows_[j]);
+}
+
+// The rows of tokenRows_, which end the table and do not make the text grow, in one pass with
+// the tag removal, straight to out_; what a pass that gave up or changed nothing wrote is left out.
+TokenPass TableConverter::Impl::StripMarked(std::string_view text, std::size_t searchEnd) {
+  if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
+  tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
+  char* out = out_.Room(text.size());
+  const TokenPass pass =
+      ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out, inTag_);
+  if (pass == TokenPass::kChanged) out_.EndAt(out);
+  return pass;
+}
+
 // The piece with the rows applied: the piece itself when none changes it, else piece_. Given
 // stripped, the rows may instead put it in out_ with its tags removed (see ApplyRows), and then
 // set it.
@@ -430,7 +474,21 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool
     if (copied) piece = piece_;
   }
   searchAfterTags_.MarkOccurrences(piece, 0, piece.size(), marks_);
-  if (marks_.Next(leadingTagCount_) >= rows_.size()) return piece;
+  const std::size_t first = marks_.Next(leadingTagCount_);
+  if (first >= rows_.size()) return piece;
+  if (!copied && stripped != nullptr && tokenGroupEnd_[first] == rows_.size()) {
+    // A single pass, which can read the piece where it lies.
+    GatherMarked(first, rows_.size());
+    if (tokenRows_.size() > 1 && !AnyGrows(tokenRows_)) {
+      ++rowPasses_;
+      const TokenPass pass = StripMarked(piece, piece.size());
+      if (pass == TokenPass::kUnchanged) return piece;
+      if (pass == TokenPass::kChanged) {
+        *stripped = true;
+        return {};
+      }
+    }
+  }
   if (!copied) piece_.assign(piece);
   if (ApplyRows(piece_, piece_.size(), leadingTagCount_, stripped != nullptr)) {
     *stripped = true;

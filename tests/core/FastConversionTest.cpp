@@ -129,8 +129,9 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
 }
 
 // Rows of entities and tags, which go together in one pass, against one pass per row: their
-// replacements end with lead bytes or are made of them, occur within later patterns or hold the
-// closing byte; patterns repeat; lead bytes and long runs of occurrences stand before others.
+// replacements end with lead bytes or are made of them, occur within later patterns, hold the
+// opening or closing byte or are empty; patterns repeat; lead bytes and long runs of occurrences
+// stand before others, also inside a tag; bytes in no pattern let the text go in pieces.
 TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
   std::mt19937 rng(7321);
   const auto pick = [&rng](const auto& from) {
@@ -138,8 +139,9 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
         from[std::uniform_int_distribution<std::size_t>(0, std::size(from) - 1)(rng)]);
   };
   static const char* const middles[] = {"a", "b", "ab", "\x83", "ba", "\x40", ""};
-  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40", "a", "ab",
-                                             "\x40\x83", " ",        "b\x83",    "<", ";"};
+  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40",        "a", "ab",
+                                             "\x40\x83", " ",        "b\x83",           "<", ";",
+                                             "&",        "",         "\x83\x40\x83\x61"};
   static const char* const pieces[] = {
       "&a;",
       "&b;",
@@ -156,16 +158,33 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
       "<b>",
       "<>",
       "&a&b;;",
+      "&b&a;",
+      "<a<b>",
+      "<",
+      "x",  // in no pattern: a piece may end after it
+      "</x>\r\n",
       "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;",
+      "<&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&a;>",
       "<a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><a><b>"};
+  // Now and then a table of hundreds of rows, most of them numbered entities, under the
+  // double-byte rule: one pass takes them together too.
+  const auto numbered = [&rng] { return "#" + std::to_string(rng() % 60); };
   for (int i = 0; i < 3000; ++i) {
+    const bool many = i % 8 == 1;
     ArrayOfArrayOfString table;
-    for (int rows = 1 + static_cast<int>(rng() % 8); rows > 0; --rows) {
-      const bool tag = rng() % 5 == 0;
-      table.push_back({(tag ? "<" : "&") + pick(middles) + (tag ? ">" : ";"), pick(replacements)});
+    for (int rows = many ? 100 + static_cast<int>(rng() % 200) : 1 + static_cast<int>(rng() % 8);
+         rows > 0; --rows) {
+      const bool tag = rng() % (many ? 200 : 5) == 0;
+      const std::string middle = many && rng() % 64 != 0 ? numbered() : pick(middles);
+      // A replacement holding the closing byte ends a run: rarely in a long table.
+      std::string replacement = pick(replacements);
+      while (many && replacement == ";" && rng() % 32 != 0) replacement = pick(replacements);
+      table.push_back({(tag ? "<" : "&") + middle + (tag ? ">" : ";"), replacement});
     }
     std::string text;
-    for (int n = static_cast<int>(rng() % 60); n > 0; --n) text += pick(pieces);
+    for (int n = static_cast<int>(rng() % (many ? 400 : 60)); n > 0; --n) {
+      text += many && rng() % 2 ? "&" + numbered() + ";" : pick(pieces);
+    }
     const LeadByteSet& lead = i % 4 ? kSjis : kNone;
     const std::string expected = reference::Convert(text, table, lead);
     for (std::size_t pieceSize : {std::size_t{3}, TableConverter::kDefaultPieceSize}) {
@@ -415,11 +434,20 @@ TEST(FastConversionTest, EntityTableOnLongMarkup) {
   std::mt19937 rng(5);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
   std::string text;
-  while (text.size() < 200000) text += pieces[pick(rng)];
-  for (const LeadByteSet* lead : {&kNone, &kSjis}) {
-    for (std::size_t pieceSize : {std::size_t{100}, TableConverter::kDefaultPieceSize}) {
-      TableConverter converter(table, *lead, pieceSize);
-      ASSERT_EQ(converter.Convert(text), reference::Convert(text, table, *lead));
+  while (text.size() < 200000) {
+    text += pieces[pick(rng)];
+    if (rng() % 500 == 0) text.append(3000, 'y');  // far from any entity
+  }
+  // An empty replacement splits the rows in two runs; without it one run takes in the last row.
+  for (const char* para : {"", "\xB6"}) {
+    table[6][1] = para;
+    for (const LeadByteSet* lead : {&kNone, &kSjis}) {
+      const std::string expected = reference::Convert(text, table, *lead);
+      for (std::size_t pieceSize : {std::size_t{100}, TableConverter::kDefaultPieceSize}) {
+        TableConverter converter(table, *lead, pieceSize);
+        ASSERT_EQ(converter.Convert(text), expected);
+        ASSERT_EQ(Streamed(converter, text, 70001), expected) << pieceSize;
+      }
     }
   }
 }
