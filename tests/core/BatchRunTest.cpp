@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -91,6 +92,38 @@ TEST(BatchRunOrder, PiecesOfALongListLookedAtApartStillMeet) {
       ASSERT_EQ(waited[count + i], std::vector<std::size_t>{i}) << threads << " " << i;
       ASSERT_EQ(waited[2 * count + i], std::vector<std::size_t>{i}) << threads << " " << i;
     }
+  }
+}
+
+// Short of memory while a long list is looked at, the run is refused (bad_alloc), whichever of
+// the threads looking at its pieces runs short: never an abort.
+TEST(BatchRunOrder, ALongListLookedAtShortOfMemoryIsRefusedNotAborted) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer maps more than any address-space limit allows";
+#endif
+  TempDir work;
+  std::vector<std::string> files;
+  for (int i = 0; i < 20000; ++i) files.push_back(work / ("m" + std::to_string(i) + ".html"));
+  // Room beyond what the process holds: for the list's keys, then for some of the threads.
+  for (const rlim_t mib : {4u, 12u, 24u, 48u}) {
+    const int status = InChild([&] {
+      long pages = 0;
+      if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+        std::fclose(statm);
+      }
+      const rlim_t room = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + (mib << 20);
+      const rlimit limit{room, room};
+      if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) return 1;
+      try {
+        FilesWaitedFor(files, 4);
+      } catch (const std::bad_alloc&) {
+        return 2;
+      }
+      return 0;
+    });
+    // 2: refused for want of memory; 0: looked at all the same.
+    EXPECT_TRUE(status == 0 || status == 2) << mib << " MiB: " << status;
   }
 }
 
