@@ -307,7 +307,7 @@ void BatchRun::Work(TableConverter& converter) {
     const bool alone = alone_;
     // Every earlier file is settled: one thread would read this file now too, so it needs no
     // second look before its output takes its name.
-    const bool atTurn = committed_ == i;
+    bool atTurn = committed_ == i;
     ++busy_;
     lock.unlock();
     const std::string& file = files_[i];
@@ -320,6 +320,8 @@ void BatchRun::Work(TableConverter& converter) {
       lock.lock();
       WaitReleased(claim, lock);
       const bool givenUp = Stale(claim) || Ended(i);
+      // Released when its row is reached: read at its turn after all.
+      atTurn = atTurn || committed_ == i;
       lock.unlock();
       if (givenUp) throw GivenUp{};
     };
@@ -406,9 +408,11 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settle
     lock.unlock();
     Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
-    if (!nextAlone && (!next->failure.empty() || (!readAtTurn && next->output->InputChanged()))) {
+    if (!nextAlone && !readAtTurn && (!next->failure.empty() || next->output->InputChanged())) {
       // Tried ahead of its turn, and it failed or its input changed since (written over,
       // replaced, removed): one thread would have read it only now, so it is tried again now.
+      // Read at its turn, it failed as one thread would have (a change while it was read is
+      // the read error), and is not tried again.
       next.emplace();
       outcome = Attempt(files_[at],
                         [&] { next->output.emplace(ConvertFileAside(files_[at], converter)); });
