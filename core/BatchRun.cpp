@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -147,29 +148,40 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
   // starts: long lists are looked at in as many pieces as threads, each with its own cache of
   // folders. Only then are the keys matched, in list order.
   std::vector<std::vector<FileKey>> keys(files.size());
-  auto look = [&](std::size_t from, std::size_t to) {
-#ifdef _WIN32
-    for (std::size_t i = from; i < to; ++i) keys[i] = KeysOf(files[i]);
-#else
-    FileKeys keysOf;
-    for (std::size_t i = from; i < to; ++i) keys[i] = keysOf.Of(files[i]);
-#endif
-  };
   constexpr std::size_t kFewestPerThread = 256;
   const std::size_t pieces = std::clamp<std::size_t>(files.size() / kFewestPerThread, 1, threads);
   const std::size_t perPiece = (files.size() + pieces - 1) / pieces;
-  std::vector<std::thread> lookers;
-  std::size_t from = perPiece;
-  for (; from < files.size(); from += perPiece) {
+  // A thread that runs short of memory leaves its piece: the lack is thrown here once every
+  // thread has ended, never from a thread (which would end the process) or past a running one.
+  std::atomic<bool> shortOfMemory{false};
+  auto look = [&](std::size_t piece) {
+    const std::size_t from = std::min(files.size(), piece * perPiece);
+    const std::size_t to = std::min(files.size(), from + perPiece);
     try {
-      lookers.emplace_back(look, from, std::min(files.size(), from + perPiece));
-    } catch (const std::system_error&) {
+#ifdef _WIN32
+      for (std::size_t i = from; i < to; ++i) keys[i] = KeysOf(files[i]);
+#else
+      FileKeys keysOf;
+      for (std::size_t i = from; i < to; ++i) keys[i] = keysOf.Of(files[i]);
+#endif
+    } catch (const std::bad_alloc&) {
+      shortOfMemory = true;
+    }
+  };
+  std::vector<std::thread> lookers;
+  lookers.reserve(pieces);
+  std::size_t piece = 1;
+  for (; piece < pieces; ++piece) {
+    try {
+      lookers.emplace_back(look, piece);
+    } catch (const std::exception&) {
       break;  // the rest here
     }
   }
-  look(0, std::min(files.size(), perPiece));
+  look(0);
   for (std::thread& looker : lookers) looker.join();
-  if (from < files.size()) look(from, files.size());
+  for (; piece < pieces; ++piece) look(piece);
+  if (shortOfMemory) throw std::bad_alloc();
 
   std::vector<std::vector<std::size_t>> waited(files.size());
   // For each key, the latest file of the list that has it: that one waits for every earlier.
@@ -295,7 +307,7 @@ void BatchRun::Work(TableConverter& converter) {
     const bool alone = alone_;
     // Every earlier file is settled: one thread would read this file now too, so it needs no
     // second look before its output takes its name.
-    const bool atTurn = committed_ == i;
+    bool atTurn = committed_ == i;
     ++busy_;
     lock.unlock();
     const std::string& file = files_[i];
@@ -308,6 +320,8 @@ void BatchRun::Work(TableConverter& converter) {
       lock.lock();
       WaitReleased(claim, lock);
       const bool givenUp = Stale(claim) || Ended(i);
+      // Released when its row is reached: read at its turn after all.
+      atTurn = atTurn || committed_ == i;
       lock.unlock();
       if (givenUp) throw GivenUp{};
     };
@@ -394,9 +408,11 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settle
     lock.unlock();
     Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
-    if (!nextAlone && (!next->failure.empty() || (!readAtTurn && next->output->InputChanged()))) {
+    if (!nextAlone && !readAtTurn && (!next->failure.empty() || next->output->InputChanged())) {
       // Tried ahead of its turn, and it failed or its input changed since (written over,
       // replaced, removed): one thread would have read it only now, so it is tried again now.
+      // Read at its turn, it failed as one thread would have (a change while it was read is
+      // the read error), and is not tried again.
       next.emplace();
       outcome = Attempt(files_[at],
                         [&] { next->output.emplace(ConvertFileAside(files_[at], converter)); });

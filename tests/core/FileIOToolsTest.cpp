@@ -322,6 +322,7 @@ TEST(FileIOToolsTest, ErrorsFormTheExpectedHierarchy) {
 }
 
 #ifndef _WIN32
+using testing::ChangedBeforeRead;
 using testing::InChild;
 
 // The read calls this process has made so far; -1 where the system does not count them.
@@ -354,53 +355,6 @@ TEST(FileIOToolsTest, FilesAreReadToTheirEndWhateverSizeTheyReport) {
   if (before >= 0) {
     EXPECT_LT(calls, 10) << "read calls for " << contents.size() << " bytes";
   }
-}
-
-// Runs body in a child process, on a thread whose reads of the file path are held before they
-// happen: change runs before the n-th of them, as another program changing the file just then.
-int ChangedBeforeRead(const std::string& path, int n, const std::function<void()>& change,
-                      const std::function<int()>& body) {
-  const std::string target = std::filesystem::canonical(path).string();
-  return InChild([&] {
-    std::atomic<int> listener{-2};
-    int result = 4;
-    std::thread reader([&] {
-      sock_filter rules[] = {
-          BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_read, 0, 1),
-          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
-          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      };
-      sock_fprog program{static_cast<unsigned short>(std::size(rules)), rules};
-      const int fd = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-                         ? static_cast<int>(::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
-                                                      SECCOMP_FILTER_FLAG_NEW_LISTENER, &program))
-                         : -1;
-      listener = fd;
-      listener.notify_one();
-      if (fd >= 0) result = body();
-    });
-    listener.wait(-2);
-    const int fd = listener;
-    // Until the thread has ended, each read it makes is let through here.
-    for (int reads = 0; fd >= 0;) {
-      pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, -1) < 0 && errno == EINTR) continue;
-      if ((ready.revents & POLLIN) == 0) break;
-      seccomp_notif request{};
-      if (::ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0) continue;
-      std::error_code error;
-      const std::filesystem::path read = std::filesystem::read_symlink(
-          "/proc/self/fd/" + std::to_string(request.data.args[0]), error);
-      if (!error && read == target && ++reads == n) change();
-      seccomp_notif_resp response{};
-      response.id = request.id;
-      response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
-      ::ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &response);
-    }
-    reader.join();
-    return result;
-  });
 }
 
 // A file cut short or grown by another program while it is read gives neither its old contents
