@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <new>
 #include <optional>
@@ -147,9 +148,12 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
   // The keys cost a look at the disk or two per file, and the run waits for them before it
   // starts: long lists are looked at in as many pieces as threads, each with its own cache of
   // folders. Only then are the keys matched, in list order.
-  std::vector<std::vector<FileKey>> keys(files.size());
+  // Two keys a file, kept flat: a list of a million names keeps them all until they are matched.
+  std::vector<std::array<FileKey, 2>> keys(files.size());
+  std::vector<unsigned char> keyed(files.size());  // bytes: each thread writes its own
   constexpr std::size_t kFewestPerThread = 256;
-  const std::size_t pieces = std::clamp<std::size_t>(files.size() / kFewestPerThread, 1, threads);
+  const std::size_t pieces =
+      std::clamp<std::size_t>(files.size() / kFewestPerThread, 1, std::max(threads, 1u));
   const std::size_t perPiece = (files.size() + pieces - 1) / pieces;
   // A thread that runs short of memory leaves its piece: the lack is thrown here once every
   // thread has ended, never from a thread (which would end the process) or past a running one.
@@ -158,12 +162,19 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
     const std::size_t from = std::min(files.size(), piece * perPiece);
     const std::size_t to = std::min(files.size(), from + perPiece);
     try {
-#ifdef _WIN32
-      for (std::size_t i = from; i < to; ++i) keys[i] = KeysOf(files[i]);
-#else
+#ifndef _WIN32
       FileKeys keysOf;
-      for (std::size_t i = from; i < to; ++i) keys[i] = keysOf.Of(files[i]);
 #endif
+      for (std::size_t i = from; i < to; ++i) {
+#ifdef _WIN32
+        const std::vector<FileKey> found = KeysOf(files[i]);
+#else
+        const std::vector<FileKey> found = keysOf.Of(files[i]);
+#endif
+        if (found.size() != 2) continue;  // a name no file has
+        keys[i] = {found[0], found[1]};
+        keyed[i] = 1;
+      }
     } catch (const std::bad_alloc&) {
       shortOfMemory = true;
     }
@@ -188,6 +199,7 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
   std::unordered_map<FileKey, std::size_t> latest;
   latest.reserve(files.size() * 2);
   for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!keyed[i]) continue;
     for (const FileKey key : keys[i]) {
       if (const auto found = latest.find(key); found != latest.end()) {
         waited[i].push_back(found->second);
