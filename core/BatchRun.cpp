@@ -330,7 +330,12 @@ void BatchRun::Work(TableConverter& converter) {
     const auto waitIfHeld = [&](std::uint64_t size) {
       if (!held_ || !held_(file, size)) return;
       lock.lock();
-      WaitReleased(claim, lock);
+      try {
+        WaitReleased(claim, lock);
+      } catch (...) {
+        lock.unlock();  // no room to note the wait: the file fails as any other short of memory
+        throw;
+      }
       const bool givenUp = Stale(claim) || Ended(i);
       // Released when its row is reached: read at its turn after all.
       atTurn = atTurn || committed_ == i;
