@@ -110,6 +110,11 @@ template <class Rows>
 std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const Rows& rows,
                       const Replaced& replaced, const LeadByteSet& leadBytes) {
   std::size_t i = replaced.Count();
+  // Mostly a byte that is not a lead byte stands before, and no replacement ends there.
+  if (at != 0 && !leadBytes.Contains(static_cast<unsigned char>(data[at - 1])) &&
+      (i == 0 || replaced.Get(i - 1)->end != at)) {
+    return 0;
+  }
   std::size_t from = i == 0 ? 0 : replaced.Get(i - 1)->end;
   std::size_t leads = LeadsBefore(data, from, at, leadBytes);
   std::size_t run = leads;
