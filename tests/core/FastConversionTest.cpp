@@ -256,6 +256,10 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        "<br><p>\x83<br>&#160;</td>&lt;/"
        "p>z\x83&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;"
        "&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&amp;"},
+      {"rows of whole tags and then a row of one byte",
+       {{"<br>", "\r\n"}, {"\xFF", "\nbc"}},
+       &kNone,
+       "ab\xFF\xFF&lt;\xFFr<br>\xFF"},
       {"rows of whole tags first, the shortest and longer than a word",
        {{"<>", "E"}, {"<span class=\"a\">", "S"}, {"<a>", "\t"}, {"&lt;", "<"}, {"<>", "x"}},
        &kSjis,
