@@ -158,19 +158,24 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows, std
 }
 
 // Whether rows[0, split), whole tags, and rows[split, end), one run of TokenRows of another pair
-// of bytes, give in one pass what the first run's pass and then the second's give: no pattern of
-// either run holds a byte of the other's pair, so occurrences of the two never overlap; and an
-// occurrence of the second run never takes in a replacement of the first, which either holds
-// neither of the second pair's bytes and lies within no pattern of the second run, or is one
-// token of that pair that no pattern of the second run equals.
-bool TwoRunsFit(const std::vector<Row>& rows, std::size_t split) {
+// of bytes (a run of one row that is no token is not), give in one pass what the first run's pass
+// and then the second's give: no pattern of either run holds a byte of the other's pair, so
+// occurrences of the two never overlap; and an occurrence of the second run never takes in a
+// replacement of the first, which either holds neither of the second pair's bytes and lies within
+// no pattern of the second run, or is one token of that pair that no pattern of the second run
+// equals.
+bool TwoRunsFit(const std::vector<Row>& rows, std::size_t split, const LeadByteSet& lead) {
   const char open = rows[split].pattern.front();
   const char close = rows[split].pattern.back();
   if (open == '<' || open == '>' || close == '<' || close == '>') return false;
   const char tokenBytes[] = {open, close};
   const std::string_view both(tokenBytes, 2);
   for (std::size_t i = split; i < rows.size(); ++i) {
-    if (rows[i].pattern.find_first_of("<>") != std::string_view::npos) return false;
+    const std::string_view pattern = rows[i].pattern;
+    if (!IsToken(pattern, lead) || pattern.front() != open || pattern.back() != close ||
+        pattern.find_first_of("<>") != std::string_view::npos) {
+      return false;
+    }
   }
   for (std::size_t t = 0; t < split; ++t) {
     if (rows[t].pattern.find_first_of(both) != std::string_view::npos) return false;
@@ -269,7 +274,8 @@ class PreparedTable {
     // Markup with a table of tags and then entities, the usual kind: both in one pass.
     if (leadingTagCount != 0 && leadingTagCount < rows.size() && !wholePasses &&
         tokenGroupEnd[leadingTagCount] == rows.size() &&
-        rows.size() - leadingTagCount <= TokenRows::kMost && TwoRunsFit(rows, leadingTagCount)) {
+        rows.size() - leadingTagCount <= TokenRows::kMost &&
+        TwoRunsFit(rows, leadingTagCount, lead)) {
       std::vector<const Row*> others;
       for (std::size_t i = leadingTagCount; i < rows.size(); ++i) others.push_back(&rows[i]);
       for (const Row& row : rows) {
