@@ -256,6 +256,12 @@ class PreparedTable {
       room += row.pattern.size() - 1;
     }
     tokenGroupEnd = TokenGroups(rows, lead);
+    // A run of one row is not always a token: TokenRows may take the last run alone only if it is.
+    if (!rows.empty()) {
+      const Row& lastRow = rows.back();
+      lastRunIsTokens = (rows.size() >= 2 && tokenGroupEnd[rows.size() - 2] == rows.size()) ||
+                        (IsToken(lastRow.pattern, lead) && !lastRow.insertsNul);
+    }
     // Tags are what dense markup is made of: when the table begins with rows of whole tags,
     // a pass for them alone runs first on every piece, and the search for the other rows
     // need not stop at every '<'. Its replacements must not be made only of lead bytes, so
@@ -303,6 +309,7 @@ class PreparedTable {
   std::size_t room = 0;
   // For each row, the end of the run of rows from it on that ReplaceTokenRows takes together.
   std::vector<std::size_t> tokenGroupEnd;
+  bool lastRunIsTokens = false;
   // The rows [0, leadingTagCount), which TokenRows takes together, and the search for the others.
   std::size_t leadingTagCount = 0;
   TokenRows leadingTags;
@@ -577,7 +584,7 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool
   if (!copied && stripped != nullptr && tokenGroupEnd_[first] == rows_.size()) {
     // A single pass, which can read the piece where it lies.
     GatherMarked(first, rows_.size());
-    if (tokenRows_.size() > 1 && !AnyGrows(tokenRows_)) {
+    if ((tokenRows_.size() > 1 || table_->lastRunIsTokens) && !AnyGrows(tokenRows_)) {
       ++rowPasses_;
       const TokenPass pass = StripMarked(piece, piece.size());
       if (pass == TokenPass::kUnchanged) return piece;
