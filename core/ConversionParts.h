@@ -181,6 +181,43 @@ class TokenRows {
   char open_ = 0;
 };
 
+// Rows of whole tags and then rows of tokens of another pair of bytes (entities), in one pass
+// over the text as the first rows' pass and then the others' would go: they never overlap, no
+// replacement of the first rows takes part in an occurrence of the others (PrepareTable sees to
+// that), and the later rows see the earlier rows' replacements before an occurrence, as the
+// double-byte rule wants. Row k is the first's k-th, or the second's (k - first's size)-th.
+class TwoTokenRuns {
+ public:
+  void Assign(const Row* const* first, std::size_t firstCount, const Row* const* second,
+              std::size_t secondCount, const LeadByteSet& leadBytes) {
+    first_.Assign(first, firstCount, leadBytes);
+    second_.Assign(second, secondCount, leadBytes);
+  }
+  std::size_t FirstSize() const { return first_.Size(); }
+  const TokenRows& First() const { return first_; }
+  const TokenRows& Second() const { return second_; }
+  const Row& Get(std::size_t k) const {
+    return k < first_.Size() ? first_.Get(k) : second_.Get(k - first_.Size());
+  }
+  std::size_t TrailingLeads(std::size_t k) const {
+    return k < first_.Size() ? first_.TrailingLeads(k) : second_.TrailingLeads(k - first_.Size());
+  }
+  bool AllLeads(std::size_t k) const {
+    return k < first_.Size() ? first_.AllLeads(k) : second_.AllLeads(k - first_.Size());
+  }
+  // As TokenRows::At, the opening byte at text[at] telling which rows may occur there.
+  std::size_t At(const char* text, std::size_t at, std::size_t end, std::size_t k = 0) const {
+    const std::size_t split = first_.Size();
+    if (text[at] == first_.Open()) return k < split ? first_.At(text, at, end, k) : kNone;
+    const std::size_t found = second_.At(text, at, end, k < split ? 0 : k - split);
+    return found == kNone ? kNone : found + split;
+  }
+
+ private:
+  TokenRows first_;
+  TokenRows second_;
+};
+
 // Replaces in one pass the occurrences of the rows' patterns in text[0, searchEnd), the bytes
 // from there on kept as they are, and writes the new text to out (only when something changed).
 // When inserted is given, it receives the stretches of out that the replacements fill.
@@ -198,7 +235,13 @@ TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const T
 // changed text is written, and then out moves to the end of what was.
 TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
                                    const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
-                                   bool& inTag);
+                                   bool& inTag, char** watch = nullptr);
+
+// The same for TwoTokenRuns. While watch is given and null, the first '>' of the new text is
+// looked for: watch is set to the end of the output up to and including it.
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TwoTokenRuns& rows, const LeadByteSet& leadBytes,
+                                   char*& out, bool& inTag, char** watch);
 
 // The same on text where it is, spare serving as the other buffer; as ReplaceRow, but for a pass
 // that gave up (gaveUp, text untouched).

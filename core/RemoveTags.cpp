@@ -106,16 +106,18 @@ char* StripTagBlocks(const char*& p, const char* end, char* out, bool& inTag, Ta
     std::uint64_t keep = ~((sum ^ others) | opens);
     const bool wide = target == Target::kApart || p - out >= 64;
     while (keep != 0) {
+      // Adding the lowest bit of the lowest run carries through the run: the sum's lowest bit
+      // is the one after it (none when the run ends the block), and masking with it drops it.
       const int start = __builtin_ctzll(keep);
-      const std::uint64_t rest = ~(keep >> start);
-      const int length = rest == 0 ? 64 - start : __builtin_ctzll(rest);
+      const std::uint64_t after = keep + (keep & (~keep + 1));
+      const int length = (after == 0 ? 64 : __builtin_ctzll(after)) - start;
       if (wide) {
         Copy64(out, p + start);
       } else if (out != p + start) {
         std::memmove(out, p + start, static_cast<std::size_t>(length));
       }
       out += length;
-      keep = start + length >= 64 ? 0 : keep & (~std::uint64_t{0} << (start + length));
+      keep &= after;
     }
   }
   inTag = carry != 0;

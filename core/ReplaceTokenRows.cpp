@@ -106,9 +106,15 @@ std::size_t LeadsBefore(const char* data, std::size_t from, std::size_t at,
 // The length of the run of lead bytes before data[at] as row k sees it: the text with the
 // earlier rows' occurrences replaced, the later rows' not yet. kNone when that goes back past
 // what replaced keeps.
-std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const TokenRows& rows,
+template <class Rows>
+std::size_t RunBefore(const char* data, std::size_t at, std::size_t k, const Rows& rows,
                       const Replaced& replaced, const LeadByteSet& leadBytes) {
   std::size_t i = replaced.Count();
+  // Mostly a byte that is not a lead byte stands before, and no replacement ends there.
+  if (at != 0 && !leadBytes.Contains(static_cast<unsigned char>(data[at - 1])) &&
+      (i == 0 || replaced.Get(i - 1)->end != at)) {
+    return 0;
+  }
   std::size_t from = i == 0 ? 0 : replaced.Get(i - 1)->end;
   std::size_t leads = LeadsBefore(data, from, at, leadBytes);
   std::size_t run = leads;
@@ -173,13 +179,15 @@ class ToString {
 // call, and takes many bytes at a time best.
 class ToStripped {
  public:
-  ToStripped(char* out, bool& inTag) : out_(out), inTag_(inTag) {}
+  ToStripped(char* out, bool& inTag, char** watch) : out_(out), inTag_(inTag), watch_(watch) {
+    if (watch_ != nullptr && *watch_ != nullptr) watch_ = nullptr;
+  }
   void Begin(std::size_t) {}
   void Text(const char* data, std::size_t size) {
     if (gathered_ + size > sizeof gather_) {
       Flush();
       if (size > sizeof gather_ / 2) {
-        out_ = StripTags(data, size, out_, inTag_, Target::kApart);
+        Strip(data, size);
         return;
       }
     }
@@ -192,26 +200,82 @@ class ToStripped {
 
  private:
   void Flush() {
-    out_ = StripTags(gather_, gathered_, out_, inTag_, Target::kApart);
+    Strip(gather_, gathered_);
     gathered_ = 0;
+  }
+  void Strip(const char* data, std::size_t size) {
+    if (watch_ != nullptr) {
+      // Up to the first '>' the output depends on whether the text began inside a tag.
+      const void* close = std::memchr(data, '>', size);
+      if (close != nullptr) {
+        const auto head = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+        out_ = StripTags(data, head, out_, inTag_, Target::kApart);
+        *watch_ = out_;
+        watch_ = nullptr;
+        data += head;
+        size -= head;
+      }
+    }
+    out_ = StripTags(data, size, out_, inTag_, Target::kApart);
   }
 
   char* out_;
   bool& inTag_;
+  char** watch_;
   char gather_[4096];
   std::size_t gathered_ = 0;
 };
 
-template <class Writer>
-TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
+// The next place in a text where one of the rows may begin.
+class Scan {
+ public:
+  Scan(const TokenRows& rows, const char* text, std::size_t end)
+      : rows_(rows), text_(text), end_(end) {}
+  std::size_t Next(std::size_t from) const { return rows_.Next(text_, from, end_); }
+
+ private:
+  const TokenRows& rows_;
+  const char* text_;
+  std::size_t end_;
+};
+
+// The same for two runs of rows: each run's next place is kept until the search passes it.
+class TwoScan {
+ public:
+  TwoScan(const TwoTokenRuns& rows, const char* text, std::size_t end)
+      : first_(rows.First(), text, end), second_(rows.Second(), text, end) {}
+  std::size_t Next(std::size_t from) {
+    if (!firstKnown_ || (firstAt_ < from && firstAt_ != kNone)) {
+      firstAt_ = first_.Next(from);
+      firstKnown_ = true;
+    }
+    if (!secondKnown_ || (secondAt_ < from && secondAt_ != kNone)) {
+      secondAt_ = second_.Next(from);
+      secondKnown_ = true;
+    }
+    return std::min(firstAt_, secondAt_);
+  }
+
+ private:
+  Scan first_;
+  Scan second_;
+  std::size_t firstAt_ = 0;
+  std::size_t secondAt_ = 0;
+  bool firstKnown_ = false;
+  bool secondKnown_ = false;
+};
+
+template <class Rows, class Scanner, class Writer>
+TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const Rows& rows,
                              const LeadByteSet& leadBytes, Writer& writer) {
   const char* const data = text.data();
   const bool checkLeads = !leadBytes.Empty();
   Replaced replaced;
   std::size_t pos = 0;  // the search position
   bool changed = false;
+  Scanner scan(rows, data, searchEnd);
   for (std::size_t from = 0; from + 1 < searchEnd;) {
-    const std::size_t at = rows.Next(data, from, searchEnd);
+    const std::size_t at = scan.Next(from);
     if (at == kNone) break;
     from = at + 1;
     std::size_t k = rows.At(data, at, searchEnd);
@@ -248,21 +312,41 @@ TokenPass ReplaceTokenRowsTo(std::string_view text, std::size_t searchEnd, const
 TokenPass ReplaceTokenRows(std::string_view text, std::size_t searchEnd, const TokenRows& rows,
                            const LeadByteSet& leadBytes, std::string& out, Stretches* inserted) {
   ToString writer(out, inserted);
-  return ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+  return ReplaceTokenRowsTo<TokenRows, Scan>(text, searchEnd, rows, leadBytes, writer);
 }
 
-TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
-                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
-                                   bool& inTag) {
+namespace {
+
+template <class Rows, class Scanner>
+TokenPass StrippedPass(std::string_view text, std::size_t searchEnd, const Rows& rows,
+                       const LeadByteSet& leadBytes, char*& out, bool& inTag, char** watch) {
   const bool inTagBefore = inTag;
-  ToStripped writer(out, inTag);
-  const TokenPass pass = ReplaceTokenRowsTo(text, searchEnd, rows, leadBytes, writer);
+  char* const watchedBefore = watch != nullptr ? *watch : nullptr;
+  ToStripped writer(out, inTag, watch);
+  const TokenPass pass =
+      ReplaceTokenRowsTo<Rows, Scanner>(text, searchEnd, rows, leadBytes, writer);
   if (pass == TokenPass::kChanged) {
     out = writer.End();
   } else {
-    inTag = inTagBefore;  // what was written counts for nothing
+    // What was written counts for nothing.
+    inTag = inTagBefore;
+    if (watch != nullptr) *watch = watchedBefore;
   }
   return pass;
+}
+
+}  // namespace
+
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TokenRows& rows, const LeadByteSet& leadBytes, char*& out,
+                                   bool& inTag, char** watch) {
+  return StrippedPass<TokenRows, Scan>(text, searchEnd, rows, leadBytes, out, inTag, watch);
+}
+
+TokenPass ReplaceTokenRowsStripped(std::string_view text, std::size_t searchEnd,
+                                   const TwoTokenRuns& rows, const LeadByteSet& leadBytes,
+                                   char*& out, bool& inTag, char** watch) {
+  return StrippedPass<TwoTokenRuns, TwoScan>(text, searchEnd, rows, leadBytes, out, inTag, watch);
 }
 
 RowResult ReplaceTokenRows(std::string& text, std::size_t searchEnd, const TokenRows& rows,

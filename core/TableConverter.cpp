@@ -27,6 +27,7 @@ using detail::StripTags;
 using detail::Target;
 using detail::TokenPass;
 using detail::TokenRows;
+using detail::TwoTokenRuns;
 
 namespace {
 
@@ -156,6 +157,46 @@ std::vector<MultiPatternSearch::Entry> Entries(const std::vector<Row>& rows, std
   return entries;
 }
 
+// Whether rows[0, split), whole tags, and rows[split, end), one run of TokenRows of another pair
+// of bytes (a run of one row that is no token is not), give in one pass what the first run's pass
+// and then the second's give: no pattern of either run holds a byte of the other's pair, so
+// occurrences of the two never overlap; and an occurrence of the second run never takes in a
+// replacement of the first, which either holds neither of the second pair's bytes and lies within
+// no pattern of the second run, or is one token of that pair that no pattern of the second run
+// equals.
+bool TwoRunsFit(const std::vector<Row>& rows, std::size_t split, const LeadByteSet& lead) {
+  const char open = rows[split].pattern.front();
+  const char close = rows[split].pattern.back();
+  if (open == '<' || open == '>' || close == '<' || close == '>') return false;
+  const char tokenBytes[] = {open, close};
+  const std::string_view both(tokenBytes, 2);
+  for (std::size_t i = split; i < rows.size(); ++i) {
+    const std::string_view pattern = rows[i].pattern;
+    if (!IsToken(pattern, lead) || pattern.front() != open || pattern.back() != close ||
+        pattern.find_first_of("<>") != std::string_view::npos) {
+      return false;
+    }
+  }
+  for (std::size_t t = 0; t < split; ++t) {
+    if (rows[t].pattern.find_first_of(both) != std::string_view::npos) return false;
+    const std::string_view made = rows[t].replacement;
+    const bool holdsPair = made.find_first_of(both) != std::string_view::npos;
+    bool fits;
+    if (!holdsPair) {
+      fits = true;
+      for (std::size_t i = split; i < rows.size() && fits; ++i) {
+        fits = rows[i].pattern.find(made) == std::string_view::npos;
+      }
+    } else {
+      fits = made.size() >= 2 && made.front() == open && made.back() == close &&
+             made.substr(1, made.size() - 2).find_first_of(both) == std::string_view::npos;
+      for (std::size_t i = split; i < rows.size() && fits; ++i) fits = rows[i].pattern != made;
+    }
+    if (!fits) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -215,6 +256,12 @@ class PreparedTable {
       room += row.pattern.size() - 1;
     }
     tokenGroupEnd = TokenGroups(rows, lead);
+    // A run of one row is not always a token: TokenRows may take the last run alone only if it is.
+    if (!rows.empty()) {
+      const Row& lastRow = rows.back();
+      lastRunIsTokens = (rows.size() >= 2 && tokenGroupEnd[rows.size() - 2] == rows.size()) ||
+                        (IsToken(lastRow.pattern, lead) && !lastRow.insertsNul);
+    }
     // Tags are what dense markup is made of: when the table begins with rows of whole tags,
     // a pass for them alone runs first on every piece, and the search for the other rows
     // need not stop at every '<'. Its replacements must not be made only of lead bytes, so
@@ -229,6 +276,20 @@ class PreparedTable {
     if (leadingTagCount != 0) {
       leadingTags.Assign(leading.data(), leading.size(), lead);
       searchAfterTags = std::make_unique<const MultiPatternSearch>(Entries(rows, leadingTagCount));
+    }
+    // Markup with a table of tags and then entities, the usual kind: both in one pass.
+    if (leadingTagCount != 0 && leadingTagCount < rows.size() && !wholePasses &&
+        tokenGroupEnd[leadingTagCount] == rows.size() &&
+        rows.size() - leadingTagCount <= TokenRows::kMost &&
+        TwoRunsFit(rows, leadingTagCount, lead)) {
+      std::vector<const Row*> others;
+      for (std::size_t i = leadingTagCount; i < rows.size(); ++i) others.push_back(&rows[i]);
+      for (const Row& row : rows) {
+        growth = std::max(growth,
+                          (row.replacement.size() + row.pattern.size() - 1) / row.pattern.size());
+      }
+      twoRuns = std::make_unique<TwoTokenRuns>();
+      twoRuns->Assign(leading.data(), leading.size(), others.data(), others.size(), lead);
     }
   }
 
@@ -248,10 +309,15 @@ class PreparedTable {
   std::size_t room = 0;
   // For each row, the end of the run of rows from it on that ReplaceTokenRows takes together.
   std::vector<std::size_t> tokenGroupEnd;
+  bool lastRunIsTokens = false;
   // The rows [0, leadingTagCount), which TokenRows takes together, and the search for the others.
   std::size_t leadingTagCount = 0;
   TokenRows leadingTags;
   std::unique_ptr<const MultiPatternSearch> searchAfterTags;
+  // All the rows in one pass, when they are tags and then one run of other tokens; the most a
+  // row makes of each byte of its pattern.
+  std::unique_ptr<TwoTokenRuns> twoRuns;
+  std::size_t growth = 1;
 };
 
 std::shared_ptr<const PreparedTable> PrepareTable(const ArrayOfArrayOfString& table,
@@ -273,7 +339,8 @@ class TableConverter::Impl {
         leadingTagCount_(table_->leadingTagCount),
         cut_(table_->cut),
         wholePasses_(table_->wholePasses),
-        tokenGroupEnd_(table_->tokenGroupEnd) {
+        tokenGroupEnd_(table_->tokenGroupEnd),
+        twoRuns_(table_->twoRuns.get()) {
     for (StageText& text : stageTexts_) StageText(table_->room).Swap(text);
     ReadyForText();
   }
@@ -316,6 +383,8 @@ class TableConverter::Impl {
                  bool toOut = false);
   void GatherMarked(std::size_t from, std::size_t end);
   TokenPass StripMarked(std::string_view text, std::size_t searchEnd);
+  TokenPass StripAllRows(std::string_view piece);
+  void Watched(char* closedAt);
   void ConvertSpan(std::string_view span);
   void ConvertWithTail(std::string_view rest);
   void FeedPieces(std::string_view chunk);
@@ -336,6 +405,7 @@ class TableConverter::Impl {
   const std::array<bool, 256>& cut_;
   const bool wholePasses_;
   const std::vector<std::size_t>& tokenGroupEnd_;
+  const TwoTokenRuns* const twoRuns_;
 
   // Reused from piece to piece.
   PatternMarks marks_;
@@ -454,16 +524,51 @@ TokenPass TableConverter::Impl::StripMarked(std::string_view text, std::size_t s
   if (!tokenGroup_) tokenGroup_ = std::make_unique<TokenRows>();
   tokenGroup_->Assign(tokenRows_.data(), tokenRows_.size(), leadBytes_);
   char* out = out_.Room(text.size());
-  const TokenPass pass =
-      ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out, inTag_);
-  if (pass == TokenPass::kChanged) out_.EndAt(out);
+  char* closedAt = nullptr;
+  const TokenPass pass = ReplaceTokenRowsStripped(text, searchEnd, *tokenGroup_, leadBytes_, out,
+                                                  inTag_, ending_.closes ? nullptr : &closedAt);
+  if (pass == TokenPass::kChanged) {
+    out_.EndAt(out);
+    Watched(closedAt);
+  }
   return pass;
+}
+
+// Every row of a table of tags and then entities in one pass with the tag removal, straight to
+// out_, as StripMarked.
+TokenPass TableConverter::Impl::StripAllRows(std::string_view piece) {
+  char* out = out_.Room(piece.size() * table_->growth);
+  char* closedAt = nullptr;
+  const TokenPass pass = ReplaceTokenRowsStripped(piece, piece.size(), *twoRuns_, leadBytes_, out,
+                                                  inTag_, ending_.closes ? nullptr : &closedAt);
+  if (pass == TokenPass::kChanged) {
+    out_.EndAt(out);
+    Watched(closedAt);
+  }
+  return pass;
+}
+
+// Where the text's first '>' went to out_, when a pass straight to out_ has just written it.
+void TableConverter::Impl::Watched(char* closedAt) {
+  if (closedAt == nullptr) return;
+  ending_.closes = true;
+  ending_.head = outBefore_ + static_cast<std::size_t>(closedAt - out_.View().data());
 }
 
 // The piece with the rows applied: the piece itself when none changes it, else piece_. Given
 // stripped, the rows may instead put it in out_ with its tags removed (see ApplyRows), and then
 // set it.
 std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool* stripped) {
+  if (twoRuns_ != nullptr && stripped != nullptr) {
+    ++rowPasses_;
+    const TokenPass pass = StripAllRows(piece);
+    if (pass == TokenPass::kUnchanged) return piece;
+    if (pass == TokenPass::kChanged) {
+      *stripped = true;
+      return {};
+    }
+    // It gave up: the runs one after the other.
+  }
   marks_.Reset(rows_.size());
   bool copied = false;
   if (leadingTagCount_ != 0) {
@@ -479,7 +584,7 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool
   if (!copied && stripped != nullptr && tokenGroupEnd_[first] == rows_.size()) {
     // A single pass, which can read the piece where it lies.
     GatherMarked(first, rows_.size());
-    if (tokenRows_.size() > 1 && !AnyGrows(tokenRows_)) {
+    if ((tokenRows_.size() > 1 || table_->lastRunIsTokens) && !AnyGrows(tokenRows_)) {
       ++rowPasses_;
       const TokenPass pass = StripMarked(piece, piece.size());
       if (pass == TokenPass::kUnchanged) return piece;
@@ -490,7 +595,8 @@ std::string_view TableConverter::Impl::ConvertPiece(std::string_view piece, bool
     }
   }
   if (!copied) piece_.assign(piece);
-  if (ApplyRows(piece_, piece_.size(), leadingTagCount_, stripped != nullptr)) {
+  // The passes of ApplyRows straight to out_ do not look for the text's first '>'.
+  if (ApplyRows(piece_, piece_.size(), leadingTagCount_, stripped != nullptr && ending_.closes)) {
     *stripped = true;
     return {};
   }
@@ -641,10 +747,8 @@ void TableConverter::Impl::StripToOut(std::string_view text) {
 void TableConverter::Impl::ConvertSpan(std::string_view span) {
   for (std::size_t start = 0, end = 0; start < span.size(); start = end) {
     end = NextCut(span.data(), start, span.size());
-    // Once the text's first '>' has gone by, StripToOut only removes the tags.
     bool stripped = false;
-    const std::string_view converted =
-        ConvertPiece(span.substr(start, end - start), ending_.closes ? &stripped : nullptr);
+    const std::string_view converted = ConvertPiece(span.substr(start, end - start), &stripped);
     if (!stripped) StripToOut(converted);
   }
 }

@@ -130,8 +130,10 @@ TEST(FastConversionTest, RandomTablesAgreeWithRowByRowPasses) {
 
 // Rows of entities and tags, which go together in one pass, against one pass per row: their
 // replacements end with lead bytes or are made of them, occur within later patterns, hold the
-// opening or closing byte or are empty; patterns repeat; lead bytes and long runs of occurrences
-// stand before others, also inside a tag; bytes in no pattern let the text go in pieces.
+// opening or closing byte or are empty, or are entities themselves; patterns repeat; lead bytes
+// and long runs of occurrences stand before others, also inside a tag; bytes in no pattern let
+// the text go in pieces. Every third table has tags first and then entities only, which may all
+// go in one pass.
 TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
   std::mt19937 rng(7321);
   const auto pick = [&rng](const auto& from) {
@@ -139,9 +141,9 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
         from[std::uniform_int_distribution<std::size_t>(0, std::size(from) - 1)(rng)]);
   };
   static const char* const middles[] = {"a", "b", "ab", "\x83", "ba", "\x40", ""};
-  static const char* const replacements[] = {"\x83",     "\x83\x83", "\x81\x40",        "a", "ab",
-                                             "\x40\x83", " ",        "b\x83",           "<", ";",
-                                             "&",        "",         "\x83\x40\x83\x61"};
+  static const char* const replacements[] = {
+      "\x83", "\x83\x83", "\x81\x40",         "a",   "ab",  "\x40\x83", " ", "b\x83", "<", ";",
+      "&",    "",         "\x83\x40\x83\x61", "&c;", "&a;", "\x83&c;"};
   static const char* const pieces[] = {
       "&a;",
       "&b;",
@@ -171,10 +173,11 @@ TEST(FastConversionTest, RandomEntityAndTagRowsAgreeWithRowByRowPasses) {
   const auto numbered = [&rng] { return "#" + std::to_string(rng() % 60); };
   for (int i = 0; i < 3000; ++i) {
     const bool many = i % 8 == 1;
+    int tagsFirst = i % 3 == 2 ? 1 + static_cast<int>(rng() % 3) : 0;
     ArrayOfArrayOfString table;
     for (int rows = many ? 100 + static_cast<int>(rng() % 200) : 1 + static_cast<int>(rng() % 8);
          rows > 0; --rows) {
-      const bool tag = rng() % (many ? 200 : 5) == 0;
+      const bool tag = i % 3 == 2 ? tagsFirst-- > 0 : rng() % (many ? 200 : 5) == 0;
       const std::string middle = many && rng() % 64 != 0 ? numbered() : pick(middles);
       // A replacement holding the closing byte ends a run: rarely in a long table.
       std::string replacement = pick(replacements);
@@ -239,6 +242,24 @@ TEST(FastConversionTest, ChunkedTextsAgreeAtEveryChunkEnd) {
        &kSjis,
        "\x83<br>a\x83\x83<br>\x81</p><br /><b</p>r><</td>p>&lt;br>\x83</td>\x83\x83\x83<p>"
        "<i>\x83<i><b>"},
+      {"rows of whole tags and then entities, in one pass",
+       {{"<br>", "&r;"},
+        {"</p>", "P\x83"},
+        {"</td>", "\t"},
+        {"&lt;", "<"},
+        {"&gt;", ">"},
+        {"&rr;", "R"},
+        {"&#160;", "\x83"},
+        {"&amp;", "&"}},
+       &kSjis,
+       "a&lt;br&gt;b<br>\x83&r;&amp;r;</p>&#160;\x83</p>&gt;x<i&gt;\x83\x83&lt;</td>y&amp;amp;"
+       "<br><p>\x83<br>&#160;</td>&lt;/"
+       "p>z\x83&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;"
+       "&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&#160;&amp;"},
+      {"rows of whole tags and then a row of one byte",
+       {{"<br>", "\r\n"}, {"\xFF", "\nbc"}},
+       &kNone,
+       "ab\xFF\xFF&lt;\xFFr<br>\xFF"},
       {"rows of whole tags first, the shortest and longer than a word",
        {{"<>", "E"}, {"<span class=\"a\">", "S"}, {"<a>", "\t"}, {"&lt;", "<"}, {"<>", "x"}},
        &kSjis,
