@@ -105,6 +105,16 @@ def idle_share(seconds=0.3):
     return (idle2 - idle) / max(1, total2 - total)
 
 
+def stolen_ticks():
+    """The processors' time taken by the host of a virtual machine (steal), and all their time,
+    in clock ticks; zeros where the system does not say."""
+    if not os.path.exists("/proc/stat"):
+        return 0, 0
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    return (fields[7] if len(fields) > 7 else 0), sum(fields)
+
+
 def wait_for_quiet(limit=IDLE_WAIT):
     """Waits up to limit seconds for the processors to be idle, so that -j 2 finds its second
     core free; returns False when they never were."""
@@ -360,6 +370,7 @@ def run_all(build, data, work):
     # memory a big perl run freed, writes still going to disk) falls on a different next one.
     # Both corpora share the rounds, so their figures meet the same load.
     started = time.monotonic()
+    stolen_before = stolen_ticks()
     noisy = 0
     for n in range(RUNS):
         print(f"run.py: round {n + 1} of {RUNS}", file=sys.stderr)
@@ -369,6 +380,9 @@ def run_all(build, data, work):
             noisy += not wait_for_quiet()
             case.run()
     rounds_seconds = time.monotonic() - started
+    stolen_after = stolen_ticks()
+    # An idle processor shows no steal: the share counts against the time the rounds kept busy.
+    stolen = (stolen_after[0] - stolen_before[0]) / max(1, stolen_after[1] - stolen_before[1])
 
     checks = {c.key: check_outputs(c, convert, perl, python) for c in corpora}
     peaks = {c.key: peak_memory(c, convert) for c in corpora}
@@ -379,7 +393,8 @@ def run_all(build, data, work):
     print(f"\n{RUNS} runs of each command, median (min-max) by wall clock; CPU = user + system "
           f"time. The rounds took {rounds_seconds:.0f} s; runs begun without the processors "
           f"idle: {noisy} of {RUNS * len(cases)}; load average at the end {load[0]:.1f}, "
-          f"{load[1]:.1f}, {load[2]:.1f}.")
+          f"{load[1]:.1f}, {load[2]:.1f}; the host of this virtual machine took {stolen:.0%} of "
+          f"the processors' time during the rounds (steal).")
     goals = {}
     for c in corpora:
         goals[c.key] = report_corpus(c, [k for k in cases if k.corpus is c], checks[c.key],
