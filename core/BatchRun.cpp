@@ -50,6 +50,8 @@ std::string FoldedCase(std::string name) {
 // A file is known by a hash of what tells it apart: two files whose hashes meet by chance are
 // merely taken one after the other, and a long list takes little memory.
 using FileKey = std::size_t;
+// What a file reads and what it writes.
+using FileKeyPair = std::array<FileKey, 2>;
 
 FileKey KeyOf(std::string_view kind, std::string_view what) {
   std::string text(kind);
@@ -61,10 +63,10 @@ FileKey KeyOf(std::string_view kind, std::string_view what) {
 // Short names, case, links and junctions give one file many spellings here, and the system has
 // no cheap answer to which file a missing name will be: names are told apart by their last part
 // alone, which every spelling of a file shares. Equal last parts wait for each other.
-std::vector<FileKey> KeysOf(const std::string& name) {
+std::optional<FileKeyPair> KeysOf(const std::string& name) {
   const std::size_t slash = name.find_last_of("\\/:");
   const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-  return {KeyOf("n", FoldedCase(last)), KeyOf("n", FoldedCase(last + ".txt"))};
+  return FileKeyPair{KeyOf("n", FoldedCase(last)), KeyOf("n", FoldedCase(last + ".txt"))};
 }
 #else
 // A file that exists is known by its device and inode, whatever its name; one that does not, by
@@ -73,16 +75,14 @@ class FileKeys {
  public:
   // The keys of the file a name reads (links followed) and of the file it writes (its name plus
   // ".txt", no link followed).
-  std::vector<FileKey> Of(const std::string& name) {
-    if (name.find('\0') != std::string::npos) return {};  // no file has such a name
+  std::optional<FileKeyPair> Of(const std::string& name) {
+    if (name.find('\0') != std::string::npos) return std::nullopt;  // no file has such a name
     struct stat st;
-    std::vector<FileKey> keys;
     bool found = false;
     const std::string input = FollowLinks(name, st, found);
-    keys.push_back(found ? IdentityOf(st) : PlaceOf(input));
+    const FileKey read = found ? IdentityOf(st) : PlaceOf(input);
     const std::string output = name + ".txt";
-    keys.push_back(::lstat(output.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(output));
-    return keys;
+    return FileKeyPair{read, ::lstat(output.c_str(), &st) == 0 ? IdentityOf(st) : PlaceOf(output)};
   }
 
  private:
@@ -148,9 +148,9 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
   // The keys cost a look at the disk or two per file, and the run waits for them before it
   // starts: long lists are looked at in as many pieces as threads, each with its own cache of
   // folders. Only then are the keys matched, in list order.
-  // Two keys a file, kept flat: a list of a million names keeps them all until they are matched.
-  std::vector<std::array<FileKey, 2>> keys(files.size());
-  std::vector<unsigned char> keyed(files.size());  // bytes: each thread writes its own
+  // Kept flat: a list of a million names keeps them all until they are matched. Empty for a name
+  // no file has.
+  std::vector<std::optional<FileKeyPair>> keys(files.size());
   constexpr std::size_t kFewestPerThread = 256;
   const std::size_t pieces =
       std::clamp<std::size_t>(files.size() / kFewestPerThread, 1, std::max(threads, 1u));
@@ -167,13 +167,10 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
 #endif
       for (std::size_t i = from; i < to; ++i) {
 #ifdef _WIN32
-        const std::vector<FileKey> found = KeysOf(files[i]);
+        keys[i] = KeysOf(files[i]);
 #else
-        const std::vector<FileKey> found = keysOf.Of(files[i]);
+        keys[i] = keysOf.Of(files[i]);
 #endif
-        if (found.size() != 2) continue;  // a name no file has
-        keys[i] = {found[0], found[1]};
-        keyed[i] = 1;
       }
     } catch (const std::bad_alloc&) {
       shortOfMemory = true;
@@ -199,15 +196,15 @@ std::vector<std::vector<std::size_t>> FilesWaitedFor(const std::vector<std::stri
   std::unordered_map<FileKey, std::size_t> latest;
   latest.reserve(files.size() * 2);
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!keyed[i]) continue;
-    for (const FileKey key : keys[i]) {
+    if (!keys[i]) continue;
+    for (const FileKey key : *keys[i]) {
       if (const auto found = latest.find(key); found != latest.end()) {
         waited[i].push_back(found->second);
       }
     }
     std::sort(waited[i].begin(), waited[i].end());
     waited[i].erase(std::unique(waited[i].begin(), waited[i].end()), waited[i].end());
-    for (const FileKey key : keys[i]) latest[key] = i;
+    for (const FileKey key : *keys[i]) latest[key] = i;
   }
   return waited;
 }
@@ -425,7 +422,7 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settle
     lock.unlock();
     Outcome outcome{next->failure, false, next->error};
     ConvertedSizes sizes;
-    if (!nextAlone && !readAtTurn && (!next->failure.empty() || next->output->InputChanged())) {
+    if (!readAtTurn && (!next->failure.empty() || next->output->InputChanged())) {
       // Tried ahead of its turn, and it failed or its input changed since (written over,
       // replaced, removed): one thread would have read it only now, so it is tried again now.
       // Read at its turn, it failed as one thread would have (a change while it was read is
@@ -455,7 +452,6 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settle
         return;
       }
       committed_ = at + 1;
-      settledInOrder_.store(committed_, std::memory_order_release);
     } else {
       Succeeded(at, sizes);
     }
@@ -473,7 +469,6 @@ void BatchRun::CommitInOrder(const Claim& claim, bool alone, bool atTurn, Settle
 
 void BatchRun::Succeeded(std::size_t i, const ConvertedSizes& sizes) {
   committed_ = i + 1;
-  settledInOrder_.store(committed_, std::memory_order_release);
   written_.fetch_add(1, std::memory_order_relaxed);
   bytesIn_.fetch_add(sizes.in, std::memory_order_relaxed);
   bytesOut_.fetch_add(sizes.out, std::memory_order_relaxed);

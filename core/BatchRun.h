@@ -79,7 +79,7 @@ class BatchRun {
   std::size_t Written() const { return written_.load(std::memory_order_relaxed); }
   // Files [0, count) are settled and, without keep-going, written: a caller going through them in
   // list order needs no lock and no wait for them.
-  std::size_t SettledInOrder() const { return settledInOrder_.load(std::memory_order_acquire); }
+  std::size_t SettledInOrder() const { return committed_.load(std::memory_order_acquire); }
 
   // Once, after the run: the failures to report, in list order (only the first without
   // keep-going).
@@ -175,8 +175,10 @@ class BatchRun {
   std::condition_variable changed_;
   std::condition_variable finished_;  // apart, so that the waiting main thread is woken once
   std::size_t next_ = 0;              // the next file to claim
-  std::size_t committed_ = 0;         // files [0, committed_) are settled
-  bool committing_ = false;           // a worker is settling files committed_ and on
+  // Files [0, committed_) are settled; written under the lock, read without it by
+  // SettledInOrder.
+  std::atomic<std::size_t> committed_{0};
+  bool committing_ = false;  // a worker is settling files committed_ and on
   std::map<std::size_t, Settled> parked_;
   std::size_t firstFailure_ = kNone;
   std::vector<Failure> failures_;
@@ -198,7 +200,6 @@ class BatchRun {
   std::size_t goneBackTo_ = kNone;  // the earliest file the run went back to
 
   std::atomic<std::size_t> done_{0}, written_{0}, bytesIn_{0}, bytesOut_{0};
-  std::atomic<std::size_t> settledInOrder_{0};  // committed_, for readers without the lock
 };
 
 }  // namespace tavrin
