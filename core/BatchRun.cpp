@@ -304,6 +304,7 @@ BatchRun::Outcome BatchRun::AttemptStep(const std::string& file, Step& step) con
 }
 
 void BatchRun::Work(TableConverter& converter) {
+  OutputFolders folders;
   std::unique_lock lock(mutex_);
   while (MayClaim()) {
     const Claim claim{next_++, generation_};
@@ -343,7 +344,7 @@ void BatchRun::Work(TableConverter& converter) {
     try {
       outcome = Attempt(file, [&] {
         settled.output.emplace(ConvertFileAside(file, converter, alone ? nullptr : &spare_,
-                                                kConvertChunkSize, waitIfHeld));
+                                                kConvertChunkSize, waitIfHeld, &folders));
       });
     } catch (const GivenUp&) {
       // Settled below as any claim that is stale or beyond the run's end.

@@ -66,8 +66,9 @@ bool ThreadBudget::TryTake() {
 }
 
 struct PendingOutput::State {
-  State(const std::string& path, const std::function<void(std::uint64_t)>& beforeOpen)
-      : input(path, beforeOpen), output(path + ".txt", &input.Identity()) {}
+  State(const std::string& path, const std::function<void(std::uint64_t)>& beforeOpen,
+        OutputFolders* folders)
+      : input(path, beforeOpen), output(path + ".txt", &input.Identity(), folders) {}
   platform::InputFile input;
   platform::ReplacingFile output;
   ConvertedSizes sizes;
@@ -323,8 +324,9 @@ void ConvertInChunks(platform::InputFile& input, platform::ReplacingFile& output
 
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
                                ThreadBudget* budget, std::size_t chunkSize,
-                               const std::function<void(std::uint64_t)>& beforeOpen) {
-  auto state = std::make_unique<PendingOutput::State>(path, beforeOpen);
+                               const std::function<void(std::uint64_t)>& beforeOpen,
+                               OutputFolders* folders) {
+  auto state = std::make_unique<PendingOutput::State>(path, beforeOpen, folders);
   try {
     ConvertInChunks(state->input, state->output, state->sizes, converter, budget, chunkSize);
   } catch (...) {

@@ -137,6 +137,26 @@ class ThreadBudget {
 // A file converted into a new file beside its output's name, complete but not yet under that
 // name: Commit gives it the name (and raises the create error when the name does not take
 // it); without Commit the new file is removed. The input stays open until then.
+namespace platform {
+class ReplacingFile;
+}
+
+// The folder of one thread's last output, kept open for the next output beside it: a list holds
+// many files per folder, and a look at the folder's name costs less than opening it again. For
+// one thread at a time; the folder is closed with it, or with the last output under way in it.
+class OutputFolders {
+ public:
+  OutputFolders();
+  OutputFolders(const OutputFolders&) = delete;
+  OutputFolders& operator=(const OutputFolders&) = delete;
+  ~OutputFolders();
+
+ private:
+  friend class platform::ReplacingFile;
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 class PendingOutput {
  public:
   PendingOutput(PendingOutput&&) noexcept;
@@ -152,7 +172,8 @@ class PendingOutput {
   explicit PendingOutput(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
   friend PendingOutput ConvertFileAside(const std::string&, TableConverter&, ThreadBudget*,
-                                        std::size_t, const std::function<void(std::uint64_t)>&);
+                                        std::size_t, const std::function<void(std::uint64_t)>&,
+                                        OutputFolders*);
 };
 
 // The same with converter, in bounded memory: the input is read, converted and written a chunk
@@ -160,12 +181,14 @@ class PendingOutput {
 // changed while it is read is the read error, and the new file is removed. With a
 // budget, a thread taken from it (when one is free) shares the chunks after the first: both
 // threads read, convert and write, and the output is still byte for byte that of one thread.
-// chunkSize is for tests: it sets where the chunks end. beforeOpen: see InputFile.
+// chunkSize is for tests: it sets where the chunks end. beforeOpen: see InputFile. folders, when
+// given, may hold the output's folder open already, and keeps it open for the next call.
 inline constexpr std::size_t kConvertChunkSize = std::size_t{4} << 20;
 PendingOutput ConvertFileAside(const std::string& path, TableConverter& converter,
                                ThreadBudget* budget = nullptr,
                                std::size_t chunkSize = kConvertChunkSize,
-                               const std::function<void(std::uint64_t)>& beforeOpen = nullptr);
+                               const std::function<void(std::uint64_t)>& beforeOpen = nullptr,
+                               OutputFolders* folders = nullptr);
 
 // ConvertFileAside, then Commit once beforeReplace (when given) has returned; should it throw,
 // the new output is removed and the exception goes on.

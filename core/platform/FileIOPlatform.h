@@ -49,7 +49,9 @@ class InputFile {
 // or anything but a writable regular file, at the latest just before the replace.
 class ReplacingFile {
  public:
-  ReplacingFile(const std::string& fileName, const FileIdentity* mustNotBe);
+  // folders: see ConvertFileAside.
+  ReplacingFile(const std::string& fileName, const FileIdentity* mustNotBe,
+                OutputFolders* folders = nullptr);
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
   ~ReplacingFile();

@@ -615,6 +615,51 @@ TEST(FileIOToolsTest, ANewOutputTakesItsNameOnlyWhenComplete) {
     }
   }
 }
+
+// A thread keeps its last output's folder open for the next one, but an output always goes to the
+// folder its name leads to when it is made, whatever became of the folder before.
+TEST(FileIOToolsTest, AnOutputGoesWhereItsFolderIsNowNotWhereTheLastOneWent) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const fs::path work = dir.Path() / "work";
+  fs::create_directories(work);
+  fs::create_directories(dir.Path() / "other");
+  struct Step {
+    const char* what;
+    std::function<void()> before;
+    const char* written;  // where the output of work/NAME lands, under dir
+  };
+  const std::vector<Step> steps = {
+      {"the same folder", [] {}, "work"},
+      {"the folder moved away and a new one made",
+       [&] {
+         fs::rename(work, dir.Path() / "moved");
+         fs::create_directories(work);
+       },
+       "work"},
+      {"a link to another folder in its place",
+       [&] {
+         fs::rename(work, dir.Path() / "moved again");
+         fs::create_directory_symlink("other", work);
+       },
+       "other"},
+  };
+  TableConverter converter({}, LeadByteSet());
+  OutputFolders folders;
+  int n = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.before();
+    const std::string name = "page" + std::to_string(++n) + ".html";
+    WriteBytes((work / name).string(), "<p>" + name + "</p>");
+    ConvertFileAside((work / name).string(), converter, nullptr, kConvertChunkSize, nullptr,
+                     &folders)
+        .Commit();
+    EXPECT_EQ(ReadBytes((dir.Path() / step.written / (name + ".txt")).string()), name);
+  }
+  EXPECT_FALSE(fs::exists(dir.Path() / "moved" / "page2.html.txt"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "moved again" / "page3.html.txt"));
+}
 #endif  // !_WIN32
 
 }  // namespace

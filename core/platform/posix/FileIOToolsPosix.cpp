@@ -61,6 +61,19 @@ class FileDescriptor {
   int fd_;
 };
 
+// A folder open for outputs, closed once neither a thread's OutputFolders nor an output under
+// way in it holds it.
+struct OpenFolder {
+  OpenFolder() = default;
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  ~OpenFolder() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd = -1;
+  FileIdentity identity;
+};
+
 // A byte string cut at a NUL would name another file to the system.
 bool HoldsNul(const std::string& fileName) {
   return fileName.find('\0') != std::string::npos;
@@ -194,12 +207,10 @@ std::mutex sweptMutex;
 std::set<std::pair<std::uint64_t, std::uint64_t>> swept;
 
 // Before the first output a run makes in a folder, removes what killed runs left there.
-void RemoveLeftBehindOnce(int folder) {
-  struct stat st;
-  if (::fstat(folder, &st) != 0) return;
+void RemoveLeftBehindOnce(int folder, const FileIdentity& identity) {
   {
     std::lock_guard lock(sweptMutex);
-    if (!swept.emplace(IdentityOf(st).volume, IdentityOf(st).file).second) return;
+    if (!swept.emplace(identity.volume, identity.file).second) return;
   }
   const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listing < 0) return;
@@ -398,6 +409,14 @@ void RemoveNamedNewFiles() {
   namedNewFiles().RemoveAll();
 }
 
+struct OutputFolders::State {
+  std::string name;  // as the output's name gives it
+  std::shared_ptr<const OpenFolder> folder;
+};
+
+OutputFolders::OutputFolders() = default;
+OutputFolders::~OutputFolders() = default;
+
 }  // namespace tavrin
 
 namespace tavrin::platform {
@@ -447,21 +466,19 @@ void InputFile::CheckUnchanged() const {
   }
 }
 
+// One look at the name: where it still leads to the open file, it shows that file as it is now.
 bool InputFile::ChangedSinceOpened() const {
   struct stat st;
-  if (::fstat(static_cast<int>(handle_), &st) != 0 ||
-      static_cast<std::uint64_t>(st.st_size) != reportedSize_ ||
-      st.st_ctim.tv_sec != changedSeconds_ || st.st_ctim.tv_nsec != changedNanoseconds_) {
-    return true;
-  }
-  return ::stat(fileName_.c_str(), &st) != 0 || !(IdentityOf(st) == identity_);
+  return ::stat(fileName_.c_str(), &st) != 0 || !(IdentityOf(st) == identity_) ||
+         static_cast<std::uint64_t>(st.st_size) != reportedSize_ ||
+         st.st_ctim.tv_sec != changedSeconds_ || st.st_ctim.tv_nsec != changedNanoseconds_;
 }
 
 struct ReplacingFile::State {
   std::string fileName;
   std::string name;
   const FileIdentity* input;
-  FileDescriptor folder;
+  std::shared_ptr<const OpenFolder> folder;
   PendingFile file;
   bool nameTaken = false;  // found holding an older output before the write
 };
@@ -479,7 +496,8 @@ bool CheckReplaceableAndWritable(int folder, const std::string& name, const File
 
 }  // namespace
 
-ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input) {
+ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input,
+                             OutputFolders* folders) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
   const std::size_t slash = fileName.rfind('/');
   const std::string folderName = slash == std::string::npos ? "."
@@ -488,15 +506,35 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
   if (name.empty()) throw EFCreateError(fileName);
   // Every step works in the one folder opened here, so the new file and the name it replaces
-  // are surely in the same folder, whatever happens to the path meanwhile.
-  FileDescriptor folder(::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.Valid()) throw EFCreateError(fileName);
+  // are surely in the same folder, whatever happens to the path meanwhile. The folder of the
+  // last output is taken again where its name still leads to it.
+  std::shared_ptr<const OpenFolder> folder;
+  struct stat st;
+  if (folders != nullptr && folders->state_ && folders->state_->name == folderName &&
+      ::stat(folderName.c_str(), &st) == 0 && IdentityOf(st) == folders->state_->folder->identity) {
+    folder = folders->state_->folder;
+  } else {
+    // Let go first: a thread never holds more descriptors than it did without the cache.
+    if (folders != nullptr) folders->state_.reset();
+    auto opened = std::make_shared<OpenFolder>();
+    opened->fd = ::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (opened->fd < 0) throw EFCreateError(fileName);
+    if (::fstat(opened->fd, &st) == 0) {
+      opened->identity = IdentityOf(st);
+      RemoveLeftBehindOnce(opened->fd, opened->identity);
+      if (folders != nullptr) {
+        if (!folders->state_) folders->state_ = std::make_unique<OutputFolders::State>();
+        folders->state_->name = folderName;
+        folders->state_->folder = opened;
+      }
+    }
+    folder = std::move(opened);
+  }
 
-  const int folderFd = folder.Get();
-  state_.reset(new State{fileName, std::move(name), input, FileDescriptor(folder.Release()),
-                         PendingFile(folderFd)});
+  const int folderFd = folder->fd;
+  state_.reset(
+      new State{fileName, std::move(name), input, std::move(folder), PendingFile(folderFd)});
   State& s = *state_;
-  RemoveLeftBehindOnce(s.folder.Get());
   // A new output gets 0666 less the umask, like any new file. Most outputs are new, so the name
   // is looked at only once the link at the end finds it taken: a lookup that finds nothing
   // waits for the folder's lock, as the link does. After a name found taken it is looked at
@@ -505,7 +543,7 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   struct stat older;
   std::optional<bool> replacing;
   auto lookAtName = [&] {
-    replacing = CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+    replacing = CheckReplaceableAndWritable(s.folder->fd, s.name, s.input, s.fileName, older);
     if (!*replacing) namesTaken.store(false, std::memory_order_relaxed);
   };
   if (namesTaken.load(std::memory_order_relaxed)) lookAtName();
@@ -534,7 +572,7 @@ void ReplacingFile::CheckName() {
   State& s = *state_;
   struct stat older;
   if (s.file.Unnamed()) {
-    CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older);
+    CheckReplaceableAndWritable(s.folder->fd, s.name, s.input, s.fileName, older);
   }
 }
 
@@ -550,20 +588,20 @@ void ReplacingFile::Commit() {
       const int error = s.file.LinkAs(s.name.c_str());
       if (error == 0) {
         if (s.file.Close()) return;
-        ::unlinkat(s.folder.Get(), s.name.c_str(), 0);
+        ::unlinkat(s.folder->fd, s.name.c_str(), 0);
         throw EFWriteError(s.fileName);
       }
       // The name is taken (or the link is not possible here): by an older output, which is
       // replaced by a rename like any other, or by something that must stay, which refuses
       // the output now, before it has a name.
       if (error == EEXIST) namesTaken.store(true, std::memory_order_relaxed);
-      if (CheckReplaceableAndWritable(s.folder.Get(), s.name, s.input, s.fileName, older) &&
+      if (CheckReplaceableAndWritable(s.folder->fd, s.name, s.input, s.fileName, older) &&
           !TakeOwnerAndMode(s.file.Get(), older)) {
         throw EFCreateError(s.fileName);
       }
     } else {
       // Looked at before the write; again now, so that what came meanwhile is refused too.
-      CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, older);
+      CheckReplaceable(s.folder->fd, s.name.c_str(), s.input, s.fileName, older);
     }
     // A name of its own only now, for the rename just below.
     if (!s.file.Name()) throw EFCreateError(s.fileName);
@@ -573,8 +611,8 @@ void ReplacingFile::Commit() {
     // the write is refused too; an older output that came meanwhile gives its owner and mode,
     // as to an unnamed file.
     struct stat now;
-    if (CheckReplaceable(s.folder.Get(), s.name.c_str(), s.input, s.fileName, now) &&
-        !s.nameTaken && !TakeOwnerAndMode(s.file.Get(), now)) {
+    if (CheckReplaceable(s.folder->fd, s.name.c_str(), s.input, s.fileName, now) && !s.nameTaken &&
+        !TakeOwnerAndMode(s.file.Get(), now)) {
       throw EFCreateError(s.fileName);
     }
     if (!s.file.Close()) throw EFWriteError(s.fileName);

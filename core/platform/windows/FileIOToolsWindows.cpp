@@ -269,6 +269,10 @@ void RemoveNamedNewFiles() {
   newFiles().RemoveAll();
 }
 
+struct OutputFolders::State {};
+OutputFolders::OutputFolders() = default;
+OutputFolders::~OutputFolders() = default;
+
 }  // namespace tavrin
 
 namespace tavrin::platform {
@@ -322,7 +326,9 @@ struct ReplacingFile::State {
   PendingFile file;
 };
 
-ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input) {
+// Each output opens its folder by name: nothing is kept open between outputs.
+ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* input,
+                             OutputFolders*) {
   std::wstring wideName;
   if (!WideName(fileName, wideName)) throw EFCreateError(fileName);
   const std::size_t folderLength = FolderPartLength(wideName);
