@@ -84,7 +84,7 @@ const ConvertedSizes& PendingOutput::Sizes() const {
 }
 
 bool PendingOutput::InputChanged() const {
-  return state_->input.ChangedSinceOpened();
+  return state_->input.ChangedSinceOpened() || state_->output.FolderChanged();
 }
 
 void PendingOutput::Commit() {

@@ -163,7 +163,8 @@ class PendingOutput {
   PendingOutput& operator=(PendingOutput&&) noexcept;
   ~PendingOutput();
   const ConvertedSizes& Sizes() const;
-  // Whether the input was changed, replaced or removed since it was read.
+  // Whether the input was changed, replaced or removed since it was read, or the folder its
+  // name leads to is no longer the one the new file is in.
   bool InputChanged() const;
   void Commit();
 

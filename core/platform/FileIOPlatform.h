@@ -59,6 +59,9 @@ class ReplacingFile {
   // Raises the create error now where the name is not looked at until Commit and holds
   // something that must stay: on the way to Commit, that error comes before any other.
   void CheckName();
+  // Whether the folder's name now leads to another folder or to none: the output would go
+  // elsewhere if it were made now.
+  bool FolderChanged() const;
   void Commit();
 
  private:

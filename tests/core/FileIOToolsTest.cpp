@@ -660,6 +660,64 @@ TEST(FileIOToolsTest, AnOutputGoesWhereItsFolderIsNowNotWhereTheLastOneWent) {
   EXPECT_FALSE(fs::exists(dir.Path() / "moved" / "page2.html.txt"));
   EXPECT_FALSE(fs::exists(dir.Path() / "moved again" / "page3.html.txt"));
 }
+
+// A file converted ahead of its turn is looked at again at its turn: it is converted again then
+// wherever one thread, reading it only then, would read something else or write elsewhere.
+TEST(FileIOToolsTest, AFileConvertedAheadIsDoneAgainWhereItsTurnWouldFindItChanged) {
+  namespace fs = std::filesystem;
+  struct Change {
+    const char* what;
+    std::function<void(const fs::path& folder, const fs::path& page)> make;
+    bool changed;
+  };
+  const std::vector<Change> changes = {
+      {"nothing", [](const fs::path&, const fs::path&) {}, false},
+      {"cut short", [](const fs::path&, const fs::path& page) { fs::resize_file(page, 2); }, true},
+      {"renamed over",
+       [](const fs::path& folder, const fs::path& page) {
+         WriteBytes((folder / "new").string(), "<p>page</p>");
+         fs::rename(folder / "new", page);
+       },
+       true},
+      {"a link to another file in its place",
+       [](const fs::path& folder, const fs::path& page) {
+         WriteBytes((folder / "other").string(), "<p>page</p>");
+         fs::remove(page);
+         fs::create_hard_link(folder / "other", page);
+       },
+       true},
+      {"removed", [](const fs::path&, const fs::path& page) { fs::remove(page); }, true},
+      // The same file, but the output would go to another folder.
+      {"its folder swapped for one linking the same file",
+       [](const fs::path& folder, const fs::path&) {
+         fs::rename(folder, folder.string() + ".old");
+         fs::rename(folder.string() + ".next", folder);
+       },
+       true},
+      {"its folder moved and a link to it put in its place",
+       [](const fs::path& folder, const fs::path&) {
+         fs::rename(folder, folder.string() + ".old");
+         fs::create_directory_symlink(folder.filename().string() + ".old", folder);
+       },
+       false},
+  };
+  TableConverter converter({}, LeadByteSet());
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path folder = dir.Path() / "work";
+    const fs::path page = folder / "page.html";
+    fs::create_directories(folder);
+    fs::create_directories(folder.string() + ".next");
+    WriteBytes(page.string(), "<p>page</p>");
+    fs::create_hard_link(page, folder.string() + ".next/page.html");
+    OutputFolders folders;
+    PendingOutput output =
+        ConvertFileAside(page.string(), converter, nullptr, kConvertChunkSize, nullptr, &folders);
+    c.make(folder, page);
+    EXPECT_EQ(output.InputChanged(), c.changed);
+  }
+}
 #endif  // !_WIN32
 
 }  // namespace

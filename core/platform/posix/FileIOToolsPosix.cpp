@@ -476,6 +476,7 @@ bool InputFile::ChangedSinceOpened() const {
 
 struct ReplacingFile::State {
   std::string fileName;
+  std::string folderName;
   std::string name;
   const FileIdentity* input;
   std::shared_ptr<const OpenFolder> folder;
@@ -532,8 +533,8 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   }
 
   const int folderFd = folder->fd;
-  state_.reset(
-      new State{fileName, std::move(name), input, std::move(folder), PendingFile(folderFd)});
+  state_.reset(new State{fileName, folderName, std::move(name), input, std::move(folder),
+                         PendingFile(folderFd)});
   State& s = *state_;
   // A new output gets 0666 less the umask, like any new file. Most outputs are new, so the name
   // is looked at only once the link at the end finds it taken: a lookup that finds nothing
@@ -566,6 +567,12 @@ void ReplacingFile::Write(std::string_view bytes) {
     if (wrote <= 0) throw EFWriteError(state_->fileName);
     done += static_cast<std::size_t>(wrote);
   }
+}
+
+bool ReplacingFile::FolderChanged() const {
+  struct stat st;
+  return ::stat(state_->folderName.c_str(), &st) != 0 ||
+         !(IdentityOf(st) == state_->folder->identity);
 }
 
 void ReplacingFile::CheckName() {

@@ -361,6 +361,11 @@ void ReplacingFile::Write(std::string_view bytes) {
   }
 }
 
+// The new file is moved to its name through the folder's name, wherever that leads then.
+bool ReplacingFile::FolderChanged() const {
+  return false;
+}
+
 // The name was looked at when the file was made.
 void ReplacingFile::CheckName() {}
 
