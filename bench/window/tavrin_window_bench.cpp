@@ -2,8 +2,11 @@
 // the list's commands on long lists.
 //   tavrin-window-bench [--files N] [--kb SIZE] [--folder DIR] [--jobs J] [--preview-mb SIZE]
 //                       [--rounds R] [--list-only 1] [--rows N] [--drop N] [--replace 1]
+//                       [--versus-jobs K]
 // --folder: a copy of the folder's files (real pages) instead of generated ones. --jobs: the
 // window's Run and tavrin-convert both with J workers (default: one per usable processor).
+// --versus-jobs: a second window with K workers, and tavrin-convert with K, timed in the same
+// rounds, for what J workers gain over K measured pair by pair.
 // Every timed batch writes new outputs, the earlier ones deleted before it, as the command's own
 // figures are taken; --replace 1 keeps them, so that every batch replaces older outputs. The
 // batches take at least 9 rounds: they are short, and the ratio is the median of each round's
@@ -26,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -189,7 +193,7 @@ void ListBench(TFMain& window, const QString& folder, int rounds, int manyRows, 
 int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int fileCount = 10000, kb = 10, previewMb = 20, rounds = 3, listOnly = 0, manyRows = 20000,
-      dropped = 100000, replace = 0;
+      dropped = 100000, replace = 0, versusJobs = 0;
   unsigned jobs = UsableProcessors();
   QString folder;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -205,6 +209,7 @@ int main(int argc, char** argv) {
     if (flag == "--rows") manyRows = value;
     if (flag == "--drop") dropped = value;
     if (flag == "--replace") replace = value;
+    if (flag == "--versus-jobs") versusJobs = value;
   }
   QApplication app(argc, argv);
   SetCurrentLeadByteSet(LeadByteSet());
@@ -245,13 +250,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const QString& file : files) window.AddResultList(file.toStdString());
+  std::optional<TFMain> versus;
+  if (versusJobs > 0) {
+    versus.emplace(fake, nullptr, static_cast<unsigned>(versusJobs));
+    versus->show();
+    for (const QString& file : files) versus->AddResultList(file.toStdString());
+  }
 
   const auto removeOutputs = [&] {
     if (replace) return;
     for (const QString& file : files) QFile::remove(file + QStringLiteral(".txt"));
   };
   // uiCpu: the user-interface thread's own processor time, which the workers do not share.
-  std::vector<double> harness, gui, uiCpu, inProcess, ratio;
+  std::vector<double> harness, gui, uiCpu, inProcess, ratio, versusGui, versusHarness;
   for (int round = 0; round < std::max(rounds, 9); ++round) {
     removeOutputs();
     harness.push_back(TimeHarness(files, dir.filePath("CEntity.txt"), jobs));
@@ -264,6 +275,16 @@ int main(int argc, char** argv) {
     uiCpu.push_back(CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - uiStart);
     ratio.push_back(gui.back() / harness.back());
     removeOutputs();
+    if (versus) {
+      versusHarness.push_back(
+          TimeHarness(files, dir.filePath("CEntity.txt"), static_cast<unsigned>(versusJobs)) /
+          harness.back());
+      removeOutputs();
+      timer.restart();
+      versus->tmiFileRunClick();
+      versusGui.push_back(timer.nsecsElapsed() / 1e9 / gui.back());
+      removeOutputs();
+    }
     // The same loop without the window, in this process: what the list's updates cost.
     timer.restart();
     for (const QString& file : files) {
@@ -284,6 +305,12 @@ int main(int argc, char** argv) {
       jobs, replace ? "replacing older" : "new", h, fileCount / h, g, fileCount / g, Median(ratio));
   std::printf("  the window's user-interface thread during its Run: %.3f s of CPU\n",
               Median(uiCpu));
+  if (versus) {
+    std::printf(
+        "  %u jobs against %d, pair by pair in the same rounds: window %.2fx as fast, "
+        "tavrin-convert %.2fx\n",
+        jobs, versusJobs, Median(versusGui), Median(versusHarness));
+  }
 
   // The preview of one large text: the time the window is held, from the double click until the
   // page has painted.
