@@ -134,9 +134,6 @@ class ThreadBudget {
   std::atomic<unsigned> spare_;
 };
 
-// A file converted into a new file beside its output's name, complete but not yet under that
-// name: Commit gives it the name (and raises the create error when the name does not take
-// it); without Commit the new file is removed. The input stays open until then.
 namespace platform {
 class ReplacingFile;
 }
@@ -157,6 +154,9 @@ class OutputFolders {
   std::unique_ptr<State> state_;
 };
 
+// A file converted into a new file beside its output's name, complete but not yet under that
+// name: Commit gives it the name (and raises the create error when the name does not take
+// it); without Commit the new file is removed. The input stays open until then.
 class PendingOutput {
  public:
   PendingOutput(PendingOutput&&) noexcept;

@@ -83,6 +83,18 @@ FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+// The folder part of a file's name, as the system takes it.
+std::string FolderOf(const std::string& fileName) {
+  const std::size_t slash = fileName.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// Whether the folder's name still leads to the open folder.
+bool StillAt(const std::string& folderName, const OpenFolder& folder) {
+  struct stat st;
+  return ::stat(folderName.c_str(), &st) == 0 && IdentityOf(st) == folder.identity;
+}
+
 // The zero fill and then the read touch a large text page by page; on huge pages that is a few
 // hundred faults instead of tens of thousands, which is most of the cost of reading a big file.
 void PreferHugePages(std::string& text, std::size_t size) {
@@ -476,7 +488,6 @@ bool InputFile::ChangedSinceOpened() const {
 
 struct ReplacingFile::State {
   std::string fileName;
-  std::string folderName;
   std::string name;
   const FileIdentity* input;
   std::shared_ptr<const OpenFolder> folder;
@@ -501,18 +512,15 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
                              OutputFolders* folders) {
   if (HoldsNul(fileName)) throw EFCreateError(fileName);
   const std::size_t slash = fileName.rfind('/');
-  const std::string folderName = slash == std::string::npos ? "."
-                                 : slash == 0               ? "/"
-                                                            : fileName.substr(0, slash);
+  const std::string folderName = FolderOf(fileName);
   std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
   if (name.empty()) throw EFCreateError(fileName);
   // Every step works in the one folder opened here, so the new file and the name it replaces
   // are surely in the same folder, whatever happens to the path meanwhile. The folder of the
   // last output is taken again where its name still leads to it.
   std::shared_ptr<const OpenFolder> folder;
-  struct stat st;
   if (folders != nullptr && folders->state_ && folders->state_->name == folderName &&
-      ::stat(folderName.c_str(), &st) == 0 && IdentityOf(st) == folders->state_->folder->identity) {
+      StillAt(folderName, *folders->state_->folder)) {
     folder = folders->state_->folder;
   } else {
     // Let go first: a thread never holds more descriptors than it did without the cache.
@@ -520,7 +528,7 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
     auto opened = std::make_shared<OpenFolder>();
     opened->fd = ::open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (opened->fd < 0) throw EFCreateError(fileName);
-    if (::fstat(opened->fd, &st) == 0) {
+    if (struct stat st; ::fstat(opened->fd, &st) == 0) {
       opened->identity = IdentityOf(st);
       RemoveLeftBehindOnce(opened->fd, opened->identity);
       if (folders != nullptr) {
@@ -533,8 +541,8 @@ ReplacingFile::ReplacingFile(const std::string& fileName, const FileIdentity* in
   }
 
   const int folderFd = folder->fd;
-  state_.reset(new State{fileName, folderName, std::move(name), input, std::move(folder),
-                         PendingFile(folderFd)});
+  state_.reset(
+      new State{fileName, std::move(name), input, std::move(folder), PendingFile(folderFd)});
   State& s = *state_;
   // A new output gets 0666 less the umask, like any new file. Most outputs are new, so the name
   // is looked at only once the link at the end finds it taken: a lookup that finds nothing
@@ -570,9 +578,7 @@ void ReplacingFile::Write(std::string_view bytes) {
 }
 
 bool ReplacingFile::FolderChanged() const {
-  struct stat st;
-  return ::stat(state_->folderName.c_str(), &st) != 0 ||
-         !(IdentityOf(st) == state_->folder->identity);
+  return !StillAt(FolderOf(state_->fileName), *state_->folder);
 }
 
 void ReplacingFile::CheckName() {
